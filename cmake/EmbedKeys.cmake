@@ -1,0 +1,42 @@
+# Turns a product key table file into C++ source.
+# Table format: one line per product, "product<N> <modulus hex> <exponent hex>", each hex
+# string least significant byte first (modulus 128 bytes, exponent 3 bytes); '#' starts a
+# comment line.
+file(STRINGS "${INPUT}" lines)
+set(entries "")
+set(count 0)
+foreach(line IN LISTS lines)
+  string(STRIP "${line}" line)
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
+  endif()
+  string(REGEX MATCH "^product([1-5])[ \t]+([0-9a-fA-F]+)[ \t]+([0-9a-fA-F]+)$" m "${line}")
+  if(NOT m)
+    message(FATAL_ERROR "${INPUT}: malformed key line: ${line}")
+  endif()
+  set(n ${CMAKE_MATCH_1})
+  set(mod ${CMAKE_MATCH_2})
+  set(exp ${CMAKE_MATCH_3})
+  string(LENGTH "${mod}" modlen)
+  string(LENGTH "${exp}" explen)
+  if(NOT modlen EQUAL 256 OR NOT explen EQUAL 6)
+    message(FATAL_ERROR "${INPUT}: product${n}: modulus must be 128 bytes, exponent 3 bytes")
+  endif()
+  math(EXPR expected "${count} + 1")
+  if(NOT n EQUAL expected)
+    message(FATAL_ERROR "${INPUT}: products must be listed 1 to 5 in order")
+  endif()
+  set(count ${n})
+  string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," modbytes "${mod}")
+  string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," expbytes "${exp}")
+  string(APPEND entries "    {{${modbytes}}, {${expbytes}}},\n")
+endforeach()
+if(NOT count EQUAL 5)
+  message(FATAL_ERROR "${INPUT}: five products expected, found ${count}")
+endif()
+get_filename_component(name "${INPUT}" NAME)
+file(WRITE "${OUTPUT}.tmp"
+  "// Generated from ${name}; do not edit.\n"
+  "static const ProductKey kProductKeys[5] = {\n${entries}};\n"
+  "static const char kProductKeyTableName[] = \"${name}\";\n")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${OUTPUT}.tmp" "${OUTPUT}")

@@ -1,0 +1,90 @@
+#include "link/FrameLink.h"
+
+#include <utility>
+
+#include "support/LittleEndian.h"
+#include "support/TickClock.h"
+
+FrameLink::FrameLink(ByteSink sink, ByteSource source)
+    : receiver_(std::move(source)), transmitter_(std::move(sink)) {}
+
+int32_t FrameLink::waitTxIdle() {
+    if (transmitter_.isIdle()) {
+        return 0;
+    }
+    const Deadline deadline(timeout);
+    for (;;) {
+        receiver_.step();
+        transmitter_.step();
+        if (deadline.passed()) {
+            return -1;
+        }
+        if (transmitter_.isIdle()) {
+            return 0;
+        }
+    }
+}
+
+static void fillHeader(uint8_t* buffer, uint32_t route, uint16_t code, uint16_t n) {
+    putLe32(buffer, 0);
+    putLe32(buffer + 4, route);
+    putLe16(buffer + 8, code);
+    putLe16(buffer + 10, n);
+}
+
+void FrameLink::queueMessage(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n) {
+    fillHeader(buffer, route, code, n);
+    // A message too long for one frame is ignored by the transmitter; nothing is sent.
+    transmitter_.queue(buffer, static_cast<uint16_t>(kMessageHeaderSize + n), kLinkFrameType,
+                       kLinkFrameTag);
+    if (trace && kMessageHeaderSize + n <= kFrameMaxPayload) {
+        uint8_t wire[kFrameMaxSize];
+        trace(true, wire, transmitter_.wireImage(wire));
+    }
+}
+
+int32_t FrameLink::send(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n) {
+    fillHeader(buffer, route, code, n);
+    if (waitTxIdle() != 0) {
+        return -1;
+    }
+    queueMessage(route, code, buffer, n);
+    return n;
+}
+
+int32_t FrameLink::receive(uint8_t* buffer) {
+    receiver_.step();
+    transmitter_.step();
+    if (!receiver_.isReady()) {
+        return 0;
+    }
+    uint16_t length = 0;
+    uint8_t type = 0;
+    uint16_t tag = 0;
+    receiver_.header(length, type, tag);
+    if (trace) {
+        trace(false, receiver_.wireImage(), kFrameHeadSize + length);
+    }
+    if (type != kLinkFrameType || tag != kLinkFrameTag) {
+        receiver_.take(nullptr, 0);
+        return 0;
+    }
+    receiver_.take(buffer, kMessageBufferSize);
+    return kMessageHeaderSize + getLe16(buffer + 10);
+}
+
+int32_t FrameLink::sendReceive(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n) {
+    fillHeader(buffer, route, code, n);
+    if (waitTxIdle() == 0) {
+        queueMessage(route, code, buffer, n);
+    }
+    const Deadline deadline(timeout);
+    int32_t result = 0;
+    while (result == 0 && !deadline.reached()) {
+        result = receive(buffer);
+    }
+    if (deadline.passed() || result == 0) {
+        return -1;
+    }
+    return result;
+}

@@ -1,0 +1,99 @@
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <set>
+
+#include "link/PortNames.h"
+
+namespace {
+// "COM" followed by a positive decimal number; returns 0 for any other name.
+long comNumber(const std::string& name) {
+    if (name.size() < 4 || name.compare(0, 3, "COM") != 0) {
+        return 0;
+    }
+    long n = 0;
+    for (size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) || n > 100000) {
+            return 0;
+        }
+        n = n * 10 + (name[i] - '0');
+    }
+    return n;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> folderEntries(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && name.compare(0, prefix.size(), prefix) == 0) {
+                names.push_back(folder + "/" + name);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string realPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+}  // namespace
+
+std::string portAliasFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0') {
+        return std::string(runtime) + "/ostraloader/ports";
+    }
+    return "/tmp/ostraloader-" + std::to_string(::getuid()) + "/ports";
+}
+
+std::string resolvePortName(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    if (const long n = comNumber(name)) {
+        const std::string alias = portAliasFolder() + "/" + name;
+        if (exists(alias)) {
+            return alias;
+        }
+        return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return "/dev/" + name;
+}
+
+std::vector<std::string> listPorts() {
+    std::vector<std::string> ports;
+    for (int i = 1; i <= 8; ++i) {
+        ports.push_back("COM" + std::to_string(i));
+    }
+    std::set<std::string> seen;  // devices already listed, by their real path
+    auto add = [&](const std::string& path) {
+        if (seen.insert(realPath(path)).second) {
+            ports.push_back(path);
+        }
+    };
+    for (const std::string& path : folderEntries("/dev/serial/by-id", "")) {
+        add(path);
+    }
+    for (const std::string& path : folderEntries("/dev", "ttyACM")) {
+        add(path);
+    }
+    for (const std::string& path : folderEntries("/dev", "ttyUSB")) {
+        add(path);
+    }
+    return ports;
+}

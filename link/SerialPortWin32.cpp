@@ -1,0 +1,117 @@
+#include <windows.h>
+
+#include "link/SerialPort.h"
+#include "link/SerialSettings.h"
+#include "support/Exception.h"
+
+namespace {
+HANDLE asHandle(void* h) {
+    return static_cast<HANDLE>(h);
+}
+}  // namespace
+
+SerialPort::~SerialPort() {
+    close();
+}
+
+bool SerialPort::isOpen() const {
+    return asHandle(handle_) != INVALID_HANDLE_VALUE;
+}
+
+void SerialPort::open(const std::string& name, const std::string& settings, uint32_t t) {
+    close();
+    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        throw Exception("open port '%s' failed", name.c_str());
+    }
+    handle_ = h;
+    ::SetupComm(h, 128, 128);
+    configure(settings);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 500;
+    timeouts.ReadTotalTimeoutMultiplier = 2;
+    timeouts.ReadTotalTimeoutConstant = t;
+    timeouts.WriteTotalTimeoutMultiplier = 0xFFFFFFFFu;
+    timeouts.WriteTotalTimeoutConstant = t;
+    ::SetCommTimeouts(h, &timeouts);
+}
+
+void SerialPort::configure(const std::string& settings) {
+    HANDLE h = asHandle(handle_);
+    ::FlushFileBuffers(h);
+    DCB dcb;
+    dcb.DCBlength = sizeof(dcb);
+    if (!::GetCommState(h, &dcb)) {
+        throw Exception("GetCommState failed");
+    }
+    const LineSettings line = parseLineSettings(settings);
+    // Every line setting starts from zero; the state read above only proves the device.
+    dcb = DCB{};
+    dcb.DCBlength = sizeof(dcb);
+    dcb.BaudRate = static_cast<DWORD>(line.baud);
+    dcb.Parity = line.parity == LineSettings::Parity::Even  ? EVENPARITY
+                 : line.parity == LineSettings::Parity::Odd ? ODDPARITY
+                                                            : NOPARITY;
+    dcb.ByteSize = static_cast<BYTE>(line.dataBits);
+    dcb.StopBits = line.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!::SetCommState(h, &dcb)) {
+        // A line without modem control (Wine maps a pseudo-terminal) refuses the DTR and
+        // RTS part with ERROR_NOT_SUPPORTED; the rest of the state is in force then.
+        if (::GetLastError() != ERROR_NOT_SUPPORTED) {
+            throw Exception("SetCommState failed");
+        }
+    }
+    ::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
+    HANDLE h = asHandle(handle_);
+    COMMTIMEOUTS timeouts{};
+    ::GetCommTimeouts(h, &timeouts);
+    timeouts.ReadIntervalTimeout = t;
+    timeouts.ReadTotalTimeoutMultiplier = 2;
+    timeouts.ReadTotalTimeoutConstant = t;
+    ::SetCommTimeouts(h, &timeouts);
+    DWORD got = 0;
+    if (!::ReadFile(h, buffer, count, &got, nullptr)) {
+        throw Exception("read data failed, err: %d", static_cast<int>(::GetLastError()));
+    }
+    return got;
+}
+
+uint32_t SerialPort::write(const uint8_t* buffer, uint32_t count, uint32_t t) {
+    HANDLE h = asHandle(handle_);
+    COMMTIMEOUTS timeouts{};
+    ::GetCommTimeouts(h, &timeouts);
+    timeouts.WriteTotalTimeoutMultiplier = 0xFFFFFFFFu;
+    timeouts.WriteTotalTimeoutConstant = t;
+    ::SetCommTimeouts(h, &timeouts);
+    DWORD done = 0;
+    if (!::WriteFile(h, buffer, count, &done, nullptr)) {
+        throw Exception("SerialPort::write %d bytes data failed, err: %d", static_cast<int>(count),
+                        static_cast<int>(::GetLastError()));
+    }
+    return done;
+}
+
+void SerialPort::close() {
+    if (!isOpen()) {
+        return;
+    }
+    ::CloseHandle(asHandle(handle_));
+    handle_ = INVALID_HANDLE_VALUE;
+}

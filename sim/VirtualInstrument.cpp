@@ -1,0 +1,419 @@
+#include "sim/VirtualInstrument.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+
+#include "engine/FrameTrace.h"
+#include "engine/Messages.h"
+#include "link/FrameCodec.h"
+#include "link/FrameLink.h"
+#include "link/PortNames.h"
+#include "support/CInteger.h"
+#include "support/Exception.h"
+#include "support/TickClock.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// Bytes that can never start a frame: no 0xAA among them.
+const uint8_t kNoise[] = {0x00, 0x55, 0x13, 0xFF, 0x42, 0x07, 0xA5, 0x5A, 0x11, 0x99, 0x00, 0x3C};
+
+void makeFolders(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+    ::mkdir(path.c_str(), 0700);
+}
+
+SimFault::Kind faultKind(const std::string& name) {
+    static const struct {
+        const char* name;
+        SimFault::Kind kind;
+    } kKinds[] = {
+        {"silent", SimFault::Kind::Silent},        {"late", SimFault::Kind::Late},
+        {"corrupt", SimFault::Kind::Corrupt},      {"wrong-type", SimFault::Kind::WrongType},
+        {"wrong-tag", SimFault::Kind::WrongTag},   {"noise", SimFault::Kind::Noise},
+        {"reply-code", SimFault::Kind::ReplyCode}, {"hang-up", SimFault::Kind::HangUp}};
+    for (const auto& k : kKinds) {
+        if (name == k.name) {
+            return k.kind;
+        }
+    }
+    throw Exception("unknown fault '%s'", name.c_str());
+}
+}  // namespace
+
+SimFault parseSimFault(const std::string& text) {
+    std::istringstream in(text);
+    std::string part;
+    std::getline(in, part, ':');
+    SimFault fault;
+    fault.kind = faultKind(part);
+    while (std::getline(in, part, ':')) {
+        const size_t eq = part.find('=');
+        const std::string key = part.substr(0, eq);
+        const long value = eq == std::string::npos ? -1 : readCInteger(part.c_str() + eq + 1);
+        if (value < 0) {
+            throw Exception("fault option '%s' needs a number: %s", part.c_str(), text.c_str());
+        }
+        if (key == "code") {
+            fault.code = static_cast<uint16_t>(value);
+        } else if (key == "nth") {
+            fault.nth = static_cast<uint32_t>(value);
+        } else if (key == "delay") {
+            fault.delayMs = static_cast<uint32_t>(value);
+        } else if (key == "reply") {
+            fault.replyCode = static_cast<uint16_t>(value);
+        } else {
+            throw Exception("unknown fault option '%s' in %s", key.c_str(), text.c_str());
+        }
+    }
+    return fault;
+}
+
+VirtualInstrument::VirtualInstrument(const SimConfig& config) : root_(config) {
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw Exception("virtual instrument: pipe failed, err: %d", errno);
+    }
+    openTerminal();
+}
+
+VirtualInstrument::~VirtualInstrument() {
+    stop();
+    closeTerminal();
+    if (!alias_.empty()) {
+        ::unlink((portAliasFolder() + "/" + alias_).c_str());
+    }
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+}
+
+void VirtualInstrument::openTerminal() {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        throw Exception("virtual instrument: openpty failed, err: %d", errno);
+    }
+    // Raw from the start, so nothing is echoed or translated before a host configures it.
+    termios tio;
+    ::tcgetattr(slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave, TCSANOW, &tio);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    std::lock_guard<std::mutex> lock(mutex_);
+    master_ = master;
+    slaveKeeper_ = slave;
+    path_ = name;
+}
+
+void VirtualInstrument::closeTerminal() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (master_ >= 0) {
+        ::close(master_);
+        ::close(slaveKeeper_);
+        master_ = slaveKeeper_ = -1;
+    }
+}
+
+std::string VirtualInstrument::devicePath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return path_;
+}
+
+void VirtualInstrument::registerAlias(const std::string& comName) {
+    alias_ = comName;
+    updateAlias();
+}
+
+void VirtualInstrument::updateAlias() {
+    if (alias_.empty()) {
+        return;
+    }
+    const std::string folder = portAliasFolder();
+    makeFolders(folder);
+    const std::string link = folder + "/" + alias_;
+    ::unlink(link.c_str());
+    if (::symlink(devicePath().c_str(), link.c_str()) != 0) {
+        throw Exception("virtual instrument: cannot register %s at %s, err: %d", alias_.c_str(),
+                        link.c_str(), errno);
+    }
+}
+
+void VirtualInstrument::addChild(const std::string& path, const SimConfig& config) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    SimDevice* node = &root_;
+    std::istringstream in(path);
+    std::string token;
+    while (std::getline(in, token, '.')) {
+        const long port = readCInteger(token.c_str());
+        if (port < 0 || port > 7) {
+            throw Exception("child path '%s': ports are 0 to 7", path.c_str());
+        }
+        SimDevice* next = node->findChild(static_cast<int>(port));
+        node = next ? next
+                    : &node->child(static_cast<int>(port), in.peek() == EOF ? config : SimConfig{});
+    }
+}
+
+SimDevice* VirtualInstrument::find(const std::string& path) const {
+    const SimDevice* node = &root_;
+    std::istringstream in(path);
+    std::string token;
+    while (node != nullptr && std::getline(in, token, '.')) {
+        node = node->findChild(static_cast<int>(readCInteger(token.c_str())));
+    }
+    return const_cast<SimDevice*>(node);
+}
+
+void VirtualInstrument::addFault(const SimFault& fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.push_back({fault, 0});
+}
+
+void VirtualInstrument::clearFaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.clear();
+}
+
+void VirtualInstrument::setBaud(uint32_t baud) {
+    baud_.store(baud);
+}
+
+void VirtualInstrument::setTrace(FILE* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    trace_ = out;
+}
+
+std::vector<uint8_t> VirtualInstrument::flash(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const SimDevice* node = find(path);
+    return node ? node->flash() : std::vector<uint8_t>();
+}
+
+StatusInfo VirtualInstrument::status(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const SimDevice* node = find(path);
+    return node ? node->status() : StatusInfo{};
+}
+
+bool VirtualInstrument::inBootloader() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return root_.inBootloader();
+}
+
+void VirtualInstrument::setInBootloader(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    root_.setInBootloader(on);
+}
+
+std::vector<std::vector<uint8_t>> VirtualInstrument::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+}
+
+void VirtualInstrument::start() {
+    if (thread_.joinable()) {
+        return;
+    }
+    stopping_.store(false);
+    thread_ = std::thread(&VirtualInstrument::serve, this);
+}
+
+void VirtualInstrument::stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    stopping_.store(true);
+    const uint8_t one = 1;
+    (void)!::write(wake_[1], &one, 1);
+    thread_.join();
+    uint8_t drain[16];
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
+    }
+}
+
+bool VirtualInstrument::pause(uint32_t ms) {
+    const Deadline deadline(ms);
+    while (!stopping_.load()) {
+        const uint32_t left = deadline.msUntilPassed();
+        if (left == 0) {
+            return true;
+        }
+        pollfd pfd{wake_[0], POLLIN, 0};
+        ::poll(&pfd, 1, static_cast<int>(left));
+    }
+    return false;
+}
+
+bool VirtualInstrument::writeAll(const uint8_t* data, size_t size) {
+    const uint32_t baud = baud_.load();
+    const auto start = Clock::now();
+    size_t done = 0;
+    while (done < size && !stopping_.load()) {
+        size_t chunk = size - done;
+        if (baud != 0) {
+            // A UART puts out one byte every 10 bit times: send what is due by now.
+            const auto elapsed =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            const size_t due =
+                static_cast<size_t>(elapsed.count() * static_cast<int64_t>(baud) / 10000000) + 1;
+            if (due <= done) {
+                const int64_t nextUs = static_cast<int64_t>(done) * 10000000 / baud;
+                std::this_thread::sleep_for(std::chrono::microseconds(nextUs - elapsed.count()));
+                continue;
+            }
+            chunk = std::min(chunk, due - done);
+        }
+        const ssize_t n = ::write(master_, data + done, chunk);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else {
+            pollfd pfds[2] = {{master_, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+            ::poll(pfds, 2, 100);
+        }
+    }
+    return done == size;
+}
+
+bool VirtualInstrument::writeFrame(const std::vector<uint8_t>& message, uint8_t type, uint16_t tag,
+                                   bool corrupt) {
+    uint8_t wire[kFrameMaxSize];
+    uint32_t size = 0;
+    FrameTransmitter transmitter([&](const uint8_t* data, uint16_t count) -> uint32_t {
+        std::memcpy(wire + size, data, count);
+        size += count;
+        return count;
+    });
+    transmitter.queue(message.data(), static_cast<uint16_t>(message.size()), type, tag);
+    transmitter.step();
+    if (corrupt) {
+        wire[size - 1] ^= 0x01;  // the checksum no longer holds
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (trace_) {
+            std::fprintf(trace_, "sim -> %s\n", describeFrame(wire, size).c_str());
+            std::fflush(trace_);
+        }
+    }
+    return writeAll(wire, size);
+}
+
+void VirtualInstrument::handleFrame(const uint8_t* message, size_t size) {
+    requests_.fetch_add(1);
+    const uint16_t code = size >= kMessageHeaderSize ? MessageHeader::decode(message).code : 0;
+    std::optional<SimFault> fault;
+    std::optional<SimDevice::Reply> reply;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.emplace_back(message, message + size);
+        for (ArmedFault& armed : faults_) {
+            if (armed.fault.code != 0 && armed.fault.code != code) {
+                continue;
+            }
+            ++armed.seen;
+            if (!fault && (armed.fault.nth == 0 || armed.seen == armed.fault.nth)) {
+                fault = armed.fault;
+            }
+        }
+        if (fault &&
+            (fault->kind == SimFault::Kind::Silent || fault->kind == SimFault::Kind::HangUp)) {
+            reply.reset();
+        } else {
+            reply = root_.handle(message, size);
+        }
+    }
+    if (fault && fault->kind == SimFault::Kind::HangUp) {
+        // The line goes away under the host; a fresh one takes its place (and its alias).
+        closeTerminal();
+        openTerminal();
+        updateAlias();
+        return;
+    }
+    if (!reply) {
+        return;
+    }
+    const uint32_t baud = baud_.load();
+    uint32_t delay = reply->delayMs;
+    if (baud != 0) {
+        // The request took this long to arrive on a real line.
+        delay += static_cast<uint32_t>((size + kFrameHeadSize) * 10000 / baud);
+    }
+    if (fault && fault->kind == SimFault::Kind::Late) {
+        delay += fault->delayMs;
+    }
+    if (fault && fault->kind == SimFault::Kind::ReplyCode) {
+        MessageHeader h = MessageHeader::decode(reply->message.data());
+        h.code = fault->replyCode;
+        h.encode(reply->message.data());
+    }
+    if (delay > 0 && !pause(delay)) {
+        return;
+    }
+    if (fault) {
+        switch (fault->kind) {
+            case SimFault::Kind::WrongType:
+                writeFrame(reply->message, kLinkFrameType + 1, kLinkFrameTag, false);
+                break;
+            case SimFault::Kind::WrongTag:
+                writeFrame(reply->message, kLinkFrameType, kLinkFrameTag + 1, false);
+                break;
+            case SimFault::Kind::Noise:
+                writeAll(kNoise, sizeof kNoise);
+                break;
+            default:
+                break;
+        }
+    }
+    writeFrame(reply->message, kLinkFrameType, kLinkFrameTag,
+               fault && fault->kind == SimFault::Kind::Corrupt);
+}
+
+void VirtualInstrument::serve() {
+    FrameReceiver receiver([this](uint8_t* data, uint16_t count) -> uint32_t {
+        const ssize_t n = ::read(master_, data, count);
+        return n > 0 ? static_cast<uint32_t>(n) : 0;
+    });
+    uint8_t message[kFrameMaxPayload];
+    while (!stopping_.load()) {
+        pollfd pfds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (::poll(pfds, 2, 200) <= 0 || (pfds[1].revents & POLLIN) != 0) {
+            continue;
+        }
+        receiver.step();
+        while (receiver.isReady()) {
+            uint16_t length = 0;
+            uint8_t type = 0;
+            uint16_t tag = 0;
+            receiver.header(length, type, tag);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (trace_) {
+                    std::fprintf(
+                        trace_, "sim <- %s\n",
+                        describeFrame(receiver.wireImage(), kFrameHeadSize + length).c_str());
+                    std::fflush(trace_);
+                }
+            }
+            receiver.take(message, sizeof message);
+            if (type == kLinkFrameType && tag == kLinkFrameTag) {
+                handleFrame(message, length);
+            }
+            receiver.step();
+        }
+    }
+}

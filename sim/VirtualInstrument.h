@@ -1,0 +1,104 @@
+#pragma once
+// A simulated instrument on a pseudo-terminal: the host opens devicePath() like a serial
+// port. One thread of its own reads request frames, lets the SimDevice answer and writes
+// the reply frames, with faults on demand and optional pacing at a UART's speed.
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/SimDevice.h"
+
+struct SimFault {
+    enum class Kind {
+        Silent,     // the request is lost: no processing, no reply
+        Late,       // the reply comes delayMs later than it would
+        Corrupt,    // one byte of the reply frame is changed
+        WrongType,  // a copy of the reply with another frame type comes first
+        WrongTag,   // a copy of the reply with another frame tag comes first
+        Noise,      // bytes that hold no frame come first
+        ReplyCode,  // the reply carries replyCode instead of its own code
+        HangUp,     // the line hangs up instead of answering
+    };
+    Kind kind = Kind::Silent;
+    uint16_t code = 0;  // request code it applies to; 0: any request
+    uint32_t nth = 0;   // the nth matching request (from 1); 0: every matching request
+    uint32_t delayMs = 0;
+    uint16_t replyCode = 0;
+};
+
+// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N]", kind one of silent, late, corrupt,
+// wrong-type, wrong-tag, noise, reply-code, hang-up. Throws Exception on bad text.
+SimFault parseSimFault(const std::string& text);
+
+class VirtualInstrument {
+  public:
+    // Creates the pseudo-terminal at once; the line answers after start().
+    explicit VirtualInstrument(const SimConfig& config);
+    ~VirtualInstrument();
+    VirtualInstrument(const VirtualInstrument&) = delete;
+    VirtualInstrument& operator=(const VirtualInstrument&) = delete;
+
+    void start();
+    void stop();
+
+    // The terminal device the host opens. Changes after a hang-up.
+    std::string devicePath() const;
+    // Registers `comName` (COMn) in the port alias folder; removed again by the destructor.
+    void registerAlias(const std::string& comName);
+
+    // Instruments reached through this one: path "2" is the child on port 2, "2.5" the
+    // child on port 5 of that one.
+    void addChild(const std::string& path, const SimConfig& config);
+
+    void addFault(const SimFault& fault);
+    void clearFaults();
+    // Pace every byte in both directions as a UART at this many bits per second
+    // (10 bits a byte); 0 turns pacing off.
+    void setBaud(uint32_t baud);
+    void setTrace(FILE* out);
+
+    // Thread-safe views of the simulated instruments (route path "" is this one).
+    std::vector<uint8_t> flash(const std::string& path = "") const;
+    StatusInfo status(const std::string& path = "") const;
+    bool inBootloader() const;
+    void setInBootloader(bool on);
+    uint32_t requestCount() const { return requests_.load(); }
+    // Every request message received, in order (header + payload).
+    std::vector<std::vector<uint8_t>> requests() const;
+
+  private:
+    struct ArmedFault {
+        SimFault fault;
+        uint32_t seen = 0;
+    };
+
+    void openTerminal();
+    void closeTerminal();
+    void updateAlias();
+    void serve();
+    void handleFrame(const uint8_t* message, size_t size);
+    bool pause(uint32_t ms);
+    bool writeAll(const uint8_t* data, size_t size);
+    bool writeFrame(const std::vector<uint8_t>& message, uint8_t type, uint16_t tag, bool corrupt);
+    SimDevice* find(const std::string& path) const;
+
+    mutable std::mutex mutex_;  // guards the device tree, faults, requests and trace
+    SimDevice root_;
+    std::vector<ArmedFault> faults_;
+    std::vector<std::vector<uint8_t>> log_;
+    std::atomic<uint32_t> requests_{0};
+    std::atomic<uint32_t> baud_{0};
+    FILE* trace_ = nullptr;
+
+    int master_ = -1;
+    int slaveKeeper_ = -1;  // keeps the terminal alive while no host has it open
+    std::string path_;
+    std::string alias_;
+    int wake_[2] = {-1, -1};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};

@@ -1,0 +1,106 @@
+// ostraloader-sim: a virtual instrument on a pseudo-terminal, for rehearsing a service
+// visit without hardware. Prints the terminal's path on its first line, then answers the
+// bootloader protocol until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "sim/VirtualInstrument.h"
+#include "support/CInteger.h"
+#include "support/Exception.h"
+
+namespace {
+bool parseVersion(const std::string& text, uint8_t& major, uint8_t& minor) {
+    const size_t dot = text.find('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    major = static_cast<uint8_t>(readCInteger(text.c_str()));
+    minor = static_cast<uint8_t>(readCInteger(text.c_str() + dot + 1));
+    return true;
+}
+
+// "2.5:type=3" -> path "2.5" and a configuration with device type 3.
+void parseChild(const std::string& text, std::string& path, SimConfig& config) {
+    const size_t colon = text.find(':');
+    path = text.substr(0, colon);
+    if (colon == std::string::npos) {
+        return;
+    }
+    const std::string rest = text.substr(colon + 1);
+    if (rest.compare(0, 5, "type=") != 0) {
+        throw Exception("child '%s': expected PATH:type=N", text.c_str());
+    }
+    config.deviceType = static_cast<uint8_t>(readCInteger(rest.c_str() + 5));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Virtual instrument: a bootloader stand-in on a pseudo-terminal"};
+    SimConfig config;
+    int type = 1;
+    std::string bootloader = "1.2", firmware = "0.0", com;
+    std::vector<std::string> children, faults;
+    uint32_t baud = 0;
+    bool trace = false;
+    app.add_option("--type", type, "Device type 1 to 5")->check(CLI::Range(1, 5));
+    app.add_option("--bootloader", bootloader, "Bootloader version MAJOR.MINOR");
+    app.add_option("--firmware", firmware, "Firmware version MAJOR.MINOR");
+    app.add_option("--flash-size", config.flashSize, "Flash size in bytes (default 524288)");
+    app.add_option("--erase-delay", config.eraseDelayMs,
+                   "Milliseconds an erase takes (default 3000)");
+    app.add_flag("--stay", config.stayAfterRun, "Keep answering after the firmware is started");
+    app.add_option("--com", com, "Register as this port name (COMn) for the loader");
+    app.add_option("--child", children,
+                   "Routed instrument PATH:type=N, e.g. 2:type=5 or 2.5:type=3");
+    app.add_option("--fault", faults,
+                   "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N]; KIND: silent, late, corrupt, "
+                   "wrong-type, wrong-tag, noise, reply-code, hang-up");
+    app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
+    app.add_flag("--trace", trace, "Every frame in and out on standard error");
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        config.deviceType = static_cast<uint8_t>(type);
+        if (!parseVersion(bootloader, config.bootloaderMajor, config.bootloaderMinor) ||
+            !parseVersion(firmware, config.firmwareMajor, config.firmwareMinor)) {
+            throw Exception("versions are MAJOR.MINOR");
+        }
+        // Block the stop signals before any thread exists, then wait for them here.
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        sigaddset(&stopSignals, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+        VirtualInstrument instrument(config);
+        for (const std::string& text : children) {
+            std::string path;
+            SimConfig child;
+            parseChild(text, path, child);
+            instrument.addChild(path, child);
+        }
+        for (const std::string& text : faults) {
+            instrument.addFault(parseSimFault(text));
+        }
+        instrument.setBaud(baud);
+        if (trace) {
+            instrument.setTrace(stderr);
+        }
+        if (!com.empty()) {
+            instrument.registerAlias(com);
+        }
+        instrument.start();
+        std::printf("%s\n", instrument.devicePath().c_str());
+        std::fflush(stdout);
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        return 0;
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "ostraloader-sim: %s\n", e.text());
+        return 1;
+    }
+}

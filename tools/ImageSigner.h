@@ -1,0 +1,47 @@
+#pragma once
+// Making firmware images with development keys. Built on OpenSSL (keys, the private-key
+// operation) and libgcrypt (GOST 28147-89 CBC encryption), independent of the loader's
+// own routines, so that images made here prove the loader's checks. Tools and tests only.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ImageSpec {
+    uint8_t versionMajor = 1;
+    uint8_t versionMinor = 0;
+    uint16_t flags = 0;
+    uint32_t build = 1;
+    uint32_t timestamp = 0;  // seconds since 2000-01-01 00:00:00
+    // Header length field; by default the body's length.
+    bool overrideLength = false;
+    uint32_t length = 0;
+};
+
+// Thrown with a message naming what failed and with which file.
+struct SignerError {
+    std::string message;
+};
+
+// Generates a 1024-bit key pair with e = 65537 into a PEM file.
+void generateProductKey(const std::string& pemPath);
+// "product<N> <modulus> <exponent>" for a key table, hex least significant byte first.
+std::string productKeyTableLine(int deviceType, const std::string& pemPath);
+
+// A signed image: header block (the opened header signed with the private key) followed
+// by the body encrypted with a random key and chaining value.
+std::vector<uint8_t> makeFirmwareImage(const std::string& pemPath, const std::vector<uint8_t>& body,
+                                       const ImageSpec& spec);
+
+// Signs an opened 128-byte header (its header digest is filled in first).
+void signHeader(const std::string& pemPath, uint8_t header[128], uint8_t block[128]);
+
+// libgcrypt's GOST 28147-89 in CBC mode with the S-box "1.2.643.2.2.30.0", laid out as the
+// loader reads blocks (each 8-byte block's two halves swapped against libgcrypt's order).
+std::vector<uint8_t> gostCbcEncryptReference(const uint8_t key[32], const uint8_t iv[8],
+                                             const std::vector<uint8_t>& plain);
+std::vector<uint8_t> gostCbcDecryptReference(const uint8_t key[32], const uint8_t iv[8],
+                                             const std::vector<uint8_t>& cipher);
+
+void randomBytes(uint8_t* out, size_t count);
+std::vector<uint8_t> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
