@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/sha.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/Bignum.h"
+#include "image/Gost.h"
+#include "image/Sha1.h"
+#include "tools/ImageSigner.h"
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+std::string hex(const uint8_t* data, size_t size) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < size; ++i) {
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 15];
+    }
+    return s;
+}
+
+std::string sha1Hex(const std::string& text) {
+    uint8_t digest[20];
+    Sha1Digest(reinterpret_cast<const uint8_t*>(text.data()), text.size(), digest);
+    return hex(digest, 20);
+}
+
+std::string opensslSha1Hex(const std::string& text) {
+    uint8_t digest[20];
+    SHA1(reinterpret_cast<const uint8_t*>(text.data()), text.size(), digest);
+    return hex(digest, 20);
+}
+}  // namespace
+
+// FIPS 180-1 appendices A and B, RFC 3174 section 7.3.
+TEST(Sha1, PublishedVectors) {
+    const struct {
+        std::string input;
+        const char* digest;
+    } kVectors[] = {
+        {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+        {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",  // 56 bytes
+         "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+        {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+    };
+    for (const auto& v : kVectors) {
+        EXPECT_EQ(sha1Hex(v.input), v.digest) << v.input.size() << " bytes";
+    }
+}
+
+// Around the padding boundaries, against OpenSSL.
+TEST(Sha1, PaddingBoundariesAgreeWithOpenssl) {
+    for (size_t length : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u}) {
+        const std::string text(length, static_cast<char>('0' + length % 10));
+        EXPECT_EQ(sha1Hex(text), opensslSha1Hex(text)) << length;
+    }
+}
+
+TEST(Sha1, PiecesOfEverySizeGiveTheSameDigest) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        text += static_cast<char>(i * 7);
+    }
+    const std::string whole = sha1Hex(text);
+    for (size_t piece = 1; piece <= 130; ++piece) {
+        Sha1Context c;
+        Sha1Reset(&c);
+        for (size_t at = 0; at < text.size(); at += piece) {
+            Sha1Input(&c, reinterpret_cast<const uint8_t*>(text.data()) + at,
+                      std::min(piece, text.size() - at));
+        }
+        uint8_t digest[20];
+        Sha1Result(&c, digest);
+        EXPECT_EQ(hex(digest, 20), whole) << piece;
+    }
+}
+
+// libgcrypt's GOST28147 with S-box 1.2.643.2.2.30.0 in CBC mode is the reference.
+TEST(Gost, AgreesWithLibgcryptOnRandomKeysChainsAndLengths) {
+    std::mt19937 rng(4357);
+    for (int round = 0; round < 2000; ++round) {
+        uint8_t key[32], iv[8];
+        for (auto& b : key) b = static_cast<uint8_t>(rng());
+        for (auto& b : iv) b = static_cast<uint8_t>(rng());
+        Bytes cipher(8 * (rng() % 40));
+        for (auto& b : cipher) b = static_cast<uint8_t>(rng());
+        const Bytes expected = gostCbcDecryptReference(key, iv, cipher);
+
+        uint32_t keyWords[8], ivWords[2];
+        for (int i = 0; i < 8; ++i) std::memcpy(&keyWords[i], key + 4 * i, 4);
+        std::memcpy(ivWords, iv, 8);
+        GostContext c;
+        GostSetKey(&c, keyWords, ivWords);
+        Bytes plain(cipher.size());
+        GostCbcDecrypt(&c, cipher.data(), plain.data(), cipher.size());
+        ASSERT_EQ(plain, expected) << "round " << round;
+    }
+}
+
+TEST(Gost, ChainsAcrossCallsInPlaceAndWithoutIv) {
+    const uint32_t key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const uint32_t iv[2] = {0xDEADBEEF, 0x01234567};
+    uint8_t cipher[16];
+    for (int i = 0; i < 16; ++i) cipher[i] = static_cast<uint8_t>(i * 17);
+
+    GostContext one, two;
+    GostSetKey(&one, key, iv);
+    GostSetKey(&two, key, iv);
+    uint8_t whole[16], parts[16];
+    GostCbcDecrypt(&one, cipher, whole, 16);
+    GostCbcDecrypt(&two, cipher, parts, 8);
+    GostCbcDecrypt(&two, cipher + 8, parts + 8, 8);
+    EXPECT_EQ(Bytes(whole, whole + 16), Bytes(parts, parts + 16));
+
+    GostContext inPlace;
+    GostSetKey(&inPlace, key, iv);
+    uint8_t buffer[16];
+    std::memcpy(buffer, cipher, 16);
+    GostCbcDecrypt(&inPlace, buffer, buffer, 16);
+    EXPECT_EQ(Bytes(buffer, buffer + 16), Bytes(whole, whole + 16));
+
+    const uint32_t before[2] = {inPlace.chaining[0], inPlace.chaining[1]};
+    GostCbcDecrypt(&inPlace, buffer, buffer, 0);
+    EXPECT_EQ(inPlace.chaining[0], before[0]);
+    EXPECT_EQ(inPlace.chaining[1], before[1]);
+
+    // Without an IV the chain starts from zero, as an all-zero IV does.
+    GostContext noIv, zeroIv;
+    const uint32_t zero[2] = {0, 0};
+    GostSetKey(&noIv, key, nullptr);
+    GostSetKey(&zeroIv, key, zero);
+    uint8_t a[8], b[8];
+    GostCbcDecrypt(&noIv, cipher, a, 8);
+    GostCbcDecrypt(&zeroIv, cipher, b, 8);
+    EXPECT_EQ(Bytes(a, a + 8), Bytes(b, b + 8));
+}
+
+namespace {
+// OpenSSL is the independent reference for the multi-precision arithmetic.
+struct Bn {
+    BIGNUM* bn = BN_new();
+    Bn() = default;
+    Bn(const BnWord* words, int n) { BN_lebin2bn(reinterpret_cast<const uint8_t*>(words), n * 4, bn); }
+    ~Bn() { BN_free(bn); }
+    Bn(const Bn&) = delete;
+    std::vector<BnWord> words(int n) const {
+        std::vector<BnWord> w(static_cast<size_t>(n));
+        BN_bn2lebinpad(bn, reinterpret_cast<uint8_t*>(w.data()), n * 4);
+        return w;
+    }
+};
+
+struct BnCtx {
+    BN_CTX* ctx = BN_CTX_new();
+    ~BnCtx() { BN_CTX_free(ctx); }
+};
+
+std::vector<BnWord> randomWords(std::mt19937& rng, int n, int bits) {
+    std::vector<BnWord> w(static_cast<size_t>(n), 0);
+    for (int i = 0; i < n; ++i) {
+        const int low = i * 32;
+        if (low >= bits) break;
+        w[static_cast<size_t>(i)] = static_cast<BnWord>(rng());
+        if (bits - low < 32) w[static_cast<size_t>(i)] &= (1u << (bits - low)) - 1;
+    }
+    // Patterns that push the quotient estimate to its limits.
+    if (rng() % 4 == 0) {
+        for (auto& x : w) x = rng() % 2 ? 0xFFFFFFFFu : x;
+    }
+    return w;
+}
+
+void checkDivision(const std::vector<BnWord>& a, std::vector<BnWord> m, BnCtx& ctx) {
+    const int alen = static_cast<int>(a.size());
+    const int mlen = static_cast<int>(m.size());
+    const std::vector<BnWord> mBefore = m;
+    std::vector<BnWord> q(static_cast<size_t>(alen)), r(static_cast<size_t>(alen));
+    ASSERT_EQ(BnDiv(q.data(), r.data(), a.data(), alen, m.data(), mlen), 0);
+    EXPECT_EQ(m, mBefore) << "the divisor is restored";
+    Bn A(a.data(), alen), M(mBefore.data(), mlen), Q, R;
+    BN_div(Q.bn, R.bn, A.bn, M.bn, ctx.ctx);
+    EXPECT_EQ(q, Q.words(alen));
+    EXPECT_EQ(r, R.words(alen));
+}
+}  // namespace
+
+TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
+    BnCtx ctx;
+    // Hacker's Delight test cases for Algorithm D: the first needs the add-back step, the
+    // others the estimate's corrections.
+    checkDivision({0, 0, 0x80000000u, 0x7FFFFFFFu}, {1, 0, 0x80000000u}, ctx);
+    checkDivision({0, 0xFFFE0000u, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 0x00007FFFu, 0x80000000u}, ctx);
+    checkDivision({3, 0, 0x80000000u}, {1, 0, 0x20000000u}, ctx);
+    checkDivision({0x00000000u, 0x00007FFFu, 0x00008000u}, {1, 0x00008000u}, ctx);
+    checkDivision({5, 6, 7}, {5, 6, 7}, ctx);  // equal: quotient 1, remainder 0
+    checkDivision({5, 6, 0}, {5, 6, 7}, ctx);  // smaller
+    checkDivision({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}, {7, 0, 0}, ctx);  // one-word divisor
+
+    std::mt19937 rng(1024);
+    for (int round = 0; round < 3000; ++round) {
+        const int mlen = 2 + static_cast<int>(rng() % 31);
+        std::vector<BnWord> m = randomWords(rng, mlen, 1 + static_cast<int>(rng() % (32 * mlen)));
+        if (rng() % 3 == 0) {
+            // Top word 0x80000000 and a small second word make q-hat too large.
+            m[static_cast<size_t>(mlen - 1)] = 0x80000000u;
+            m[static_cast<size_t>(mlen - 2)] = rng() % 2;
+        }
+        if (std::all_of(m.begin(), m.end(), [](BnWord w) { return w == 0; })) m[0] = 1;
+        const int alen = 2 * 32;
+        checkDivision(randomWords(rng, alen, 1 + static_cast<int>(rng() % 2048)), m, ctx);
+        if (HasFailure()) break;
+    }
+
+    std::vector<BnWord> q(4), r(4), zero(2, 0);
+    const std::vector<BnWord> a = {1, 2, 3, 4};
+    EXPECT_EQ(BnDiv(q.data(), r.data(), a.data(), 4, zero.data(), 2), -1);
+}
+
+TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
+    BnCtx ctx;
+    std::mt19937 rng(65537);
+    const int n = kBnMaxWords;
+    for (int round = 0; round < 150; ++round) {
+        std::vector<BnWord> modulus = randomWords(rng, n, round % 2 ? 1024 : 1023);
+        modulus[0] |= 1;
+        modulus[static_cast<size_t>(n - 1)] |= round % 2 ? 0x80000000u : 0x40000000u;
+        std::vector<BnWord> base = randomWords(rng, n, 1024);
+        std::vector<BnWord> exponent(static_cast<size_t>(n), 0);
+        switch (round % 6) {
+            case 0: exponent[0] = 2; break;
+            case 1: exponent[0] = 65537; break;
+            case 2: exponent[0] = rng() & 0xFFFFFF; break;
+            case 3: exponent = randomWords(rng, n, 1024); break;
+            case 4: exponent[0] = 3; base = modulus; base[0] += 5; break;  // base above the modulus
+            default: exponent[0] = 1 + rng() % 1000; break;
+        }
+        const std::vector<BnWord> modulusBefore = modulus;
+        std::vector<BnWord> result(static_cast<size_t>(n));
+        RsaPublic(result.data(), base.data(), exponent.data(), modulus.data(), n);
+        EXPECT_EQ(modulus, modulusBefore) << "the caller's modulus is unchanged";
+
+        Bn B(base.data(), n), E(exponent.data(), n), M(modulusBefore.data(), n), R;
+        BN_mod_exp(R.bn, B.bn, E.bn, M.bn, ctx.ctx);
+        ASSERT_EQ(result, R.words(n)) << "round " << round;
+    }
+}
+
+TEST(Bignum, ExponentZeroAndOneAndDecode) {
+    const int n = kBnMaxWords;
+    std::vector<BnWord> modulus(n, 0), base(n, 0), exponent(n, 0), result(n, 0);
+    modulus[0] = 1000;
+    base[0] = 123456;  // above the modulus
+    RsaPublic(result.data(), base.data(), exponent.data(), modulus.data(), n);
+    EXPECT_EQ(result[0], 1u);
+    exponent[0] = 1;
+    RsaPublic(result.data(), base.data(), exponent.data(), modulus.data(), n);
+    EXPECT_EQ(result[0], 123456u) << "exponent 1 gives the base unreduced";
+
+    const uint8_t bytes[3] = {0x01, 0x00, 0x01};
+    std::vector<BnWord> e(n, 0xFFFFFFFFu);
+    BnDecode(e.data(), n, bytes, 3);
+    EXPECT_EQ(e[0], 0x010001u);
+    EXPECT_TRUE(std::all_of(e.begin() + 1, e.end(), [](BnWord w) { return w == 0; }));
+}

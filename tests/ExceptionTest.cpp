@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/Exception.h"
+
+TEST(Exception, KeepsTextsOfAnyLengthWhole) {
+    const std::string name(2000, 'x');
+    EXPECT_EQ(Exception("open port '%s' failed", name.c_str()).message,
+              "open port '" + name + "' failed");
+    // Right at the first buffer's edge: 1023 characters fit with the zero, 1024 do not.
+    for (size_t length : {1022u, 1023u, 1024u, 1025u, 4096u}) {
+        const std::string text(length, 'a');
+        const Exception e("%s", text.c_str());
+        EXPECT_EQ(e.message, text) << length;
+        EXPECT_EQ(std::string(e.text()).size(), length);
+    }
+}
+
+TEST(Exception, FormatsConversionsAndPlainText) {
+    EXPECT_EQ(Exception("Not valid type of parity").message, "Not valid type of parity");
+    EXPECT_EQ(Exception("SerialPort::write %d bytes data failed, err: %d", 24, 5).message,
+              "SerialPort::write 24 bytes data failed, err: 5");
+    EXPECT_EQ(Exception("Thread with handle 0x%x is not running", 0x2au).message,
+              "Thread with handle 0x2a is not running");
+}
+
+TEST(Exception, CopiesAreIndependent) {
+    auto* original = new Exception("read data failed, err: %d", 5);
+    const Exception copy = *original;
+    delete original;
+    EXPECT_STREQ(copy.text(), "read data failed, err: 5");
+}

@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "link/PortNames.h"
+#include "link/SerialPort.h"
+#include "link/SerialSettings.h"
+#include "support/Exception.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// A pseudo-terminal: `path` is the serial device under test, `master` the far end.
+struct Pty {
+    int master = -1, slave = -1;
+    std::string path;
+    Pty() {
+        char name[256];
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            throw std::runtime_error("openpty");
+        }
+        termios tio;
+        ::tcgetattr(slave, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
+        path = name;
+    }
+    ~Pty() {
+        closeMaster();
+        if (slave >= 0) ::close(slave);
+    }
+    void closeMaster() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    void send(const std::string& bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+};
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.message;
+    }
+    return "(no exception)";
+}
+
+long msSince(Clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+}  // namespace
+
+TEST(LineSettings, ParsesAndRejectsAsDocumented) {
+    const LineSettings a = parseLineSettings("115200,N,8,1");
+    EXPECT_EQ(a.baud, 115200);
+    EXPECT_EQ(a.parity, LineSettings::Parity::None);
+    EXPECT_EQ(a.dataBits, 8);
+    EXPECT_EQ(a.stopBits, 1);
+    const LineSettings b = parseLineSettings("9600,e,7,2");
+    EXPECT_EQ(b.parity, LineSettings::Parity::Even);
+    EXPECT_EQ(b.dataBits, 7);
+    EXPECT_EQ(b.stopBits, 2);
+    EXPECT_EQ(parseLineSettings("115200,N,8,1.5").stopBits, 1);
+    EXPECT_EQ(parseLineSettings(" -5,o,x,2").baud, -5);
+
+    const std::string format = "not valid format of com settings, (have to be 19200,8,N,1)";
+    for (const char* text : {"115200,N,8", "115200,N,8,1,0", "", "115200,N,8,1,"}) {
+        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), format) << text;
+    }
+    for (const char* text : {"19200,8,N,1", "115200,M,8,1", "115200,,8,1"}) {
+        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid type of parity") << text;
+    }
+    for (const char* text : {"115200,N,8,3", "115200,N,8,0", "115200,N,8,x"}) {
+        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid number of stop bits") << text;
+    }
+}
+
+TEST(SerialPort, AppliesTheLineSettingsToTheDevice) {
+    Pty pty;
+    SerialPort port;
+    port.open(pty.path, "9600,e,7,2", 0);
+    termios tio;
+    ASSERT_EQ(::tcgetattr(pty.slave, &tio), 0);
+    // A pseudo-terminal keeps the speed and stop bits but forces 8 data bits and no
+    // parity, so those two are proven by the settings parser's own test.
+    EXPECT_EQ(::cfgetospeed(&tio), B9600);
+    EXPECT_TRUE(tio.c_cflag & CSTOPB);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
+
+    port.configure("115200,N,8,1");
+    ASSERT_EQ(::tcgetattr(pty.slave, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), B115200);
+    EXPECT_FALSE(tio.c_cflag & CSTOPB);
+
+    port.configure("250000,N,8,1");  // not a standard rate: set through termios2
+    EXPECT_EQ(messageOf([&] { port.configure("115200,N,9,1"); }), "SetCommState failed");
+
+    EXPECT_EQ(messageOf([&] { port.configure("19200,8,N,1"); }), "Not valid type of parity");
+    EXPECT_TRUE(port.isOpen()) << "a configuration failure leaves the device open";
+}
+
+TEST(SerialPort, OpenFailuresNameThePortAndLeaveItClosed) {
+    SerialPort port;
+    EXPECT_EQ(messageOf([&] { port.open("/dev/does-not-exist", "115200,N,8,1", 0); }),
+              "open port '/dev/does-not-exist' failed");
+    EXPECT_FALSE(port.isOpen());
+    const std::string longName = "/tmp/" + std::string(2000, 'n');
+    EXPECT_EQ(messageOf([&] { port.open(longName, "115200,N,8,1", 0); }),
+              "open port '" + longName + "' failed");
+
+    Pty pty;
+    SerialPort first, second;
+    first.open(pty.path, "115200,N,8,1", 0);
+    EXPECT_EQ(messageOf([&] { second.open(pty.path, "115200,N,8,1", 0); }),
+              "open port '" + pty.path + "' failed")
+        << "a device is opened exclusively";
+    first.close();
+    second.open(pty.path, "115200,N,8,1", 0);
+    EXPECT_TRUE(second.isOpen()) << "closing releases the device for the next user";
+}
+
+TEST(SerialPort, CloseTwiceAndReopenAreSafe) {
+    Pty pty;
+    SerialPort port;
+    port.close();
+    port.open(pty.path, "115200,N,8,1", 0);
+    port.close();
+    port.close();
+    EXPECT_FALSE(port.isOpen());
+    port.open(pty.path, "115200,N,8,1", 0);
+    port.open(pty.path, "115200,N,8,1", 0);  // open on an open port closes it first
+    EXPECT_TRUE(port.isOpen());
+}
+
+TEST(SerialPort, ReadTimeOutsFollowThePortRules) {
+    Pty pty;
+    SerialPort port;
+    port.open(pty.path, "115200,N,8,1", 0);
+    uint8_t buffer[64];
+
+    // Silent line: 4 bytes with t = 0 wait 2 * 4 ms.
+    auto start = Clock::now();
+    EXPECT_EQ(port.read(buffer, 4, 0), 0u);
+    long ms = msSince(start);
+    EXPECT_GE(ms, 8);
+    EXPECT_LT(ms, 500);
+
+    // Partial read: what came in time is returned.
+    pty.send("ab");
+    start = Clock::now();
+    EXPECT_EQ(port.read(buffer, 10, 0), 2u);
+    EXPECT_GE(msSince(start), 15);
+    EXPECT_EQ(std::string(buffer, buffer + 2), "ab");
+
+    // Complete read returns at once.
+    pty.send("0123456789");
+    EXPECT_EQ(port.read(buffer, 10, 300), 10u);
+
+    // A gap longer than t after the first byte ends the read.
+    std::thread later([&] {
+        pty.send("x");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pty.send("y");
+    });
+    start = Clock::now();
+    EXPECT_EQ(port.read(buffer, 2, 50), 1u);
+    EXPECT_LT(msSince(start), 280);
+    later.join();
+    EXPECT_EQ(port.read(buffer, 1, 0), 1u);
+    EXPECT_EQ(buffer[0], 'y');
+}
+
+TEST(SerialPort, BytesBeforeOpenAreDiscarded) {
+    Pty pty;
+    pty.send("stale bytes");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    SerialPort port;
+    port.open(pty.path, "115200,N,8,1", 0);
+    uint8_t buffer[32];
+    EXPECT_EQ(port.read(buffer, sizeof buffer, 0), 0u);
+}
+
+TEST(SerialPort, WritesReachTheFarEnd) {
+    Pty pty;
+    SerialPort port;
+    port.open(pty.path, "115200,N,8,1", 0);
+    const std::string text(1000, 'w');
+    EXPECT_EQ(port.write(reinterpret_cast<const uint8_t*>(text.data()), 1000, 0), 1000u);
+    std::string got;
+    char chunk[256];
+    while (got.size() < 1000) {
+        const ssize_t n = ::read(pty.master, chunk, sizeof chunk);
+        ASSERT_GT(n, 0);
+        got.append(chunk, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, text);
+}
+
+TEST(SerialPort, FarEndClosingIsAReadAndWriteFailure) {
+    Pty pty;
+    SerialPort port;
+    port.open(pty.path, "115200,N,8,1", 0);
+    pty.closeMaster();
+    uint8_t buffer[4];
+    const auto start = Clock::now();
+    const std::string readError = messageOf([&] { port.read(buffer, 4, 0); });
+    EXPECT_EQ(readError.rfind("read data failed, err: ", 0), 0u) << readError;
+    EXPECT_LT(msSince(start), 1000);
+    const std::string writeError = messageOf([&] { port.write(buffer, 4, 0); });
+    EXPECT_EQ(writeError.rfind("SerialPort::write 4 bytes data failed, err: ", 0), 0u) << writeError;
+}
+
+TEST(PortNames, ComNamesGoThroughTheAliasFolder) {
+    EXPECT_EQ(resolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(resolvePortName("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(resolvePortName("ttyACM3"), "/dev/ttyACM3");
+    const std::vector<std::string> ports = listPorts();
+    ASSERT_GE(ports.size(), 8u);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(ports[static_cast<size_t>(i)], "COM" + std::to_string(i + 1));
+    }
+}
