@@ -7,7 +7,9 @@
 // lock: while IsBusy() the owner MUST NOT call anything but the queries.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "engine/Messages.h"
 #include "engine/VantorBootloaderEventListener.h"
@@ -47,6 +49,12 @@ class VantorBootloader : public Thread {
     const StatusInfo& Status() const { return status; }
     uint32_t Route() const { return route; }
     uint16_t LinkTimeout() const { return link.timeout; }
+
+    // Observer of every frame sent and received (wire images), for tracing. Called on the
+    // thread that runs the exchange.
+    void SetFrameTrace(std::function<void(bool outgoing, const uint8_t* wire, size_t size)> trace) {
+        link.trace = std::move(trace);
+    }
 
     // Test seam: the erase deadline. The shipped program never changes it.
     void setEraseDeadlineForTest(uint32_t ms) { eraseDeadlineMs = ms; }

@@ -17,11 +17,12 @@ using Clock = std::chrono::steady_clock;
 using Events = std::vector<std::string>;
 
 long msSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 class FlashTest : public ::testing::Test {
-protected:
+  protected:
     explicit FlashTest(SimConfig config = SimConfig{}) : sim(config), engine(&listener) {
         sim.start();
         engine.Connect(sim.devicePath());
@@ -31,8 +32,9 @@ protected:
     // A file of a header the instrument accepts followed by `body` as it is.
     std::string imageFile(const Bytes& body, int keyType = 1) {
         const Bytes signedImage = makeFirmwareImage(developmentKey(keyType), Bytes(), ImageSpec{});
-        Bytes file(signedImage.begin(), signedImage.begin() + 128);
-        file.insert(file.end(), body.begin(), body.end());
+        Bytes file(128 + body.size());
+        std::copy_n(signedImage.begin(), 128, file.begin());
+        std::copy(body.begin(), body.end(), file.begin() + 128);
         const std::string path = dir.path("image.enc");
         writeFile(path, file);
         return path;
@@ -49,7 +51,8 @@ protected:
     std::vector<Bytes> requestsWithCode(uint16_t code) const {
         std::vector<Bytes> found;
         for (const Bytes& r : sim.requests()) {
-            if (MessageHeader::decode(r.data()).code == code) found.push_back(r);
+            if (MessageHeader::decode(r.data()).code == code)
+                found.push_back(r);
         }
         return found;
     }
@@ -71,7 +74,7 @@ protected:
 };
 
 class ShortFlashTest : public FlashTest {
-protected:
+  protected:
     ShortFlashTest() : FlashTest(makeConfig()) {}
     static SimConfig makeConfig() {
         SimConfig c;
@@ -92,7 +95,8 @@ TEST_F(FlashTest, UploadSendsPagesWithFillAndTheFinishingMessage) {
     ASSERT_EQ(pages.size(), 3u);
     EXPECT_EQ(pages[2].size(), 142u);
     EXPECT_EQ(getLe16(pages[2].data() + 12), 2);
-    EXPECT_EQ(Bytes(pages[2].begin() + 14, pages[2].begin() + 58), Bytes(body.begin() + 256, body.end()));
+    EXPECT_EQ(Bytes(pages[2].begin() + 14, pages[2].begin() + 58),
+              Bytes(body.begin() + 256, body.end()));
     EXPECT_EQ(Bytes(pages[2].begin() + 58, pages[2].end()), Bytes(84, 0xFF));
     const Bytes finish = requestsWithCode(BPROT_WRITE_FINISH_REQ).at(0);
     ASSERT_EQ(finish.size(), 23u);
@@ -115,7 +119,8 @@ TEST_F(FlashTest, UploadOfWholePagesAndOfAnEmptyBody) {
 
     const size_t pagesBefore = requestsWithCode(BPROT_MSG_WRITE_PAGE).size();
     path = imageFile(Bytes());
-    EXPECT_EQ(run([&] { engine.UploadFirmware(path); }), (Events{"UploadStarted " + path + " 0", "UploadFinished"}));
+    EXPECT_EQ(run([&] { engine.UploadFirmware(path); }),
+              (Events{"UploadStarted " + path + " 0", "UploadFinished"}));
     EXPECT_EQ(requestsWithCode(BPROT_MSG_WRITE_PAGE).size(), pagesBefore);
     const Bytes finish = requestsWithCode(BPROT_WRITE_FINISH_REQ).back();
     EXPECT_EQ(getLe32(finish.data() + 13), 0u);
@@ -138,7 +143,8 @@ TEST_F(FlashTest, UploadAnswerCodes) {
     // Signed for another product: the instrument answers 252 and no page goes out.
     std::string path = imageFile(randomBody(500, 2), 2);
     EXPECT_EQ(run([&] { engine.UploadFirmware(path); }),
-              (Events{"UploadStarted " + path + " 4", "Error Nekompatibilni firmware nebo do jineho zarizeni"}));
+              (Events{"UploadStarted " + path + " 4",
+                      "Error Nekompatibilni firmware nebo do jineho zarizeni"}));
     EXPECT_TRUE(requestsWithCode(BPROT_MSG_WRITE_PAGE).empty());
     expectNormalTimeout();
 
@@ -158,7 +164,8 @@ TEST_F(FlashTest, SilentPageAndLineHangUpEndTheUpload) {
     const auto start = Clock::now();
     Events events = run([&] { engine.UploadFirmware(path); });
     EXPECT_GE(msSince(start), 3900) << "the upload waits 4000 ms for each reply";
-    EXPECT_EQ(events, (Events{"UploadStarted " + path + " 8", "UploadProgress 1", "Error BPROT_MSG_WRITE_PAGE error"}));
+    EXPECT_EQ(events, (Events{"UploadStarted " + path + " 8", "UploadProgress 1",
+                              "Error BPROT_MSG_WRITE_PAGE error"}));
     expectNormalTimeout();
 
     sim.clearFaults();
@@ -174,8 +181,8 @@ TEST_F(FlashTest, ReadBackWritesExactlyTheFirmwareBytes) {
     run([&] { engine.UploadFirmware(image); });
     const std::string dump = dir.path("dump.bin");
     EXPECT_EQ(run([&] { engine.ReadFlash(dump); }),
-              (Events{"ReadStarted " + dump + " 300 3", "ReadProgress 1", "ReadProgress 2", "ReadProgress 3",
-                      "ReadFinished"}));
+              (Events{"ReadStarted " + dump + " 300 3", "ReadProgress 1", "ReadProgress 2",
+                      "ReadProgress 3", "ReadFinished"}));
     EXPECT_EQ(readFile(dump), body);
     std::vector<Bytes> reads = requestsWithCode(BPROT_MSG_READ_PAGE);
     ASSERT_EQ(reads.size(), 3u);
@@ -184,7 +191,8 @@ TEST_F(FlashTest, ReadBackWritesExactlyTheFirmwareBytes) {
 
 TEST_F(FlashTest, ReadBackFileFailures) {
     const std::string bad = dir.path("no-folder/dump.bin");
-    EXPECT_EQ(run([&] { engine.ReadFlash(bad); }), Events{"Error can't create file '" + bad + "'\n"});
+    EXPECT_EQ(run([&] { engine.ReadFlash(bad); }),
+              Events{"Error can't create file '" + bad + "'\n"});
 
     // A file that fails while written is not reported as a complete dump.
     const Events events = run([&] { engine.ReadFlash("/dev/full"); });
@@ -193,13 +201,15 @@ TEST_F(FlashTest, ReadBackFileFailures) {
 
     sim.addFault(SimFault{SimFault::Kind::Silent, BPROT_MSG_READ_PAGE, 2, 0, 0});
     const std::string dump = dir.path("part.bin");
-    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }).back(), "Error BPROT_MSG_READ_PAGE - send/receive packet failed");
+    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }).back(),
+              "Error BPROT_MSG_READ_PAGE - send/receive packet failed");
     EXPECT_EQ(readFile(dump).size(), 128u) << "what was received stays, nothing more";
 }
 
 TEST_F(ShortFlashTest, ReadBackOfNothingAndEraseWithTicks) {
     const std::string dump = dir.path("empty.bin");
-    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }), (Events{"ReadStarted " + dump + " 0 0", "ReadFinished"}));
+    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }),
+              (Events{"ReadStarted " + dump + " 0 0", "ReadFinished"}));
     EXPECT_TRUE(readFile(dump).empty());
     EXPECT_TRUE(requestsWithCode(BPROT_MSG_READ_PAGE).empty());
 
@@ -208,7 +218,8 @@ TEST_F(ShortFlashTest, ReadBackOfNothingAndEraseWithTicks) {
     EXPECT_EQ(run([&] { engine.EraseFlash(); }), (Events{"EraseStarted", "EraseFinished"}));
     EXPECT_GE(msSince(start), 1400);
     EXPECT_GT(listener.ticks(), 10) << "ticks come many times a second while waiting";
-    EXPECT_EQ(requestsWithCode(BPROT_MSG_STATUSINFO).size(), statusBefore + 1) << "the status is re-read";
+    EXPECT_EQ(requestsWithCode(BPROT_MSG_STATUSINFO).size(), statusBefore + 1)
+        << "the status is re-read";
 }
 
 TEST_F(FlashTest, EraseNeverAnsweredFailsAtTheDeadline) {

@@ -1,0 +1,42 @@
+#pragma once
+// How the command-line front end tells what happens: plain text for people (a progress
+// bar on a terminal, plain lines otherwise), or one JSON object per line for tools.
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+class Reporter {
+  public:
+    Reporter(bool json, bool terminal) : json_(json), terminal_(terminal) {}
+
+    // A finished fact: text for people, the object for tools.
+    void event(const std::string& text, const nlohmann::json& object);
+    // The closing object, for tools only.
+    void result(const nlohmann::json& object);
+    // Progress of a transfer of `total` pages of 128 bytes.
+    void started(const std::string& what, int32_t total);
+    void progress(int32_t done);
+    // One tick of a wait of unknown length.
+    void tick();
+    void endLine();
+    // An error message on standard error, prefixed with the program's name.
+    void error(const std::string& message);
+    bool json() const { return json_; }
+
+  private:
+    void emit(const nlohmann::json& object);
+
+    std::mutex mutex_;
+    bool json_;
+    bool terminal_;
+    std::string what_;
+    int32_t total_ = 0;
+    int lastPercent_ = -1;
+    bool lineOpen_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastTick_;
+    int spinner_ = 0;
+};

@@ -1,0 +1,160 @@
+// The built ostraloader-cli program against virtual instruments.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "engine/Messages.h"
+#include "sim/VirtualInstrument.h"
+#include "tests/TestSupport.h"
+#include "tools/ImageSigner.h"
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;  // standard output and standard error, in that order
+};
+
+CliRun cli(const std::string& args) {
+    const std::string command = std::string(OSTRA_CLI) + " " + args +
+                                " 2>/tmp/ostra-cli-err.$$; echo \"#rc=$?\"; cat "
+                                "/tmp/ostra-cli-err.$$; rm -f /tmp/ostra-cli-err.$$";
+    CliRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        run.out.append(chunk, n);
+    }
+    ::pclose(pipe);
+    const size_t rc = run.out.find("#rc=");
+    run.exitCode = std::atoi(run.out.c_str() + rc + 4);
+    run.out.erase(rc, run.out.find('\n', rc) - rc + 1);
+    return run;
+}
+
+std::string imagePath(const TempDir& dir, int type, const Bytes& body,
+                      const std::string& name = "fw.enc") {
+    const std::string path = dir.path(name);
+    writeFile(path, makeFirmwareImage(developmentKey(type), body, ImageSpec{}));
+    return path;
+}
+}  // namespace
+
+TEST(Cli, StatusAndRoutedStatus) {
+    SimConfig config;
+    config.deviceType = 2;
+    VirtualInstrument sim(config);
+    SimConfig child;
+    child.deviceType = 5;
+    sim.addChild("2.5", child);
+    sim.start();
+    CliRun r = cli("--port " + sim.devicePath() + " status");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Device type         TAMRIK\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Not loaded"), std::string::npos);
+    r = cli("--port " + sim.devicePath() + " --route 2.5 status");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("TAMRIK 3"), std::string::npos) << r.out;
+    r = cli("--port " + sim.devicePath() + " --route 3 status");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("ostraloader-cli: BPROT_MSG_STATUSINFO error, bootloader not responding"),
+              std::string::npos);
+}
+
+TEST(Cli, SilentPortAndUsageErrors) {
+    VirtualInstrument sim(SimConfig{});
+    sim.setInBootloader(false);
+    sim.start();
+    CliRun r = cli("--port " + sim.devicePath() + " status");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("ostraloader-cli: BPROT_MSG_STATUSINFO error, bootloader not responding"),
+              std::string::npos);
+    EXPECT_EQ(cli("frobnicate").exitCode, 2);
+    EXPECT_EQ(cli("upload").exitCode, 2);
+    r = cli("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("3 the image is not acceptable"), std::string::npos);
+}
+
+TEST(Cli, UploadWritesTheBodyAndRefusesBadImagesBeforeSending) {
+    TempDir dir;
+    VirtualInstrument sim(SimConfig{});
+    sim.start();
+    const std::string path = imagePath(dir, 1, randomBody(1000, 9));
+    CliRun r = cli("--port " + sim.devicePath() + " upload " + path + " --run");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Firmware uploaded and started"), std::string::npos) << r.out;
+    const Bytes file = readFile(path);
+    const Bytes flash = sim.flash();
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + static_cast<long>(file.size() - 128)),
+              Bytes(file.begin() + 128, file.end()));
+    EXPECT_FALSE(sim.inBootloader());
+    sim.setInBootloader(true);
+
+    Bytes corrupted = file;
+    corrupted[600] ^= 1;
+    writeFile(dir.path("bad.enc"), corrupted);
+    const uint32_t before = sim.requestCount();
+    r = cli("--port " + sim.devicePath() + " upload " + dir.path("bad.enc"));
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.out.find("Firmware corrupted"), std::string::npos);
+    EXPECT_EQ(sim.requestCount(), before) << "nothing is sent for a refused image";
+
+    const std::string other = imagePath(dir, 4, randomBody(100, 1), "other.enc");
+    EXPECT_EQ(cli("--port " + sim.devicePath() + " upload " + other).exitCode, 3);
+    r = cli("--port " + sim.devicePath() + " upload " + other + " --force-product");
+    EXPECT_EQ(r.exitCode, 1) << "the bootloader judges and refuses";
+    EXPECT_NE(r.out.find("Nekompatibilni firmware nebo do jineho zarizeni"), std::string::npos);
+    EXPECT_EQ(cli("inspect " + other).exitCode, 0);
+    EXPECT_EQ(cli("inspect " + dir.path("bad.enc")).exitCode, 3);
+}
+
+TEST(Cli, JsonLinesCarryProgressAndReadBackAndEraseWork) {
+    TempDir dir;
+    SimConfig config;
+    config.eraseDelayMs = 300;
+    VirtualInstrument sim(config);
+    sim.start();
+    const std::string path = imagePath(dir, 1, randomBody(3000, 4));
+    const CliRun r = cli("--json --port " + sim.devicePath() + " upload " + path);
+    EXPECT_EQ(r.exitCode, 0);
+    std::istringstream lines(r.out);
+    std::string line;
+    int progress = 0;
+    nlohmann::json last;
+    while (std::getline(lines, line)) {
+        last = nlohmann::json::parse(line);
+        if (last["event"] == "progress")
+            ++progress;
+    }
+    EXPECT_EQ(progress, 24);
+    EXPECT_EQ(last["event"], "result");
+    EXPECT_EQ(last["ok"], true);
+
+    EXPECT_EQ(cli("--port " + sim.devicePath() + " read " + dir.path("dump.bin")).exitCode, 0);
+    EXPECT_EQ(readFile(dir.path("dump.bin")).size(), readFile(path).size() - 128);
+    EXPECT_EQ(cli("--port " + sim.devicePath() + " erase").exitCode, 0);
+    EXPECT_EQ(sim.status().firmwareSize, 0u);
+}
+
+TEST(Cli, TwoInstrumentsFlashedAtOnce) {
+    TempDir dir;
+    VirtualInstrument a(SimConfig{}), b(SimConfig{});
+    a.start();
+    b.start();
+    const std::string image = imagePath(dir, 1, randomBody(20000, 2));
+    auto first = std::async(std::launch::async,
+                            [&] { return cli("--port " + a.devicePath() + " upload " + image); });
+    auto second = std::async(std::launch::async,
+                             [&] { return cli("--port " + b.devicePath() + " upload " + image); });
+    EXPECT_EQ(first.get().exitCode, 0);
+    EXPECT_EQ(second.get().exitCode, 0);
+    EXPECT_EQ(a.status().firmwareSize, b.status().firmwareSize);
+    EXPECT_EQ(a.status().firmwareSize, 20000u);
+}
