@@ -87,14 +87,18 @@ TEST(Gost, AgreesWithLibgcryptOnRandomKeysChainsAndLengths) {
     std::mt19937 rng(4357);
     for (int round = 0; round < 2000; ++round) {
         uint8_t key[32], iv[8];
-        for (auto& b : key) b = static_cast<uint8_t>(rng());
-        for (auto& b : iv) b = static_cast<uint8_t>(rng());
+        for (auto& b : key)
+            b = static_cast<uint8_t>(rng());
+        for (auto& b : iv)
+            b = static_cast<uint8_t>(rng());
         Bytes cipher(8 * (rng() % 40));
-        for (auto& b : cipher) b = static_cast<uint8_t>(rng());
+        for (auto& b : cipher)
+            b = static_cast<uint8_t>(rng());
         const Bytes expected = gostCbcDecryptReference(key, iv, cipher);
 
         uint32_t keyWords[8], ivWords[2];
-        for (int i = 0; i < 8; ++i) std::memcpy(&keyWords[i], key + 4 * i, 4);
+        for (int i = 0; i < 8; ++i)
+            std::memcpy(&keyWords[i], key + 4 * i, 4);
         std::memcpy(ivWords, iv, 8);
         GostContext c;
         GostSetKey(&c, keyWords, ivWords);
@@ -108,7 +112,8 @@ TEST(Gost, ChainsAcrossCallsInPlaceAndWithoutIv) {
     const uint32_t key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     const uint32_t iv[2] = {0xDEADBEEF, 0x01234567};
     uint8_t cipher[16];
-    for (int i = 0; i < 16; ++i) cipher[i] = static_cast<uint8_t>(i * 17);
+    for (int i = 0; i < 16; ++i)
+        cipher[i] = static_cast<uint8_t>(i * 17);
 
     GostContext one, two;
     GostSetKey(&one, key, iv);
@@ -147,7 +152,9 @@ namespace {
 struct Bn {
     BIGNUM* bn = BN_new();
     Bn() = default;
-    Bn(const BnWord* words, int n) { BN_lebin2bn(reinterpret_cast<const uint8_t*>(words), n * 4, bn); }
+    Bn(const BnWord* words, int n) {
+        BN_lebin2bn(reinterpret_cast<const uint8_t*>(words), n * 4, bn);
+    }
     ~Bn() { BN_free(bn); }
     Bn(const Bn&) = delete;
     std::vector<BnWord> words(int n) const {
@@ -166,13 +173,16 @@ std::vector<BnWord> randomWords(std::mt19937& rng, int n, int bits) {
     std::vector<BnWord> w(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; ++i) {
         const int low = i * 32;
-        if (low >= bits) break;
+        if (low >= bits)
+            break;
         w[static_cast<size_t>(i)] = static_cast<BnWord>(rng());
-        if (bits - low < 32) w[static_cast<size_t>(i)] &= (1u << (bits - low)) - 1;
+        if (bits - low < 32)
+            w[static_cast<size_t>(i)] &= (1u << (bits - low)) - 1;
     }
     // Patterns that push the quotient estimate to its limits.
     if (rng() % 4 == 0) {
-        for (auto& x : w) x = rng() % 2 ? 0xFFFFFFFFu : x;
+        for (auto& x : w)
+            x = rng() % 2 ? 0xFFFFFFFFu : x;
     }
     return w;
 }
@@ -196,7 +206,8 @@ TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
     // Hacker's Delight test cases for Algorithm D: the first needs the add-back step, the
     // others the estimate's corrections.
     checkDivision({0, 0, 0x80000000u, 0x7FFFFFFFu}, {1, 0, 0x80000000u}, ctx);
-    checkDivision({0, 0xFFFE0000u, 0xFFFFFFFFu, 0x7FFFFFFFu}, {0xFFFFFFFFu, 0x00007FFFu, 0x80000000u}, ctx);
+    checkDivision({0, 0xFFFE0000u, 0xFFFFFFFFu, 0x7FFFFFFFu},
+                  {0xFFFFFFFFu, 0x00007FFFu, 0x80000000u}, ctx);
     checkDivision({3, 0, 0x80000000u}, {1, 0, 0x20000000u}, ctx);
     checkDivision({0x00000000u, 0x00007FFFu, 0x00008000u}, {1, 0x00008000u}, ctx);
     checkDivision({5, 6, 7}, {5, 6, 7}, ctx);  // equal: quotient 1, remainder 0
@@ -212,10 +223,12 @@ TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
             m[static_cast<size_t>(mlen - 1)] = 0x80000000u;
             m[static_cast<size_t>(mlen - 2)] = rng() % 2;
         }
-        if (std::all_of(m.begin(), m.end(), [](BnWord w) { return w == 0; })) m[0] = 1;
+        if (std::all_of(m.begin(), m.end(), [](BnWord w) { return w == 0; }))
+            m[0] = 1;
         const int alen = 2 * 32;
         checkDivision(randomWords(rng, alen, 1 + static_cast<int>(rng() % 2048)), m, ctx);
-        if (HasFailure()) break;
+        if (HasFailure())
+            break;
     }
 
     std::vector<BnWord> q(4), r(4), zero(2, 0);
@@ -234,12 +247,26 @@ TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
         std::vector<BnWord> base = randomWords(rng, n, 1024);
         std::vector<BnWord> exponent(static_cast<size_t>(n), 0);
         switch (round % 6) {
-            case 0: exponent[0] = 2; break;
-            case 1: exponent[0] = 65537; break;
-            case 2: exponent[0] = rng() & 0xFFFFFF; break;
-            case 3: exponent = randomWords(rng, n, 1024); break;
-            case 4: exponent[0] = 3; base = modulus; base[0] += 5; break;  // base above the modulus
-            default: exponent[0] = 1 + rng() % 1000; break;
+            case 0:
+                exponent[0] = 2;
+                break;
+            case 1:
+                exponent[0] = 65537;
+                break;
+            case 2:
+                exponent[0] = rng() & 0xFFFFFF;
+                break;
+            case 3:
+                exponent = randomWords(rng, n, 1024);
+                break;
+            case 4:
+                exponent[0] = 3;
+                base = modulus;
+                base[0] += 5;
+                break;  // base above the modulus
+            default:
+                exponent[0] = 1 + rng() % 1000;
+                break;
         }
         const std::vector<BnWord> modulusBefore = modulus;
         std::vector<BnWord> result(static_cast<size_t>(n));

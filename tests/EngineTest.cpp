@@ -15,19 +15,6 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-long msSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message;
-    }
-    return "(no exception)";
-}
-
 SimConfig instrument(uint8_t type) {
     SimConfig c;
     c.deviceType = type;
@@ -39,9 +26,11 @@ SimConfig instrument(uint8_t type) {
 }
 
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     EngineTest() : sim(instrument(1)), engine(&listener) { sim.start(); }
-    MessageHeader lastRequest() const { return MessageHeader::decode(sim.requests().back().data()); }
+    MessageHeader lastRequest() const {
+        return MessageHeader::decode(sim.requests().back().data());
+    }
 
     VirtualInstrument sim;
     RecordingListener listener;
@@ -63,11 +52,13 @@ TEST_F(EngineTest, ConnectReadsAndDecodesTheStatus) {
     EXPECT_EQ(lastRequest().code, BPROT_MSG_STATUSINFO);
 
     engine.Connect(sim.devicePath());
-    EXPECT_EQ(listener.events(), (std::vector<std::string>{"Connected", "Disconnected", "Connected"}));
+    EXPECT_EQ(listener.events(),
+              (std::vector<std::string>{"Connected", "Disconnected", "Connected"}));
     engine.Disconnect();
     engine.Disconnect();
     EXPECT_EQ(listener.events().size(), 4u) << "disconnecting when not connected raises nothing";
-    EXPECT_EQ(messageOf([&] { engine.SetRoutePath("1"); }), "Bootloader is not connected to any device");
+    EXPECT_EQ(messageOf([&] { engine.SetRoutePath("1"); }),
+              "Bootloader is not connected to any device");
 }
 
 TEST_F(EngineTest, PortWithoutBootloaderFailsAfterTheLinkTimeOut) {
@@ -82,7 +73,8 @@ TEST_F(EngineTest, PortWithoutBootloaderFailsAfterTheLinkTimeOut) {
     EXPECT_TRUE(listener.events().empty());
     SerialPort other;
     other.open(sim.devicePath(), "115200,N,8,1", 0);  // the engine closed the port again
-    EXPECT_EQ(messageOf([&] { engine.Connect("/dev/no-such-port"); }), "open port '/dev/no-such-port' failed");
+    EXPECT_EQ(messageOf([&] { engine.Connect("/dev/no-such-port"); }),
+              "open port '/dev/no-such-port' failed");
 }
 
 TEST_F(EngineTest, RoutedRequestsReachTheRightChild) {
@@ -102,8 +94,10 @@ TEST_F(EngineTest, RoutedRequestsReachTheRightChild) {
 
     engine.SetRoutePath("4");  // nobody on port 4
     const StatusInfo before = engine.Status();
-    EXPECT_EQ(messageOf([&] { engine.RequestStatus(); }), "BPROT_MSG_STATUSINFO error, bootloader not responding");
-    EXPECT_EQ(engine.Status().deviceType, before.deviceType) << "a failed request keeps the old status";
+    EXPECT_EQ(messageOf([&] { engine.RequestStatus(); }),
+              "BPROT_MSG_STATUSINFO error, bootloader not responding");
+    EXPECT_EQ(engine.Status().deviceType, before.deviceType)
+        << "a failed request keeps the old status";
     engine.ClearRoute();
     EXPECT_FALSE(engine.IsRouted());
     EXPECT_EQ(engine.RequestStatus().deviceType, 1);
@@ -118,19 +112,22 @@ TEST_F(EngineTest, RunFirmwareLeavesTheBootloader) {
     engine.RunFirmware();
     EXPECT_EQ(lastRequest().code, BPROT_MSG_RUNFW);
     EXPECT_TRUE(engine.IsConnected()) << "the caller disconnects";
-    EXPECT_EQ(messageOf([&] { engine.RunFirmware(); }), "BPROT_MSG_RUNFW - sendreceive packet failed");
+    EXPECT_EQ(messageOf([&] { engine.RunFirmware(); }),
+              "BPROT_MSG_RUNFW - sendreceive packet failed");
 }
 
 TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
     engine.Connect(sim.devicePath());
     std::vector<bool> busyInside;
     listener.onEvent = [&](const std::string& e) {
-        if (e.rfind("Error", 0) == 0) busyInside.push_back(engine.IsBusy());
+        if (e.rfind("Error", 0) == 0)
+            busyInside.push_back(engine.IsBusy());
     };
     engine.UploadFirmware("/no/such/image.enc");
     ASSERT_TRUE(listener.waitForEnd());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(listener.events(), (std::vector<std::string>{"Connected", "Error can't open file /no/such/image.enc"}));
+    EXPECT_EQ(listener.events(),
+              (std::vector<std::string>{"Connected", "Error can't open file /no/such/image.enc"}));
     EXPECT_EQ(busyInside, std::vector<bool>{false});
 
     listener.clear();
@@ -151,7 +148,8 @@ TEST_F(EngineTest, ComNamesReachAnInstrumentThroughItsAlias) {
 TEST_F(EngineTest, HarmlessAndHarmfulReplyFaults) {
     engine.Connect(sim.devicePath());
     // Frames of another type or tag, and noise, before the real reply are skipped.
-    for (SimFault::Kind kind : {SimFault::Kind::WrongType, SimFault::Kind::WrongTag, SimFault::Kind::Noise}) {
+    for (SimFault::Kind kind :
+         {SimFault::Kind::WrongType, SimFault::Kind::WrongTag, SimFault::Kind::Noise}) {
         sim.clearFaults();
         sim.addFault(SimFault{kind, BPROT_MSG_STATUSINFO, 0, 0, 0});
         EXPECT_EQ(engine.RequestStatus().deviceType, 1);
@@ -160,7 +158,8 @@ TEST_F(EngineTest, HarmlessAndHarmfulReplyFaults) {
     for (SimFault::Kind kind : {SimFault::Kind::Corrupt, SimFault::Kind::Late}) {
         sim.clearFaults();
         sim.addFault(SimFault{kind, BPROT_MSG_STATUSINFO, 1, 1500, 0});
-        EXPECT_EQ(messageOf([&] { engine.RequestStatus(); }), "BPROT_MSG_STATUSINFO error, bootloader not responding");
+        EXPECT_EQ(messageOf([&] { engine.RequestStatus(); }),
+                  "BPROT_MSG_STATUSINFO error, bootloader not responding");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     sim.clearFaults();

@@ -46,11 +46,9 @@ TEST(FirmwareImage, FlagsTextAndBuildTimeFollowTheRules) {
         uint32_t timestamp;
         int year, month, day, hour, minute, second;
     } kTimes[] = {
-        {0, 2000, 1, 1, 0, 0, 0},
-        {86399, 2000, 1, 1, 23, 59, 59},
+        {0, 2000, 1, 1, 0, 0, 0},           {86399, 2000, 1, 1, 23, 59, 59},
         {59 * 86400, 2000, 2, 29, 0, 0, 0},  // 2000 is a leap year
-        {366 * 86400, 2001, 1, 1, 0, 0, 0},
-        {0xFFFFFFFFu, 2136, 2, 7, 6, 28, 15},
+        {366 * 86400, 2001, 1, 1, 0, 0, 0}, {0xFFFFFFFFu, 2136, 2, 7, 6, 28, 15},
     };
     for (const auto& t : kTimes) {
         const CalendarTime c = firmwareBuildTime(t.timestamp);
@@ -110,7 +108,8 @@ TEST(FirmwareImage, LengthNearTheTopOfItsRangeFailsCleanly) {
 
 TEST(FirmwareImage, HeaderCheckLeavesAForeignBlockUnchanged) {
     uint8_t block[128];
-    for (int i = 0; i < 128; ++i) block[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 128; ++i)
+        block[i] = static_cast<uint8_t>(i);
     uint8_t copy[128];
     std::memcpy(copy, block, 128);
     DeviceType type = 9;

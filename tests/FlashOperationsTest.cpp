@@ -16,11 +16,6 @@ using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 using Events = std::vector<std::string>;
 
-long msSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
 class FlashTest : public ::testing::Test {
   protected:
     explicit FlashTest(SimConfig config = SimConfig{}) : sim(config), engine(&listener) {

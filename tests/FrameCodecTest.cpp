@@ -5,24 +5,19 @@
 #include <vector>
 
 #include "link/FrameCodec.h"
+#include "tests/TestSupport.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The documented wire vectors of the protocol.
 const Bytes kStatusRequestMessage = {0, 0, 0, 0, 0, 0, 0, 0, 0x64, 0, 0, 0};
-const Bytes kStatusRequestFrame = {0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00, 0x01, 0x4A, 0xB6, 0x07,
-                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
+const Bytes kStatusRequestFrame = {0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00,
+                                   0x01, 0x4A, 0xB6, 0x07, 0x00, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
 
 Bytes encode(const Bytes& payload, uint8_t type = 74, uint16_t tag = 1974) {
-    Bytes wire;
-    FrameTransmitter tx([&](const uint8_t* d, uint16_t n) -> uint32_t {
-        wire.insert(wire.end(), d, d + n);
-        return n;
-    });
-    tx.queue(payload.data(), static_cast<uint16_t>(payload.size()), type, tag);
-    tx.step();
-    return wire;
+    return encodeFrame(payload, type, tag);
 }
 
 // A stream source that hands out at most `chunk(...)` bytes per call.
@@ -227,8 +222,10 @@ TEST(FrameCodec, RandomStreamsDeliverExactlyTheValidFrames) {
         }
         const int mode = round % 3;
         stream.chunk = [&rng, mode](uint16_t n) -> uint16_t {
-            if (mode == 0) return 1;
-            if (mode == 1) return n;
+            if (mode == 0)
+                return 1;
+            if (mode == 1)
+                return n;
             return static_cast<uint16_t>(rng() % (n + 2));  // sometimes 0: no progress
         };
         std::vector<size_t> ends;

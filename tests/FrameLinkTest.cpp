@@ -9,20 +9,14 @@
 #include "link/FrameLink.h"
 #include "support/LittleEndian.h"
 #include "support/TickClock.h"
+#include "tests/TestSupport.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 Bytes frame(const Bytes& payload, uint8_t type = 74, uint16_t tag = 1974) {
-    Bytes wire;
-    FrameTransmitter tx([&](const uint8_t* d, uint16_t n) -> uint32_t {
-        wire.insert(wire.end(), d, d + n);
-        return n;
-    });
-    tx.queue(payload.data(), static_cast<uint16_t>(payload.size()), type, tag);
-    tx.step();
-    return wire;
+    return encodeFrame(payload, type, tag);
 }
 
 Bytes message(uint16_t code, uint16_t length, uint8_t fill = 0) {
@@ -38,7 +32,7 @@ Bytes message(uint16_t code, uint16_t length, uint8_t fill = 0) {
 // answered with bytes that become readable after a delay. Reads of an empty line wait a
 // little, as the port does.
 class MemoryLine {
-public:
+  public:
     std::function<Bytes(const Bytes& written)> answer;
     std::chrono::milliseconds answerDelay{0};
 
@@ -73,7 +67,7 @@ public:
     }
     Bytes written;
 
-private:
+  private:
     struct Pending {
         Clock::time_point due;
         Bytes bytes;
@@ -81,10 +75,6 @@ private:
     std::deque<Pending> pending;
 };
 
-long elapsedMs(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 }  // namespace
 
 TEST(FrameLink, StatusRequestOnTheWireAndItsAnswer) {
@@ -93,8 +83,9 @@ TEST(FrameLink, StatusRequestOnTheWireAndItsAnswer) {
     FrameLink link(line.sink(), line.source());
     uint8_t buffer[kMessageBufferSize] = {};
     EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), 32);
-    EXPECT_EQ(line.written, (Bytes{0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00, 0x01, 0x4A, 0xB6, 0x07,
-                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(line.written,
+              (Bytes{0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00, 0x01, 0x4A, 0xB6, 0x07,
+                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00}));
     EXPECT_EQ(getLe16(buffer + 8), 200);
     EXPECT_EQ(buffer[12], 0x11);
 }
@@ -108,7 +99,7 @@ TEST(FrameLink, SilentInstrumentTimesOutOnceWritten) {
         link.timeout = timeout;
         const auto start = Clock::now();
         EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), -1);
-        const long ms = elapsedMs(start);
+        const long ms = msSince(start);
         EXPECT_GE(ms, timeout - 5);
         EXPECT_LT(ms, timeout + 2000);
         EXPECT_EQ(line.written.size(), 24u) << "the request goes out exactly once";
@@ -179,7 +170,9 @@ TEST(FrameLink, SendOnlyQueuesUntilTheNextPass) {
 
 namespace {
 std::atomic<uint32_t> g_ticks{0};
-uint32_t frozenTicks() { return g_ticks.load(); }
+uint32_t frozenTicks() {
+    return g_ticks.load();
+}
 }  // namespace
 
 TEST(FrameLink, NeverReturnsZeroAndDeadlinesSurviveTheCounterWrap) {

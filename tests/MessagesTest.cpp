@@ -17,8 +17,8 @@ TEST(Crc16Arc, CheckValueAndRunningValue) {
 }
 
 TEST(StatusInfo, DecodedFieldByFieldFromLittleEndianBytes) {
-    const uint8_t record[20] = {2, 1, 10, 3, 0x2C, 0x01, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,
-                                0, 0, 8, 0, 0xAB, 0xCD, 5, 0x02};
+    const uint8_t record[20] = {2,    1,    10, 3, 0x2C, 0x01, 0,    0,    0xFF, 0xFF,
+                                0xFF, 0xFF, 0,  0, 8,    0,    0xAB, 0xCD, 5,    0x02};
     const StatusInfo s = StatusInfo::decode(record);
     EXPECT_EQ(s.bootloaderMajor, 1);
     EXPECT_EQ(s.bootloaderMinor, 2);
@@ -53,9 +53,9 @@ TEST(RoutePath, WordsFromPaths) {
         const char* text;
         uint32_t word;
     } kRoutes[] = {
-        {"2.5", 0xDA},   {"0", 0x08},      {"3", 0x0B},  {"7.7.7.7.7.7.7.7", 0xFFFFFFFFu},
-        {".3", 0xB8},    {"1..2", 0xA89},  {"3.", 0x0B}, {".", 0x08},
-        {"x", 0x08},     {"3a", 0x0B},     {" 4", 0x0C}, {"1.2.3", 0xBA9},
+        {"2.5", 0xDA}, {"0", 0x08},     {"3", 0x0B},  {"7.7.7.7.7.7.7.7", 0xFFFFFFFFu},
+        {".3", 0xB8},  {"1..2", 0xA89}, {"3.", 0x0B}, {".", 0x08},
+        {"x", 0x08},   {"3a", 0x0B},    {" 4", 0x0C}, {"1.2.3", 0xBA9},
     };
     for (const auto& r : kRoutes) {
         uint32_t route = 0x12345678;

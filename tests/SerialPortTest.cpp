@@ -11,6 +11,7 @@
 #include "link/SerialPort.h"
 #include "link/SerialSettings.h"
 #include "support/Exception.h"
+#include "tests/TestSupport.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -32,27 +33,19 @@ struct Pty {
     }
     ~Pty() {
         closeMaster();
-        if (slave >= 0) ::close(slave);
+        if (slave >= 0)
+            ::close(slave);
     }
     void closeMaster() {
-        if (master >= 0) ::close(master);
+        if (master >= 0)
+            ::close(master);
         master = -1;
     }
-    void send(const std::string& bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void send(const std::string& bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
 };
 
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message;
-    }
-    return "(no exception)";
-}
-
-long msSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 }  // namespace
 
 TEST(LineSettings, ParsesAndRejectsAsDocumented) {
@@ -76,7 +69,8 @@ TEST(LineSettings, ParsesAndRejectsAsDocumented) {
         EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid type of parity") << text;
     }
     for (const char* text : {"115200,N,8,3", "115200,N,8,0", "115200,N,8,x"}) {
-        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid number of stop bits") << text;
+        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid number of stop bits")
+            << text;
     }
 }
 
@@ -214,7 +208,8 @@ TEST(SerialPort, FarEndClosingIsAReadAndWriteFailure) {
     EXPECT_EQ(readError.rfind("read data failed, err: ", 0), 0u) << readError;
     EXPECT_LT(msSince(start), 1000);
     const std::string writeError = messageOf([&] { port.write(buffer, 4, 0); });
-    EXPECT_EQ(writeError.rfind("SerialPort::write 4 bytes data failed, err: ", 0), 0u) << writeError;
+    EXPECT_EQ(writeError.rfind("SerialPort::write 4 bytes data failed, err: ", 0), 0u)
+        << writeError;
 }
 
 TEST(PortNames, ComNamesGoThroughTheAliasFolder) {

@@ -22,9 +22,12 @@ struct Host {
     uint16_t ask(uint16_t code, const Bytes& payload, Bytes* reply = nullptr, uint32_t route = 0) {
         uint8_t buffer[kMessageBufferSize + 256] = {};
         std::copy(payload.begin(), payload.end(), buffer + 12);
-        const int32_t size = link.sendReceive(route, code, buffer, static_cast<uint16_t>(payload.size()));
-        if (size < 0) return 0;
-        if (reply) reply->assign(buffer + 12, buffer + std::min<int32_t>(size, kMessageBufferSize));
+        const int32_t size =
+            link.sendReceive(route, code, buffer, static_cast<uint16_t>(payload.size()));
+        if (size < 0)
+            return 0;
+        if (reply)
+            reply->assign(buffer + 12, buffer + std::min<int32_t>(size, kMessageBufferSize));
         return getLe16(buffer + 8);
     }
 };
@@ -59,7 +62,8 @@ TEST(VirtualInstrument, ReplyLayoutsAndTheFinishCheck) {
     EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish), simcode::kCheckFailed) << "wrong CRC";
     putLe32(finish.data() + 1, 300);
     putLe16(finish.data() + 5, crc16ArcUpdate(0, Bytes(300, 0x5C).data(), 300));
-    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish), simcode::kCheckFailed) << "page 2 never came";
+    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish), simcode::kCheckFailed)
+        << "page 2 never came";
     putLe32(finish.data() + 1, 200);
     putLe16(finish.data() + 5, crc16ArcUpdate(0, data.data(), 200));
     putLe32(finish.data() + 7, 1234567);

@@ -8,6 +8,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "link/FrameCodec.h"
+#include "support/Exception.h"
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/ostra-test-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
@@ -94,7 +97,8 @@ void RecordingListener::OnUploadProgress(int32_t pagesDone) {
 }
 
 void RecordingListener::OnReadStarted(const char* path, int32_t size, int32_t pages) {
-    add("ReadStarted " + std::string(path) + " " + std::to_string(size) + " " + std::to_string(pages));
+    add("ReadStarted " + std::string(path) + " " + std::to_string(size) + " " +
+        std::to_string(pages));
 }
 
 void RecordingListener::OnReadProgress(int32_t pagesDone) {
@@ -132,4 +136,30 @@ void RecordingListener::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
     ticks_ = 0;
+}
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.message;
+    }
+    return "(no exception)";
+}
+
+long msSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+}
+
+std::vector<uint8_t> encodeFrame(const std::vector<uint8_t>& payload, uint8_t type, uint16_t tag) {
+    std::vector<uint8_t> wire;
+    FrameTransmitter tx([&](const uint8_t* d, uint16_t n) -> uint32_t {
+        wire.insert(wire.end(), d, d + n);
+        return n;
+    });
+    tx.queue(payload.data(), static_cast<uint16_t>(payload.size()), type, tag);
+    tx.step();
+    return wire;
 }

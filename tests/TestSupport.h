@@ -3,8 +3,8 @@
 // development keys, and a listener that records the engine's events.
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,12 +13,12 @@
 
 // A fresh folder under the system's temporary folder, removed with its files.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
-private:
+  private:
     std::string dir_;
 };
 
@@ -28,10 +28,16 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readFile(const std::string& path);
 // Number of open file descriptors of this process.
 int openDescriptorCount();
+// The text of the Exception that `action` throws, or "(no exception)".
+std::string messageOf(const std::function<void()>& action);
+long msSince(std::chrono::steady_clock::time_point start);
+// The wire image of one frame, as the transmitter puts it out.
+std::vector<uint8_t> encodeFrame(const std::vector<uint8_t>& payload, uint8_t type = 74,
+                                 uint16_t tag = 1974);
 
 // Records every event as text ("UploadStarted path 3", "Error text", ...).
 class RecordingListener : public VantorBootloaderEventListener {
-public:
+  public:
     void OnConnected() override { add("Connected"); }
     void OnDisconnected() override { add("Disconnected"); }
     void OnUploadStarted(const char* path, int32_t pages) override;
@@ -54,7 +60,7 @@ public:
     // Called inside every event with the engine's busy flag, when set.
     std::function<void(const std::string&)> onEvent;
 
-private:
+  private:
     void add(const std::string& event);
     mutable std::mutex mutex_;
     std::condition_variable changed_;

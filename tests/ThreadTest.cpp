@@ -9,19 +9,20 @@
 
 #include "support/Exception.h"
 #include "support/Thread.h"
+#include "tests/TestSupport.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
 class ReturnsAtOnce : public Thread {
-public:
+  public:
     void run() override { ran = true; }
     std::atomic<bool> ran{false};
 };
 
 // Waits for messages and records what it handled.
 class Waiter : public Thread {
-public:
+  public:
     void run() override {
         ready = true;
         result = waitMessage(waitMs);
@@ -43,14 +44,6 @@ public:
     std::vector<uint32_t> handled;
 };
 
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message;
-    }
-    return "(no exception)";
-}
 }  // namespace
 
 TEST(Thread, BodyThatReturnsAtOnceEndsAndRefusesMessages) {

@@ -6,7 +6,9 @@
 
 namespace {
 std::atomic<uint32_t> g_now{0};
-uint32_t fakeTicks() { return g_now.load(); }
+uint32_t fakeTicks() {
+    return g_now.load();
+}
 
 struct FakeClock {
     FakeClock() { setTickSource(&fakeTicks); }
