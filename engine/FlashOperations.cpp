@@ -21,20 +21,31 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// Returns the link to its normal time-out on every way out of an upload.
+// Returns the link to its normal time-out on every way out of an upload. The success path
+// restores it itself before the finished event: after that event the owner may already be
+// using the engine from its own thread, so nothing may touch the link any more.
 class TimeoutScope {
   public:
     TimeoutScope(uint16_t& timeout, uint16_t during, uint16_t after)
         : timeout_(timeout), after_(after) {
         timeout_ = during;
     }
-    ~TimeoutScope() { timeout_ = after_; }
+    ~TimeoutScope() {
+        if (armed_) {
+            timeout_ = after_;
+        }
+    }
+    void restore() {
+        timeout_ = after_;
+        armed_ = false;
+    }
     TimeoutScope(const TimeoutScope&) = delete;
     TimeoutScope& operator=(const TimeoutScope&) = delete;
 
   private:
     uint16_t& timeout_;
     uint16_t after_;
+    bool armed_ = true;
 };
 
 bool fileSize(const std::string& path, uint64_t& size) {
@@ -118,7 +129,7 @@ void VantorBootloader::Upload() {
     RequestStatus();
 
     file.reset();
-    link.timeout = kLinkTimeoutMs;
+    slowLink.restore();
     workCode.store(kWorkNone);
     listener->OnUploadFinished();
 }
