@@ -19,29 +19,24 @@ std::vector<uint8_t> data(size_t size) {
     return d;
 }
 
-void Sha1Loader(benchmark::State& state) {
-    const auto d = data(1 << 20);
-    uint8_t digest[20];
-    for (auto _ : state) {
-        Sha1Digest(d.data(), d.size(), digest);
-        benchmark::DoNotOptimize(digest);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(d.size()));
-}
-BENCHMARK(Sha1Loader);
+using DigestFunction = void (*)(const uint8_t* data, size_t size, uint8_t digest[20]);
 
-void Sha1Openssl(benchmark::State& state) {
+void opensslSha1(const uint8_t* data, size_t size, uint8_t digest[20]) {
+    SHA1(data, size, digest);
+}
+
+void Sha1(benchmark::State& state, DigestFunction digestOf) {
     const auto d = data(1 << 20);
     uint8_t digest[20];
     for (auto _ : state) {
-        SHA1(d.data(), d.size(), digest);
+        digestOf(d.data(), d.size(), digest);
         benchmark::DoNotOptimize(digest);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(d.size()));
 }
-BENCHMARK(Sha1Openssl);
+BENCHMARK_CAPTURE(Sha1, Loader, &Sha1Digest);
+BENCHMARK_CAPTURE(Sha1, Openssl, &opensslSha1);
 
 void GostDecryptLoader(benchmark::State& state) {
     auto d = data(1 << 20);

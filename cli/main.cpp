@@ -22,12 +22,6 @@ const char* kExitCodes =
     "Exit codes: 0 success, 1 the device or line failed (time-out, refusal, line error), "
     "2 wrong usage, 3 the image is not acceptable.";
 
-const char* deviceTypeName(uint8_t type) {
-    static const char* const kNames[] = {"Unknown",   "SOLVAR CU",  "TAMRIK",
-                                         "SOLVAR HS", "SOLVAR HS3", "TAMRIK 3"};
-    return type <= 5 ? kNames[type] : kNames[0];
-}
-
 // Carries the engine's events to the reporter and wakes the main thread at the end of a
 // work item.
 class CliListener : public VantorBootloaderEventListener {
@@ -76,7 +70,7 @@ nlohmann::json statusJson(const StatusInfo& s) {
     return {
         {"event", "status"},
         {"deviceType", s.deviceType},
-        {"device", deviceTypeName(s.deviceType)},
+        {"device", deviceStatusName(s.deviceType)},
         {"bootloader", std::to_string(s.bootloaderMajor) + "." + std::to_string(s.bootloaderMinor)},
         {"firmware", std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor)},
         {"firmwareTime", s.firmwareTime},
@@ -94,7 +88,7 @@ std::string statusText(const StatusInfo& s) {
     std::snprintf(text, sizeof text,
                   "Device type         %s\nBootloader version  %d.%d\nFirmware version    %d.%d\n"
                   "Firmware loaded     %s\nFirmware size       %u bytes\nFirmware status     %s",
-                  deviceTypeName(s.deviceType), s.bootloaderMajor, s.bootloaderMinor,
+                  deviceStatusName(s.deviceType), s.bootloaderMajor, s.bootloaderMinor,
                   s.firmwareMajor, s.firmwareMinor, when, s.firmwareSize,
                   s.firmwareLoaded() ? "Loaded" : "Not loaded");
     return text;
@@ -105,16 +99,12 @@ nlohmann::json imageJson(const FirmwareImageInfo& info) {
                         {"verdict", info.verdictText()},
                         {"intact", info.verdict == FirmwareImageInfo::Verdict::Intact}};
     if (info.verdict == FirmwareImageInfo::Verdict::Intact) {
-        const CalendarTime t = firmwareBuildTime(info.timestamp);
-        char built[32];
-        std::snprintf(built, sizeof built, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                      t.hour, t.minute, t.second);
         j["deviceType"] = info.deviceType;
         j["product"] = productName(info.deviceType);
         j["version"] = std::to_string(info.versionMajor) + "." + std::to_string(info.versionMinor);
         j["flags"] = firmwareFlagsText(info.flags);
         j["build"] = info.build;
-        j["buildTime"] = built;
+        j["buildTime"] = formatCalendarTime(firmwareBuildTime(info.timestamp));
         j["length"] = info.length;
     }
     return j;

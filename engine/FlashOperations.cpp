@@ -4,22 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 
 #include "engine/Crc16.h"
 #include "engine/VantorBootloader.h"
 #include "support/Exception.h"
 #include "support/LittleEndian.h"
+#include "support/StdioFile.h"
 #include "support/TickClock.h"
 
 namespace {
 // A 16-bit page index addresses at most this many pages.
 constexpr uint64_t kMaxPages = 65536;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // Returns the link to its normal time-out on every way out of an upload. The success path
 // restores it itself before the finished event: after that event the owner may already be
@@ -66,7 +61,7 @@ void VantorBootloader::Upload() {
     if (!fileSize(path, size)) {
         throw Exception("can't open file %s", path.c_str());
     }
-    File file(std::fopen(path.c_str(), "rb"));
+    StdioFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         throw Exception("can't open file %s", path.c_str());
     }
@@ -136,7 +131,7 @@ void VantorBootloader::Upload() {
 
 void VantorBootloader::ReadBack() {
     const std::string path = readPath;
-    File file(std::fopen(path.c_str(), "wb"));
+    StdioFile file(std::fopen(path.c_str(), "wb"));
     if (!file) {
         throw Exception("can't create file '%s'\n", path.c_str());
     }

@@ -2,6 +2,12 @@
 
 #include "support/LittleEndian.h"
 
+const char* deviceStatusName(uint8_t deviceType) {
+    static const char* const kNames[] = {"Unknown",   "SOLVAR CU",  "TAMRIK",
+                                         "SOLVAR HS", "SOLVAR HS3", "TAMRIK 3"};
+    return deviceType <= 5 ? kNames[deviceType] : kNames[0];
+}
+
 MessageHeader MessageHeader::decode(const uint8_t* bytes) {
     MessageHeader h;
     h.reserved = getLe32(bytes);

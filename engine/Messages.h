@@ -50,6 +50,10 @@ struct StatusInfo {
     bool firmwareLoaded() const { return (flags & kStatusFlagLoaded) != 0; }
 };
 
+// The device status display's name of a device type: "SOLVAR CU" .. "TAMRIK 3", and
+// "Unknown" for 0 and every value above 5.
+const char* deviceStatusName(uint8_t deviceType);
+
 // Failure texts of the protocol.
 namespace msg {
 constexpr const char* kStatusFailed = "BPROT_MSG_STATUSINFO error, bootloader not responding";

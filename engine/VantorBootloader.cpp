@@ -44,17 +44,8 @@ VantorBootloader::~VantorBootloader() {
     theBootloader.compare_exchange_strong(self, nullptr);
 }
 
-void VantorBootloader::closeConnection() {
-    route = 0;
-    port.close();
-    connected.store(false);
-}
-
 void VantorBootloader::Connect(const std::string& portName) {
-    if (connected.load()) {
-        closeConnection();
-        listener->OnDisconnected();
-    }
+    Disconnect();
     port.open(portName, kLineSettings, 0);
     try {
         RequestStatus();
@@ -70,7 +61,9 @@ void VantorBootloader::Disconnect() {
     if (!connected.load()) {
         return;
     }
-    closeConnection();
+    route = 0;
+    port.close();
+    connected.store(false);
     listener->OnDisconnected();
 }
 

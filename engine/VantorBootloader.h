@@ -66,7 +66,6 @@ class VantorBootloader : public Thread {
 
   private:
     void startWork(int32_t code);
-    void closeConnection();
     void Upload();
     void ReadBack();
     void Erase();

@@ -8,13 +8,10 @@
 #include "image/Gost.h"
 #include "image/Sha1.h"
 #include "support/LittleEndian.h"
+#include "support/StdioFile.h"
 
 namespace {
 constexpr int kWords = kProductKeySize / 4;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // Bytes from the current position to the end of the file, or -1 when unknown.
 long long bytesLeft(FILE* file) {
@@ -123,6 +120,13 @@ CalendarTime firmwareBuildTime(uint32_t timestamp) {
     return t;
 }
 
+std::string formatCalendarTime(const CalendarTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return text;
+}
+
 const char* FirmwareImageInfo::verdictText() const {
     switch (verdict) {
         case Verdict::UnknownProduct:
@@ -137,7 +141,7 @@ const char* FirmwareImageInfo::verdictText() const {
 
 FirmwareImageInfo examineFirmwareImage(const std::string& path) {
     FirmwareImageInfo info;
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    StdioFile file(std::fopen(path.c_str(), "rb"));
     if (!file ||
         std::fread(info.header, 1, kFirmwareHeaderSize, file.get()) != kFirmwareHeaderSize) {
         return info;

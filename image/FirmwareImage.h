@@ -42,6 +42,8 @@ struct CalendarTime {
 };
 // A build time in seconds since 2000-01-01 00:00:00 as calendar fields.
 CalendarTime firmwareBuildTime(uint32_t timestamp);
+// "YYYY-MM-DD hh:mm:ss".
+std::string formatCalendarTime(const CalendarTime& t);
 
 // Everything the window, the command line and the virtual instrument show of an image.
 struct FirmwareImageInfo {

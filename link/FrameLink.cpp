@@ -32,8 +32,7 @@ static void fillHeader(uint8_t* buffer, uint32_t route, uint16_t code, uint16_t 
     putLe16(buffer + 10, n);
 }
 
-void FrameLink::queueMessage(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n) {
-    fillHeader(buffer, route, code, n);
+void FrameLink::queueMessage(const uint8_t* buffer, uint16_t n) {
     // A message too long for one frame is ignored by the transmitter; nothing is sent.
     transmitter_.queue(buffer, static_cast<uint16_t>(kMessageHeaderSize + n), kLinkFrameType,
                        kLinkFrameTag);
@@ -48,7 +47,7 @@ int32_t FrameLink::send(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t
     if (waitTxIdle() != 0) {
         return -1;
     }
-    queueMessage(route, code, buffer, n);
+    queueMessage(buffer, n);
     return n;
 }
 
@@ -76,7 +75,7 @@ int32_t FrameLink::receive(uint8_t* buffer) {
 int32_t FrameLink::sendReceive(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n) {
     fillHeader(buffer, route, code, n);
     if (waitTxIdle() == 0) {
-        queueMessage(route, code, buffer, n);
+        queueMessage(buffer, n);
     }
     const Deadline deadline(timeout);
     int32_t result = 0;

@@ -35,7 +35,8 @@ class FrameLink {
     std::function<void(bool outgoing, const uint8_t* wire, size_t size)> trace;
 
   private:
-    void queueMessage(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n);
+    // Queues the message whose header is already filled in buffer.
+    void queueMessage(const uint8_t* buffer, uint16_t n);
 
     FrameReceiver receiver_;
     FrameTransmitter transmitter_;

@@ -55,9 +55,9 @@ bool dataBitsFlag(long bits, tcflag_t& flag) {
     }
 }
 
-// Total limit of a read: per-byte × count + constant, in 32 bits like the original
+// Total limit of a transfer: per-byte × count + constant, in 32 bits like the original
 // platform; a product that does not fit means no limit.
-uint32_t readTotal(uint32_t perByte, uint32_t count, uint32_t constant) {
+uint32_t totalLimit(uint32_t perByte, uint32_t count, uint32_t constant) {
     const uint64_t total = static_cast<uint64_t>(perByte) * count + constant;
     return total >= Deadline::kNever ? Deadline::kNever : static_cast<uint32_t>(total);
 }
@@ -172,7 +172,8 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
         return 0;
     }
     auto fail = [](int code) -> void { throw Exception("read data failed, err: %d", code); };
-    const Deadline total(readTotal(timeouts_.readTotalPerByte, count, timeouts_.readTotalConstant));
+    const Deadline total(
+        totalLimit(timeouts_.readTotalPerByte, count, timeouts_.readTotalConstant));
     Deadline gap(Deadline::kNever);
     uint32_t got = 0;
     while (got < count) {
@@ -209,7 +210,7 @@ uint32_t SerialPort::write(const uint8_t* buffer, uint32_t count, uint32_t t) {
                         code);
     };
     const Deadline limit(
-        readTotal(timeouts_.writeTotalPerByte, count, timeouts_.writeTotalConstant));
+        totalLimit(timeouts_.writeTotalPerByte, count, timeouts_.writeTotalConstant));
     uint32_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(handle_, buffer + done, count - done);

@@ -24,13 +24,11 @@ int inspect(const std::string& path) {
     if (info.verdict != FirmwareImageInfo::Verdict::Intact) {
         return 3;
     }
-    const CalendarTime t = firmwareBuildTime(info.timestamp);
     std::printf("product:   %s (device type %d)\n", productName(info.deviceType), info.deviceType);
     std::printf("version:   %d.%d %s\n", info.versionMajor, info.versionMinor,
                 firmwareFlagsText(info.flags).c_str());
     std::printf("build:     %u\n", info.build);
-    std::printf("built:     %04d-%02d-%02d %02d:%02d:%02d\n", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
+    std::printf("built:     %s\n", formatCalendarTime(firmwareBuildTime(info.timestamp)).c_str());
     std::printf("length:    %u bytes\n", info.length);
     return 0;
 }
