@@ -1,0 +1,69 @@
+#pragma once
+// The main window: turns every user action into engine calls, keeps the controls in step
+// with the engine's state, and shows the results. Engine events that come on the worker
+// thread are handed to the window's thread with their arguments copied and handled there,
+// in the order issued; nothing on the worker touches a control.
+#include <cstdint>
+#include <string>
+
+#include "app/MainFrameBase.h"
+#include "engine/VantorBootloader.h"
+
+class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
+  public:
+    static constexpr const char* kVersion = "1.5.6";
+
+    explicit MainFrame(wxWindow* parent = nullptr);
+    ~MainFrame() override;
+
+  protected:
+    void OnQuit(wxCommandEvent& event) override;
+    void OnRunFirmware(wxCommandEvent& event) override;
+    void OnAbout(wxCommandEvent& event) override;
+    void OnRoute(wxCommandEvent& event) override;
+    void OnConnect(wxCommandEvent& event) override;
+    void OnFirmwareFileChanged(wxCommandEvent& event) override;
+    void OnBrowseFirmware(wxCommandEvent& event) override;
+    void OnUploadFirmware(wxCommandEvent& event) override;
+
+    // Listener: each one hands its reaction to the window's thread.
+    void OnConnected() override {}
+    void OnDisconnected() override {}
+    void OnUploadStarted(const char* path, int32_t pages) override;
+    void OnUploadProgress(int32_t pagesDone) override;
+    void OnUploadFinished() override;
+    void OnReadStarted(const char* path, int32_t size, int32_t pages) override;
+    void OnReadProgress(int32_t pagesDone) override;
+    void OnReadFinished() override;
+    void OnEraseStarted() override;
+    void OnEraseTick() override;
+    void OnEraseFinished() override;
+    void OnError(const char* message) override;
+
+    void UpdateControls();
+    void UpdateDeviceStatus();
+    void ClearFirmwareInfo();
+    void UpdateFirmwareInfo();
+    void ShowError(const wxString& text);
+    void ShowInfo(const wxString& text);
+
+    VantorBootloader engine;
+    int32_t pageCount = 0;
+    StatusInfo deviceStatus;
+    uint8_t firmwareHeader[128] = {};
+
+    // Reactions, on the window's thread.
+    void uploadStarted(int32_t pages);
+    void transferProgress(int32_t pagesDone);
+    void uploadFinished();
+    void readStarted(int32_t size, int32_t pages);
+    void readFinished();
+    void eraseStarted();
+    void eraseTick();
+    void eraseFinished();
+    void workFailed(const wxString& message);
+
+  private:
+    void onClose(wxCloseEvent& event);
+    void setStatusText(const wxString& text) { SetStatusText(text, 0); }
+};

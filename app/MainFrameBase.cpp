@@ -1,0 +1,239 @@
+#include "app/MainFrameBase.h"
+
+#include "app/Translate.h"
+
+namespace {
+// The explicit font of some labels: the normal GUI font's size, default family, normal
+// style and weight, no underline.
+wxFont plainFont() {
+    return wxFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT).GetPointSize(),
+                  wxFONTFAMILY_DEFAULT, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
+                  wxEmptyString);
+}
+
+// A label and the value field beside it, with the value's placeholder text.
+struct LabelledValue {
+    const char* label;
+    const char* sample;
+    wxStaticText** value;
+};
+
+wxFlexGridSizer* flexGrid(int rows, int cols) {
+    auto* sizer = new wxFlexGridSizer(rows, cols, 0, 0);
+    sizer->SetFlexibleDirection(wxBOTH);
+    return sizer;
+}
+}  // namespace
+
+void MainFrameBase::finishPanel(wxPanel* panel, wxSizer* sizer) {
+    panel->SetSizer(sizer);
+    panel->Layout();
+    sizer->Fit(panel);
+}
+
+wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const char* text,
+                                      bool plain, int flags) {
+    auto* label = new wxStaticText(parent, wxID_ANY, tr(text), wxDefaultPosition, wxDefaultSize, 0);
+    label->Wrap(-1);
+    if (plain) {
+        label->SetFont(plainFont());
+    }
+    sizer->Add(label, 0, flags, 5);
+    return label;
+}
+
+MainFrameBase::Group MainFrameBase::makeGroup(const char* caption) {
+    Group g;
+    g.panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                          wxSIMPLE_BORDER | wxTAB_TRAVERSAL);
+    g.sizer = flexGrid(0, 1);
+    g.sizer->AddGrowableCol(0);
+    g.sizer->AddGrowableRow(1);
+    g.sizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+
+    auto* strip = new wxPanel(g.panel, wxID_ANY);
+    strip->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_INACTIVECAPTION));
+    auto* stripSizer = new wxBoxSizer(wxVERTICAL);
+    g.caption = new wxStaticText(strip, wxID_ANY, tr(caption), wxDefaultPosition, wxDefaultSize, 0);
+    g.caption->Wrap(-1);
+    g.caption->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_CAPTIONTEXT));
+    stripSizer->Add(g.caption, 0, wxALL, 5);
+    finishPanel(strip, stripSizer);
+    g.sizer->Add(strip, 1, wxEXPAND | wxALL, 1);
+
+    g.content = new wxPanel(g.panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    g.sizer->Add(g.content, 1, wxEXPAND | wxALL, 5);
+    return g;
+}
+
+MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title,
+                             const wxPoint& pos, const wxSize& size, long style)
+    : wxFrame(parent, id, title, pos, size, style) {
+    // Only the width can grow: the height is fixed at 710.
+    SetSizeHints(wxSize(650, 710), wxSize(-1, 710));
+    SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
+
+    m_menubar = new wxMenuBar(0);
+    m_menuFile = new wxMenu();
+    m_menuItemQuit =
+        new wxMenuItem(m_menuFile, wxID_ANY, tr("&Quit"), wxEmptyString, wxITEM_NORMAL);
+    m_menuFile->Append(m_menuItemQuit);
+    m_menuOperation = new wxMenu();
+    m_menuItemRunFirmware = new wxMenuItem(m_menuOperation, wxID_ANY, tr("Run &Firmware"),
+                                           wxEmptyString, wxITEM_NORMAL);
+    m_menuOperation->Append(m_menuItemRunFirmware);
+    m_menuHelp = new wxMenu();
+    m_menuItemAbout =
+        new wxMenuItem(m_menuHelp, wxID_ANY, tr("&About"), wxEmptyString, wxITEM_NORMAL);
+    m_menuHelp->Append(m_menuItemAbout);
+    m_menubar->Append(m_menuFile, tr("&File"));
+    m_menubar->Append(m_menuOperation, tr("&Operation"));
+    m_menubar->Append(m_menuHelp, tr("&Help"));
+    SetMenuBar(m_menubar);
+
+    m_statusBar = CreateStatusBar(1, wxST_SIZEGRIP, wxID_ANY);
+
+    auto* frameSizer = flexGrid(0, 1);
+    frameSizer->AddGrowableCol(0);
+    frameSizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_NONE);
+
+    // Top row: Connection and Information.
+    auto* topRow = flexGrid(1, 2);
+    topRow->AddGrowableCol(0);
+    topRow->AddGrowableCol(1);
+    topRow->AddGrowableRow(0);
+    topRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+
+    Group connection = makeGroup("Connection");
+    auto* connectionGrid = flexGrid(0, 3);
+    addLabel(connection.content, connectionGrid, "COM port", false,
+             wxALIGN_CENTER_VERTICAL | wxALL);
+    const wxString ports[] = {tr("COM1"), tr("COM2"), tr("COM3"), tr("COM4"),
+                              tr("COM5"), tr("COM6"), tr("COM7"), tr("COM8")};
+    m_comboPort = new wxComboBox(connection.content, wxID_ANY, tr("Combo!"), wxDefaultPosition,
+                                 wxDefaultSize, 8, ports, wxCB_DROPDOWN | wxCB_READONLY);
+    connectionGrid->Add(m_comboPort, 0, wxALL, 5);
+    connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
+    addLabel(connection.content, connectionGrid, "Route path", false);
+    m_textRoutePath = new wxTextCtrl(connection.content, wxID_ANY, tr("0"));
+    connectionGrid->Add(m_textRoutePath, 0, wxALL, 5);
+    m_buttonRoute = new wxButton(connection.content, wxID_ANY, tr("Route"));
+    connectionGrid->Add(m_buttonRoute, 0, wxALL, 5);
+    finishPanel(connection.content, connectionGrid);
+    m_buttonConnect = new wxButton(connection.panel, wxID_ANY, tr("Connect"));
+    // Centred: the 2.8 series let centring win over right alignment; 3.2 refuses the pair.
+    connection.sizer->Add(m_buttonConnect, 0, wxALIGN_CENTER_HORIZONTAL | wxALL, 5);
+    finishPanel(connection.panel, connection.sizer);
+    topRow->Add(connection.panel, 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, 3);
+
+    Group information = makeGroup("Information ");
+    m_staticInfoCaption = information.caption;
+    auto* infoGrid = flexGrid(0, 2);
+    const LabelledValue kInfo[] = {
+        {"Device type", "CU STR911", &m_staticDeviceType},
+        {"Bootloader version", "1.0", &m_staticBootloaderVersion},
+        {"Firmware version", "2.1", &m_staticFirmwareVersion},
+        {"Firmware loaded", "11.6.2009 10:20:00", &m_staticFirmwareLoaded},
+        {"Firmware size", "40567 bytes", &m_staticFirmwareSize},
+        {"Firmware status", "OK", &m_staticFirmwareStatus},
+    };
+    for (const auto& row : kInfo) {
+        addLabel(information.content, infoGrid, row.label, true);
+        *row.value =
+            addLabel(information.content, infoGrid, row.sample, row.value == &m_staticDeviceType);
+    }
+    finishPanel(information.content, infoGrid);
+    finishPanel(information.panel, information.sizer);
+    topRow->Add(information.panel, 1, wxEXPAND | wxALL, 3);
+    frameSizer->Add(topRow, 1, wxEXPAND, 5);
+
+    // Firmware row: Upload firmware and the gauge.
+    auto* firmwareRow = flexGrid(1, 1);
+    firmwareRow->AddGrowableCol(0);
+    firmwareRow->AddGrowableRow(0);
+    firmwareRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+    Group upload = makeGroup("Upload firmware");
+    auto* uploadGrid = flexGrid(0, 3);
+    uploadGrid->AddGrowableCol(1);
+    addLabel(upload.content, uploadGrid, "Firmware file name", true,
+             wxALIGN_CENTER_VERTICAL | wxALL);
+    m_textFirmwareFile = new wxTextCtrl(upload.content, wxID_ANY, tr("firmware filename"));
+    uploadGrid->Add(m_textFirmwareFile, 0, wxEXPAND | wxALL, 5);
+    m_buttonBrowseFirmware = new wxButton(upload.content, wxID_ANY, tr("Browse"));
+    uploadGrid->Add(m_buttonBrowseFirmware, 0, wxALL, 5);
+    uploadGrid->Add(0, 0, 1, wxEXPAND, 5);
+    m_checkRunAfterUpload = new wxCheckBox(upload.content, wxID_ANY, tr("Run after upload"));
+    uploadGrid->Add(m_checkRunAfterUpload, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    m_buttonUploadFirmware = new wxButton(upload.content, wxID_ANY, tr("Upload"));
+    uploadGrid->Add(m_buttonUploadFirmware, 0, wxALL, 5);
+    const LabelledValue kFile[] = {
+        {"Product", "device type", &m_staticFileProduct},
+        {"Firmware version", "revision", &m_staticFileVersion},
+        {"Build number", "build", &m_staticFileBuild},
+        {"Build timestamp", "timestamp", &m_staticFileTimestamp},
+        {"Length", "length", &m_staticFileLength},
+    };
+    for (const auto& row : kFile) {
+        addLabel(upload.content, uploadGrid, row.label, false);
+        *row.value = addLabel(upload.content, uploadGrid, row.sample, false);
+        if (row.value != &m_staticFileLength) {
+            uploadGrid->Add(0, 0, 1, wxEXPAND, 5);
+        }
+    }
+    finishPanel(upload.content, uploadGrid);
+    auto* gaugeRow = flexGrid(1, 2);
+    gaugeRow->AddGrowableCol(0);
+    m_gauge =
+        new wxGauge(upload.panel, wxID_ANY, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL);
+    m_gauge->SetValue(0);
+    gaugeRow->Add(m_gauge, 0, wxEXPAND | wxALL, 5);
+    upload.sizer->Add(gaugeRow, 1, wxEXPAND, 5);
+    finishPanel(upload.panel, upload.sizer);
+    firmwareRow->Add(upload.panel, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 3);
+    frameSizer->Add(firmwareRow, 1, wxEXPAND, 5);
+
+    SetSizer(frameSizer);
+    Layout();
+
+    Connect(m_menuItemQuit->GetId(), wxEVT_COMMAND_MENU_SELECTED,
+            wxCommandEventHandler(MainFrameBase::OnQuit));
+    Connect(m_menuItemRunFirmware->GetId(), wxEVT_COMMAND_MENU_SELECTED,
+            wxCommandEventHandler(MainFrameBase::OnRunFirmware));
+    Connect(m_menuItemAbout->GetId(), wxEVT_COMMAND_MENU_SELECTED,
+            wxCommandEventHandler(MainFrameBase::OnAbout));
+    m_buttonRoute->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                           wxCommandEventHandler(MainFrameBase::OnRoute), nullptr, this);
+    m_buttonConnect->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                             wxCommandEventHandler(MainFrameBase::OnConnect), nullptr, this);
+    m_textFirmwareFile->Connect(wxEVT_COMMAND_TEXT_UPDATED,
+                                wxCommandEventHandler(MainFrameBase::OnFirmwareFileChanged),
+                                nullptr, this);
+    m_buttonBrowseFirmware->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                                    wxCommandEventHandler(MainFrameBase::OnBrowseFirmware), nullptr,
+                                    this);
+    m_buttonUploadFirmware->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                                    wxCommandEventHandler(MainFrameBase::OnUploadFirmware), nullptr,
+                                    this);
+}
+
+MainFrameBase::~MainFrameBase() {
+    Disconnect(m_menuItemQuit->GetId(), wxEVT_COMMAND_MENU_SELECTED,
+               wxCommandEventHandler(MainFrameBase::OnQuit));
+    Disconnect(m_menuItemRunFirmware->GetId(), wxEVT_COMMAND_MENU_SELECTED,
+               wxCommandEventHandler(MainFrameBase::OnRunFirmware));
+    Disconnect(m_menuItemAbout->GetId(), wxEVT_COMMAND_MENU_SELECTED,
+               wxCommandEventHandler(MainFrameBase::OnAbout));
+    m_buttonRoute->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                              wxCommandEventHandler(MainFrameBase::OnRoute), nullptr, this);
+    m_buttonConnect->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                                wxCommandEventHandler(MainFrameBase::OnConnect), nullptr, this);
+    m_textFirmwareFile->Disconnect(wxEVT_COMMAND_TEXT_UPDATED,
+                                   wxCommandEventHandler(MainFrameBase::OnFirmwareFileChanged),
+                                   nullptr, this);
+    m_buttonBrowseFirmware->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                                       wxCommandEventHandler(MainFrameBase::OnBrowseFirmware),
+                                       nullptr, this);
+    m_buttonUploadFirmware->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                                       wxCommandEventHandler(MainFrameBase::OnUploadFirmware),
+                                       nullptr, this);
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The main window's layout: menus, status bar, the Connection, Information and Upload
+// firmware groups and the progress gauge. It holds no behaviour: each user action goes to
+// one overridable handler, which here only lets the event pass on.
+#include <wx/wx.h>
+
+class MainFrameBase : public wxFrame {
+  public:
+    MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
+                  const wxSize& size, long style);
+    ~MainFrameBase() override;
+
+  protected:
+    virtual void OnQuit(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnRunFirmware(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnAbout(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnRoute(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnConnect(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnFirmwareFileChanged(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnBrowseFirmware(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnUploadFirmware(wxCommandEvent& event) { event.Skip(); }
+
+    wxMenuBar* m_menubar;
+    wxMenu* m_menuFile;
+    wxMenuItem* m_menuItemQuit;
+    wxMenu* m_menuOperation;
+    wxMenuItem* m_menuItemRunFirmware;
+    wxMenu* m_menuHelp;
+    wxMenuItem* m_menuItemAbout;
+    wxStatusBar* m_statusBar;
+
+    wxComboBox* m_comboPort;
+    wxTextCtrl* m_textRoutePath;
+    wxButton* m_buttonRoute;
+    wxButton* m_buttonConnect;
+
+    wxStaticText* m_staticInfoCaption;
+    wxStaticText* m_staticDeviceType;
+    wxStaticText* m_staticBootloaderVersion;
+    wxStaticText* m_staticFirmwareVersion;
+    wxStaticText* m_staticFirmwareLoaded;
+    wxStaticText* m_staticFirmwareSize;
+    wxStaticText* m_staticFirmwareStatus;
+
+    wxTextCtrl* m_textFirmwareFile;
+    wxButton* m_buttonBrowseFirmware;
+    wxCheckBox* m_checkRunAfterUpload;
+    wxButton* m_buttonUploadFirmware;
+    wxStaticText* m_staticFileProduct;
+    wxStaticText* m_staticFileVersion;
+    wxStaticText* m_staticFileBuild;
+    wxStaticText* m_staticFileTimestamp;
+    wxStaticText* m_staticFileLength;
+    wxGauge* m_gauge;
+
+  private:
+    // A bordered group: caption strip, content panel with a flexible grid, and the group's
+    // own sizer (rows 0 and 1 filled) for the caller to finish.
+    struct Group {
+        wxPanel* panel;
+        wxPanel* content;
+        wxFlexGridSizer* sizer;
+        wxStaticText* caption;
+    };
+    Group makeGroup(const char* caption);
+    static void finishPanel(wxPanel* panel, wxSizer* sizer);
+    wxStaticText* addLabel(wxWindow* parent, wxSizer* sizer, const char* text, bool plainFont,
+                           int flags = wxALL);
+};

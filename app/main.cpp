@@ -1,0 +1,3 @@
+#include "app/BootloaderApp.h"
+
+wxIMPLEMENT_APP(BootloaderApp);
