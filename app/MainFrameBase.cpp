@@ -195,45 +195,36 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     SetSizer(frameSizer);
     Layout();
 
-    Connect(m_menuItemQuit->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(MainFrameBase::OnQuit));
-    Connect(m_menuItemRunFirmware->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(MainFrameBase::OnRunFirmware));
-    Connect(m_menuItemAbout->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(MainFrameBase::OnAbout));
-    m_buttonRoute->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                           wxCommandEventHandler(MainFrameBase::OnRoute), nullptr, this);
-    m_buttonConnect->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                             wxCommandEventHandler(MainFrameBase::OnConnect), nullptr, this);
-    m_textFirmwareFile->Connect(wxEVT_COMMAND_TEXT_UPDATED,
-                                wxCommandEventHandler(MainFrameBase::OnFirmwareFileChanged),
-                                nullptr, this);
-    m_buttonBrowseFirmware->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                                    wxCommandEventHandler(MainFrameBase::OnBrowseFirmware), nullptr,
-                                    this);
-    m_buttonUploadFirmware->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                                    wxCommandEventHandler(MainFrameBase::OnUploadFirmware), nullptr,
-                                    this);
+    for (const Binding& b : bindings()) {
+        b.source->Connect(b.id, b.type, b.handler, nullptr, b.sink);
+    }
+}
+
+// Menu items are bound on the window by their ids; controls on themselves, with the window
+// as the sink.
+std::vector<MainFrameBase::Binding> MainFrameBase::bindings() {
+    const wxEventType menu = wxEVT_COMMAND_MENU_SELECTED;
+    const wxEventType click = wxEVT_COMMAND_BUTTON_CLICKED;
+    return {
+        {this, m_menuItemQuit->GetId(), menu, wxCommandEventHandler(MainFrameBase::OnQuit),
+         nullptr},
+        {this, m_menuItemRunFirmware->GetId(), menu,
+         wxCommandEventHandler(MainFrameBase::OnRunFirmware), nullptr},
+        {this, m_menuItemAbout->GetId(), menu, wxCommandEventHandler(MainFrameBase::OnAbout),
+         nullptr},
+        {m_buttonRoute, wxID_ANY, click, wxCommandEventHandler(MainFrameBase::OnRoute), this},
+        {m_buttonConnect, wxID_ANY, click, wxCommandEventHandler(MainFrameBase::OnConnect), this},
+        {m_textFirmwareFile, wxID_ANY, wxEVT_COMMAND_TEXT_UPDATED,
+         wxCommandEventHandler(MainFrameBase::OnFirmwareFileChanged), this},
+        {m_buttonBrowseFirmware, wxID_ANY, click,
+         wxCommandEventHandler(MainFrameBase::OnBrowseFirmware), this},
+        {m_buttonUploadFirmware, wxID_ANY, click,
+         wxCommandEventHandler(MainFrameBase::OnUploadFirmware), this},
+    };
 }
 
 MainFrameBase::~MainFrameBase() {
-    Disconnect(m_menuItemQuit->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(MainFrameBase::OnQuit));
-    Disconnect(m_menuItemRunFirmware->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(MainFrameBase::OnRunFirmware));
-    Disconnect(m_menuItemAbout->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(MainFrameBase::OnAbout));
-    m_buttonRoute->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                              wxCommandEventHandler(MainFrameBase::OnRoute), nullptr, this);
-    m_buttonConnect->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                                wxCommandEventHandler(MainFrameBase::OnConnect), nullptr, this);
-    m_textFirmwareFile->Disconnect(wxEVT_COMMAND_TEXT_UPDATED,
-                                   wxCommandEventHandler(MainFrameBase::OnFirmwareFileChanged),
-                                   nullptr, this);
-    m_buttonBrowseFirmware->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                                       wxCommandEventHandler(MainFrameBase::OnBrowseFirmware),
-                                       nullptr, this);
-    m_buttonUploadFirmware->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                                       wxCommandEventHandler(MainFrameBase::OnUploadFirmware),
-                                       nullptr, this);
+    for (const Binding& b : bindings()) {
+        b.source->Disconnect(b.id, b.type, b.handler, nullptr, b.sink);
+    }
 }

@@ -4,6 +4,8 @@
 // one overridable handler, which here only lets the event pass on.
 #include <wx/wx.h>
 
+#include <vector>
+
 class MainFrameBase : public wxFrame {
   public:
     MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
@@ -54,6 +56,16 @@ class MainFrameBase : public wxFrame {
     wxGauge* m_gauge;
 
   private:
+    // One event connection made at construction and undone at destruction.
+    struct Binding {
+        wxEvtHandler* source;
+        int id;
+        wxEventType type;
+        wxObjectEventFunction handler;
+        wxEvtHandler* sink;
+    };
+    std::vector<Binding> bindings();
+
     // A bordered group: caption strip, content panel with a flexible grid, and the group's
     // own sizer (rows 0 and 1 filled) for the caller to finish.
     struct Group {
