@@ -76,6 +76,9 @@ int32_t FrameLink::sendReceive(uint32_t route, uint16_t code, uint8_t* buffer, u
     fillHeader(buffer, route, code, n);
     if (waitTxIdle() == 0) {
         queueMessage(buffer, n);
+        // Put the request on the wire now rather than after the first pass's receiver step,
+        // which would otherwise spend a whole port read waiting before anything was asked.
+        transmitter_.step();
     }
     const Deadline deadline(timeout);
     int32_t result = 0;

@@ -19,7 +19,6 @@
 #include "link/PortNames.h"
 #include "support/CInteger.h"
 #include "support/Exception.h"
-#include "support/TickClock.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -244,53 +243,61 @@ void VirtualInstrument::stop() {
     }
 }
 
-bool VirtualInstrument::pause(uint32_t ms) {
-    const Deadline deadline(ms);
+bool VirtualInstrument::pauseUntil(Clock::time_point due) {
     while (!stopping_.load()) {
-        const uint32_t left = deadline.msUntilPassed();
-        if (left == 0) {
+        const auto left = due - Clock::now();
+        if (left <= Clock::duration::zero()) {
             return true;
         }
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
         pollfd pfd{wake_[0], POLLIN, 0};
-        ::poll(&pfd, 1, static_cast<int>(left));
+        ::ppoll(&pfd, 1, &wait, nullptr);
     }
     return false;
 }
 
-bool VirtualInstrument::writeAll(const uint8_t* data, size_t size) {
+Clock::duration VirtualInstrument::byteTime(size_t bytes) const {
     const uint32_t baud = baud_.load();
-    const auto start = Clock::now();
+    // 10 bit times a byte: start bit, 8 data bits, stop bit.
+    return baud == 0 ? Clock::duration::zero()
+                     : std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(
+                           static_cast<int64_t>(bytes) * 10 * 1000000000LL / baud));
+}
+
+Clock::time_point VirtualInstrument::writeAll(const uint8_t* data, size_t size,
+                                              Clock::time_point lineFree) {
+    // Byte i has left the UART at lineFree + (i + 1) byte times; write each once it has.
+    const bool paced = baud_.load() != 0;
     size_t done = 0;
     while (done < size && !stopping_.load()) {
-        size_t chunk = size - done;
-        if (baud != 0) {
-            // A UART puts out one byte every 10 bit times: send what is due by now.
-            const auto elapsed =
-                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-            const size_t due =
-                static_cast<size_t>(elapsed.count() * static_cast<int64_t>(baud) / 10000000) + 1;
+        size_t due = size;
+        if (paced) {
+            const auto elapsed = Clock::now() - lineFree;
+            const Clock::duration one = byteTime(1);
+            due = std::min(size, elapsed < one ? 0 : static_cast<size_t>(elapsed / one));
             if (due <= done) {
-                const int64_t nextUs = static_cast<int64_t>(done) * 10000000 / baud;
-                std::this_thread::sleep_for(std::chrono::microseconds(nextUs - elapsed.count()));
+                pauseUntil(lineFree + byteTime(done + 1));
                 continue;
             }
-            chunk = std::min(chunk, due - done);
         }
-        const ssize_t n = ::write(master_, data + done, chunk);
+        const ssize_t n = ::write(master_, data + done, due - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
+            break;
         } else {
             pollfd pfds[2] = {{master_, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
             ::poll(pfds, 2, 100);
         }
     }
-    return done == size;
+    return paced ? lineFree + byteTime(size) : Clock::now();
 }
 
-bool VirtualInstrument::writeFrame(const std::vector<uint8_t>& message, uint8_t type, uint16_t tag,
-                                   bool corrupt) {
+Clock::time_point VirtualInstrument::writeFrame(const std::vector<uint8_t>& message, uint8_t type,
+                                                uint16_t tag, bool corrupt,
+                                                Clock::time_point lineFree) {
     uint8_t wire[kFrameMaxSize];
     uint32_t size = 0;
     FrameTransmitter transmitter([&](const uint8_t* data, uint16_t count) -> uint32_t {
@@ -310,10 +317,11 @@ bool VirtualInstrument::writeFrame(const std::vector<uint8_t>& message, uint8_t 
             std::fflush(trace_);
         }
     }
-    return writeAll(wire, size);
+    return writeAll(wire, size, lineFree);
 }
 
-void VirtualInstrument::handleFrame(const uint8_t* message, size_t size) {
+void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
+                                    Clock::time_point arrived) {
     requests_.fetch_add(1);
     const uint16_t code = size >= kMessageHeaderSize ? MessageHeader::decode(message).code : 0;
     std::optional<SimFault> fault;
@@ -347,40 +355,38 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size) {
     if (!reply) {
         return;
     }
-    const uint32_t baud = baud_.load();
-    uint32_t delay = reply->delayMs;
-    if (baud != 0) {
-        // The request took this long to arrive on a real line.
-        delay += static_cast<uint32_t>((size + kFrameHeadSize) * 10000 / baud);
-    }
+    // On a paced line the request has only fully arrived once all its bytes have crossed it.
+    Clock::time_point answerAt = arrived + byteTime(size + kFrameHeadSize);
+    answerAt += std::chrono::milliseconds(reply->delayMs);
     if (fault && fault->kind == SimFault::Kind::Late) {
-        delay += fault->delayMs;
+        answerAt += std::chrono::milliseconds(fault->delayMs);
     }
     if (fault && fault->kind == SimFault::Kind::ReplyCode) {
         MessageHeader h = MessageHeader::decode(reply->message.data());
         h.code = fault->replyCode;
         h.encode(reply->message.data());
     }
-    if (delay > 0 && !pause(delay)) {
+    if (!pauseUntil(answerAt)) {
         return;
     }
+    Clock::time_point line = std::max(answerAt, Clock::now());
     if (fault) {
         switch (fault->kind) {
             case SimFault::Kind::WrongType:
-                writeFrame(reply->message, kLinkFrameType + 1, kLinkFrameTag, false);
+                line = writeFrame(reply->message, kLinkFrameType + 1, kLinkFrameTag, false, line);
                 break;
             case SimFault::Kind::WrongTag:
-                writeFrame(reply->message, kLinkFrameType, kLinkFrameTag + 1, false);
+                line = writeFrame(reply->message, kLinkFrameType, kLinkFrameTag + 1, false, line);
                 break;
             case SimFault::Kind::Noise:
-                writeAll(kNoise, sizeof kNoise);
+                line = writeAll(kNoise, sizeof kNoise, line);
                 break;
             default:
                 break;
         }
     }
     writeFrame(reply->message, kLinkFrameType, kLinkFrameTag,
-               fault && fault->kind == SimFault::Kind::Corrupt);
+               fault && fault->kind == SimFault::Kind::Corrupt, line);
 }
 
 void VirtualInstrument::serve() {
@@ -389,10 +395,17 @@ void VirtualInstrument::serve() {
         return n > 0 ? static_cast<uint32_t>(n) : 0;
     });
     uint8_t message[kFrameMaxPayload];
+    // When the first byte of the frame being received came in.
+    bool betweenFrames = true;
+    Clock::time_point frameStart = Clock::now();
     while (!stopping_.load()) {
         pollfd pfds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
         if (::poll(pfds, 2, 200) <= 0 || (pfds[1].revents & POLLIN) != 0) {
             continue;
+        }
+        if (betweenFrames) {
+            frameStart = Clock::now();
+            betweenFrames = false;
         }
         receiver.step();
         while (receiver.isReady()) {
@@ -411,8 +424,9 @@ void VirtualInstrument::serve() {
             }
             receiver.take(message, sizeof message);
             if (type == kLinkFrameType && tag == kLinkFrameTag) {
-                handleFrame(message, length);
+                handleFrame(message, length, frameStart);
             }
+            betweenFrames = true;
             receiver.step();
         }
     }

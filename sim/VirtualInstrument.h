@@ -3,6 +3,7 @@
 // port. One thread of its own reads request frames, lets the SimDevice answer and writes
 // the reply frames, with faults on demand and optional pacing at a UART's speed.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -79,11 +80,19 @@ class VirtualInstrument {
     void openTerminal();
     void closeTerminal();
     void updateAlias();
+    using Clock = std::chrono::steady_clock;
+
     void serve();
-    void handleFrame(const uint8_t* message, size_t size);
-    bool pause(uint32_t ms);
-    bool writeAll(const uint8_t* data, size_t size);
-    bool writeFrame(const std::vector<uint8_t>& message, uint8_t type, uint16_t tag, bool corrupt);
+    // `arrived`: when the request's first byte came in.
+    void handleFrame(const uint8_t* message, size_t size, Clock::time_point arrived);
+    // Waits until `due`; false when the instrument is stopping.
+    bool pauseUntil(Clock::time_point due);
+    // How long `bytes` take on the paced line; zero when unpaced.
+    Clock::duration byteTime(size_t bytes) const;
+    // Puts bytes on the line from `lineFree` on; returns when the line is free again.
+    Clock::time_point writeAll(const uint8_t* data, size_t size, Clock::time_point lineFree);
+    Clock::time_point writeFrame(const std::vector<uint8_t>& message, uint8_t type, uint16_t tag,
+                                 bool corrupt, Clock::time_point lineFree);
     SimDevice* find(const std::string& path) const;
 
     mutable std::mutex mutex_;  // guards the device tree, faults, requests and trace
