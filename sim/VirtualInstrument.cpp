@@ -111,10 +111,22 @@ void VirtualInstrument::openTerminal() {
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    std::lock_guard<std::mutex> lock(mutex_);
-    master_ = master;
-    slaveKeeper_ = slave;
-    path_ = name;
+    int oldMaster, oldSlave;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        oldMaster = master_;
+        oldSlave = slaveKeeper_;
+        master_ = master;
+        slaveKeeper_ = slave;
+        path_ = name;
+    }
+    // A terminal being replaced goes away only once its successor (and its alias) is in
+    // place, so a host that sees the hang-up finds the new line at once.
+    if (oldMaster >= 0) {
+        updateAlias();
+        ::close(oldSlave);
+        ::close(oldMaster);  // last: this is what the host notices
+    }
 }
 
 void VirtualInstrument::closeTerminal() {
@@ -143,8 +155,11 @@ void VirtualInstrument::updateAlias() {
     const std::string folder = portAliasFolder();
     makeFolders(folder);
     const std::string link = folder + "/" + alias_;
-    ::unlink(link.c_str());
-    if (::symlink(devicePath().c_str(), link.c_str()) != 0) {
+    const std::string fresh = link + ".new";
+    ::unlink(fresh.c_str());
+    // Renamed into place: whoever opens the alias meanwhile finds the old line or the new one.
+    if (::symlink(devicePath().c_str(), fresh.c_str()) != 0 ||
+        ::rename(fresh.c_str(), link.c_str()) != 0) {
         throw Exception("virtual instrument: cannot register %s at %s, err: %d", alias_.c_str(),
                         link.c_str(), errno);
     }
@@ -347,9 +362,11 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
     }
     if (fault && fault->kind == SimFault::Kind::HangUp) {
         // The line goes away under the host; a fresh one takes its place (and its alias).
-        closeTerminal();
-        openTerminal();
-        updateAlias();
+        try {
+            openTerminal();
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "%s\n", e.text());
+        }
         return;
     }
     if (!reply) {

@@ -77,6 +77,7 @@ class VirtualInstrument {
         uint32_t seen = 0;
     };
 
+    // Opens a fresh terminal, replacing (and then closing) the current one.
     void openTerminal();
     void closeTerminal();
     void updateAlias();
