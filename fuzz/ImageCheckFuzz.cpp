@@ -1,0 +1,69 @@
+// The image check on arbitrary files. Headers signed with the development keys carry
+// arbitrary fields (the length above all) so that fuzzing reaches the body check; whole
+// images made by the image tool are damaged at a chosen byte.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "image/FirmwareImage.h"
+#include "support/LittleEndian.h"
+#include "tools/ImageSigner.h"
+
+namespace {
+std::string keyPath(int type) {
+    return std::string(OSTRA_SOURCE_DIR) + "/keys/development-only/product" + std::to_string(type) +
+           ".pem";
+}
+
+const std::string& scratchFile() {
+    static const std::string path = "/tmp/ostra-fuzz-image-" + std::to_string(::getpid());
+    return path;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    const int mode = input.ConsumeIntegralInRange<int>(0, 2);
+    const int type = input.ConsumeIntegralInRange<int>(1, 5);
+    std::vector<uint8_t> file;
+    bool expectIntact = false;
+    if (mode == 0) {
+        file = input.ConsumeRemainingBytes<uint8_t>();  // any bytes at all
+    } else if (mode == 1) {
+        // A signed header with arbitrary fields, then an arbitrary body.
+        uint8_t header[128];
+        const std::vector<uint8_t> fields = input.ConsumeBytes<uint8_t>(106);
+        std::copy(fields.begin(), fields.end(), header);
+        std::fill(header + fields.size(), header + 128, 0);
+        file.resize(128);
+        signHeader(keyPath(type), header, file.data());
+        const std::vector<uint8_t> body = input.ConsumeRemainingBytes<uint8_t>();
+        file.insert(file.end(), body.begin(), body.end());
+    } else {
+        // A whole image, its length field perhaps changed, perhaps damaged at one byte.
+        ImageSpec spec;
+        spec.overrideLength = input.ConsumeBool();
+        spec.length = input.ConsumeIntegral<uint32_t>();
+        const size_t damageAt = input.ConsumeIntegral<uint16_t>();
+        const uint8_t damage = input.ConsumeIntegral<uint8_t>();
+        const std::vector<uint8_t> body = input.ConsumeRemainingBytes<uint8_t>();
+        file = makeFirmwareImage(keyPath(type), body, spec);
+        const bool damaged = damage != 0 && damageAt < file.size();
+        if (damaged) {
+            file[damageAt] ^= damage;
+        }
+        expectIntact = !damaged && (!spec.overrideLength || spec.length == body.size());
+    }
+    writeFileBytes(scratchFile(), file);
+    const FirmwareImageInfo info = examineFirmwareImage(scratchFile());
+    if (expectIntact &&
+        (info.verdict != FirmwareImageInfo::Verdict::Intact || info.deviceType != type)) {
+        std::abort();  // a good image must pass, for its own product
+    }
+    if (info.verdict == FirmwareImageInfo::Verdict::Intact && info.length > file.size() - 128) {
+        std::abort();  // never intact with fewer body bytes than its length
+    }
+    return 0;
+}
