@@ -96,5 +96,3 @@ void RsaPublicOpensslModExp(benchmark::State& state) {
 }
 BENCHMARK(RsaPublicOpensslModExp);
 }  // namespace
-
-BENCHMARK_MAIN();

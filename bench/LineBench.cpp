@@ -1,13 +1,15 @@
-// The serial line: a raw round trip over a pseudo-terminal pair, and whole uploads to the
-// virtual instrument, paced as a 115200-baud UART and unpaced.
+// The serial line and the engine: a raw round trip over a pseudo-terminal pair, whole
+// uploads to the virtual instrument (paced as a 115200-baud UART, and unpaced), and the
+// cost of waiting for an instrument that does not answer.
 #include <benchmark/benchmark.h>
 #include <pty.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <random>
 #include <string>
@@ -16,9 +18,16 @@
 #include "engine/VantorBootloader.h"
 #include "link/SerialPort.h"
 #include "sim/VirtualInstrument.h"
+#include "support/Exception.h"
 #include "tools/ImageSigner.h"
 
 namespace {
+double threadCpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 void PortRoundTrip24(benchmark::State& state) {
     int master = -1, slave = -1;
     char name[256];
@@ -49,12 +58,16 @@ void PortRoundTrip24(benchmark::State& state) {
 }
 BENCHMARK(PortRoundTrip24)->UseRealTime();
 
+// Waits for the end of a work item and measures the worker's CPU time for it.
 struct Done : VantorBootloaderEventListener {
     std::mutex m;
     std::condition_variable cv;
     bool finished = false;
     std::string error;
+    double cpuStart = 0;
+    std::atomic<double> cpuSeconds{0};
     void end(const std::string& e) {
+        cpuSeconds = threadCpuSeconds() - cpuStart;
         std::lock_guard<std::mutex> lock(m);
         finished = true;
         error = e;
@@ -67,7 +80,7 @@ struct Done : VantorBootloaderEventListener {
     }
     void OnConnected() override {}
     void OnDisconnected() override {}
-    void OnUploadStarted(const char*, int32_t) override {}
+    void OnUploadStarted(const char*, int32_t) override { cpuStart = threadCpuSeconds(); }
     void OnUploadProgress(int32_t) override {}
     void OnUploadFinished() override { end(""); }
     void OnReadStarted(const char*, int32_t, int32_t) override {}
@@ -79,9 +92,9 @@ struct Done : VantorBootloaderEventListener {
     void OnError(const char* message) override { end(message); }
 };
 
-// Upload of state.range(0) KiB, paced at state.range(1) baud (0: unpaced). Reports the
-// ratio of the time taken to the line's own limit: every request and reply byte of the
-// stop-and-wait exchange at 10 bits a byte.
+// Upload of range(0) KiB, paced at range(1) baud (0: unpaced). Reports pages per second,
+// the host's CPU time per page, and for a paced line the ratio of the time taken to the
+// line's own limit: every frame byte that crossed it, at 10 bits a byte, stop and wait.
 void Upload(benchmark::State& state) {
     const size_t bodySize = static_cast<size_t>(state.range(0)) * 1024;
     const uint32_t baud = static_cast<uint32_t>(state.range(1));
@@ -106,31 +119,61 @@ void Upload(benchmark::State& state) {
     VantorBootloader engine(&done);
     engine.Connect(sim.devicePath());
     const double pages = static_cast<double>((bodySize + 127) / 128);
-    // Frame bytes of one exchange: 12 + message each way.
-    const double lineBytes = pages * ((12 + 142) + (12 + 12 + 2)) + (12 + 140) + (12 + 12) +
-                             (12 + 23) + (12 + 12) + (12 + 12) + (12 + 32);
+    double wall = 0, cpu = 0, lineBytes = 0;
     for (auto _ : state) {
+        const uint64_t bytesBefore = sim.lineBytes();
+        const auto start = std::chrono::steady_clock::now();
         engine.UploadFirmware(path);
         done.wait();
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu += done.cpuSeconds;
+        lineBytes += static_cast<double>(sim.lineBytes() - bytesBefore);
         if (!done.error.empty()) {
             state.SkipWithError(done.error.c_str());
             break;
         }
     }
-    state.counters["pages/s"] = benchmark::Counter(pages * static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["pages/s"] = pages * runs / wall;
+    state.counters["cpu_us/page"] = cpu / (pages * runs) * 1e6;
     if (baud != 0) {
-        state.counters["line_limit_s"] = lineBytes * 10.0 / baud;
+        state.counters["line_limit_s"] = lineBytes / runs * 10.0 / baud;
+        state.counters["ratio"] = wall / (lineBytes * 10.0 / baud);
     }
     engine.Disconnect();
     ::unlink(path);
 }
 BENCHMARK(Upload)
+    ->Args({64, 115200})
     ->Args({256, 115200})
+    ->Args({1024, 115200})
     ->Args({256, 0})
+    ->Args({1024, 0})
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
-}  // namespace
 
-BENCHMARK_MAIN();
+// A status request to an instrument that does not answer: the share of one core the
+// waiting thread uses for its 1000 ms.
+void WaitForSilentInstrument(benchmark::State& state) {
+    VirtualInstrument sim{SimConfig{}};
+    sim.start();
+    Done done;
+    VantorBootloader engine(&done);
+    engine.Connect(sim.devicePath());
+    sim.setInBootloader(false);
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const double cpuStart = threadCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            engine.RequestStatus();
+        } catch (const Exception&) {
+        }
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu += threadCpuSeconds() - cpuStart;
+    }
+    state.counters["cpu_%"] = 100.0 * cpu / wall;
+}
+BENCHMARK(WaitForSilentInstrument)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+}  // namespace

@@ -285,6 +285,7 @@ Clock::time_point VirtualInstrument::writeAll(const uint8_t* data, size_t size,
                                               Clock::time_point lineFree) {
     // Byte i has left the UART at lineFree + (i + 1) byte times; write each once it has.
     const bool paced = baud_.load() != 0;
+    lineBytes_.fetch_add(size);
     size_t done = 0;
     while (done < size && !stopping_.load()) {
         size_t due = size;
@@ -440,6 +441,7 @@ void VirtualInstrument::serve() {
                 }
             }
             receiver.take(message, sizeof message);
+            lineBytes_.fetch_add(kFrameHeadSize + length);
             if (type == kLinkFrameType && tag == kLinkFrameTag) {
                 handleFrame(message, length, frameStart);
             }

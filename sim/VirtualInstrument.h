@@ -68,6 +68,9 @@ class VirtualInstrument {
     bool inBootloader() const;
     void setInBootloader(bool on);
     uint32_t requestCount() const { return requests_.load(); }
+    // Frame bytes that crossed the line in either direction (noise included), for
+    // measuring a transfer against the line's own limit.
+    uint64_t lineBytes() const { return lineBytes_.load(); }
     // Every request message received, in order (header + payload).
     std::vector<std::vector<uint8_t>> requests() const;
 
@@ -101,6 +104,7 @@ class VirtualInstrument {
     std::vector<ArmedFault> faults_;
     std::vector<std::vector<uint8_t>> log_;
     std::atomic<uint32_t> requests_{0};
+    std::atomic<uint64_t> lineBytes_{0};
     std::atomic<uint32_t> baud_{0};
     FILE* trace_ = nullptr;
 
