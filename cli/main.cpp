@@ -1,13 +1,10 @@
 // ostraloader-cli: every capability of the engine from a shell, CI job or production line.
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
+#include "cli/PortAccess.h"
 #include "cli/Reporter.h"
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
@@ -124,22 +121,13 @@ std::string imageText(const FirmwareImageInfo& info) {
 
 int listPortsCommand(Reporter& out) {
     for (const std::string& name : listPorts()) {
-        const std::string path = resolvePortName(name);
-        struct stat st;
-        const bool exists = ::stat(path.c_str(), &st) == 0;
-        const bool usable = exists && ::access(path.c_str(), R_OK | W_OK) == 0;
-        std::string note = !exists ? "not present" : usable ? "available" : "no permission";
-        if (exists && !usable) {
-            const group* g = ::getgrgid(st.st_gid);
-            note += std::string(": join the group '") +
-                    (g ? g->gr_name : std::to_string(st.st_gid)) + "' (sudo usermod -aG " +
-                    (g ? g->gr_name : "GROUP") + " $USER) and log in again";
-        }
-        out.event(name + "  " + path + "  " + note, {{"event", "port"},
-                                                     {"name", name},
-                                                     {"device", path},
-                                                     {"present", exists},
-                                                     {"accessible", usable}});
+        const std::string device = resolvePortName(name);
+        const PortAccess access = portAccess(device);
+        out.event(name + "  " + device + "  " + access.note, {{"event", "port"},
+                                                              {"name", name},
+                                                              {"device", device},
+                                                              {"present", access.present},
+                                                              {"accessible", access.accessible}});
     }
     return kOk;
 }
@@ -181,7 +169,7 @@ int main(int argc, char** argv) {
         return rc == 0 ? kOk : kUsage;
     }
 
-    Reporter out(json, ::isatty(STDOUT_FILENO) != 0);
+    Reporter out(json, outputIsTerminal());
     auto result = [&](int code, const std::string& message = "") {
         if (!message.empty()) {
             out.error(message);

@@ -2,10 +2,17 @@
 // The program's one error type: a single printf-style formatted text.
 #include <string>
 
+// MinGW's printf attribute means Microsoft's conversions; ours are the C99 ones.
+#if defined(__MINGW32__)
+#define OSTRA_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define OSTRA_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 class Exception {
   public:
     // The text is always complete, whatever its length.
-    explicit Exception(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    explicit Exception(const char* format, ...) OSTRA_PRINTF(2, 3);
 
     const char* text() const { return message.c_str(); }
 

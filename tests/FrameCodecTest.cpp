@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "link/FrameCodec.h"
-#include "tests/TestSupport.h"
+#include "tests/TestHelpers.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
@@ -83,8 +83,7 @@ TEST(FrameCodec, LengthLimitsOnBothSides) {
     bad[7] = 0x01;  // length 257
     bad.resize(12);
     const Bytes good = encode(Bytes{9, 8, 7});
-    StreamSource stream{bad};
-    stream.data.insert(stream.data.end(), good.begin(), good.end());
+    StreamSource stream{concat({bad, good})};
     EXPECT_EQ(receiveAll(stream), std::vector<Bytes>{(Bytes{9, 8, 7})});
 }
 
@@ -126,13 +125,11 @@ TEST(FrameCodec, TransmitterResumesAfterStallingSink) {
 TEST(FrameCodec, ResynchronisationFollowsTheRules) {
     const Bytes frame = encode(Bytes{1, 2, 3});
     // 00 AA 55: two sync errors, then the frame.
-    StreamSource a{{0x00, 0xAA, 0x55}};
-    a.data.insert(a.data.end(), frame.begin(), frame.end());
+    StreamSource a{concat({{0x00, 0xAA, 0x55}, frame})};
     EXPECT_EQ(receiveAll(a), std::vector<Bytes>{(Bytes{1, 2, 3})});
 
     // One surplus 0xAA shifts the frame by a byte: it is lost, as intended.
-    StreamSource b{{0xAA}};
-    b.data.insert(b.data.end(), frame.begin(), frame.end());
+    StreamSource b{concat({{0xAA}, frame})};
     EXPECT_TRUE(receiveAll(b).empty());
 }
 
@@ -152,9 +149,7 @@ TEST(FrameCodec, AnyChangedBitAfterTheSyncBytesRejectsTheFrame) {
 
 TEST(FrameCodec, TakeCopiesAtMostTheMaximumAndReadyBlocksReading) {
     const Bytes payload = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
-    StreamSource s{encode(payload)};
-    const Bytes second = encode(Bytes{42});
-    s.data.insert(s.data.end(), second.begin(), second.end());
+    StreamSource s{concat({encode(payload), encode(Bytes{42})})};
     FrameReceiver rx(s.source());
     rx.step();
     ASSERT_TRUE(rx.isReady());

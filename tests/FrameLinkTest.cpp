@@ -9,7 +9,7 @@
 #include "link/FrameLink.h"
 #include "support/LittleEndian.h"
 #include "support/TickClock.h"
-#include "tests/TestSupport.h"
+#include "tests/TestHelpers.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
@@ -109,10 +109,7 @@ TEST(FrameLink, SilentInstrumentTimesOutOnceWritten) {
 TEST(FrameLink, OtherTypesAndTagsNeverEndTheWait) {
     MemoryLine line;
     line.answer = [](const Bytes&) {
-        Bytes wrong = frame(message(200, 0), 75, 1974);
-        const Bytes wrongTag = frame(message(200, 0), 74, 1975);
-        wrong.insert(wrong.end(), wrongTag.begin(), wrongTag.end());
-        return wrong;
+        return concat({frame(message(200, 0), 75, 1974), frame(message(200, 0), 74, 1975)});
     };
     FrameLink link(line.sink(), line.source());
     link.timeout = 200;

@@ -8,9 +8,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "link/FrameCodec.h"
-#include "support/Exception.h"
-
 TempDir::TempDir() {
     char pattern[] = "/tmp/ostra-test-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
@@ -136,30 +133,4 @@ void RecordingListener::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
     ticks_ = 0;
-}
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message;
-    }
-    return "(no exception)";
-}
-
-long msSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
-}
-
-std::vector<uint8_t> encodeFrame(const std::vector<uint8_t>& payload, uint8_t type, uint16_t tag) {
-    std::vector<uint8_t> wire;
-    FrameTransmitter tx([&](const uint8_t* d, uint16_t n) -> uint32_t {
-        wire.insert(wire.end(), d, d + n);
-        return n;
-    });
-    tx.queue(payload.data(), static_cast<uint16_t>(payload.size()), type, tag);
-    tx.step();
-    return wire;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/VantorBootloaderEventListener.h"
+#include "tests/TestHelpers.h"
 
 // A fresh folder under the system's temporary folder, removed with its files.
 class TempDir {
@@ -28,12 +29,6 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readFile(const std::string& path);
 // Number of open file descriptors of this process.
 int openDescriptorCount();
-// The text of the Exception that `action` throws, or "(no exception)".
-std::string messageOf(const std::function<void()>& action);
-long msSince(std::chrono::steady_clock::time_point start);
-// The wire image of one frame, as the transmitter puts it out.
-std::vector<uint8_t> encodeFrame(const std::vector<uint8_t>& payload, uint8_t type = 74,
-                                 uint16_t tag = 1974);
 
 // Records every event as text ("UploadStarted path 3", "Error text", ...).
 class RecordingListener : public VantorBootloaderEventListener {

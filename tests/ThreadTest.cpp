@@ -9,7 +9,7 @@
 
 #include "support/Exception.h"
 #include "support/Thread.h"
-#include "tests/TestSupport.h"
+#include "tests/TestHelpers.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -1,0 +1,26 @@
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/PortAccess.h"
+
+PortAccess portAccess(const std::string& device) {
+    PortAccess access;
+    struct stat st;
+    access.present = ::stat(device.c_str(), &st) == 0;
+    access.accessible = access.present && ::access(device.c_str(), R_OK | W_OK) == 0;
+    access.note = !access.present     ? "not present"
+                  : access.accessible ? "available"
+                                      : "no permission";
+    if (access.present && !access.accessible) {
+        const group* g = ::getgrgid(st.st_gid);
+        const std::string name = g ? g->gr_name : std::to_string(st.st_gid);
+        access.note += ": join the group '" + name + "' (sudo usermod -aG " + name +
+                       " $USER) and log in again";
+    }
+    return access;
+}
+
+bool outputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}

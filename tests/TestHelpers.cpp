@@ -1,0 +1,38 @@
+#include "tests/TestHelpers.h"
+
+#include "link/FrameCodec.h"
+#include "support/Exception.h"
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.message;
+    }
+    return "(no exception)";
+}
+
+long msSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+}
+
+std::vector<uint8_t> encodeFrame(const std::vector<uint8_t>& payload, uint8_t type, uint16_t tag) {
+    std::vector<uint8_t> wire;
+    FrameTransmitter tx([&](const uint8_t* d, uint16_t n) -> uint32_t {
+        wire.insert(wire.end(), d, d + n);
+        return n;
+    });
+    tx.queue(payload.data(), static_cast<uint16_t>(payload.size()), type, tag);
+    tx.step();
+    return wire;
+}
+
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const std::vector<uint8_t>& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}

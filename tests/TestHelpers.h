@@ -1,0 +1,17 @@
+#pragma once
+// Helpers of the tests that run on every platform.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+// The text of the Exception that `action` throws, or "(no exception)".
+std::string messageOf(const std::function<void()>& action);
+long msSince(std::chrono::steady_clock::time_point start);
+// The wire image of one frame, as the transmitter puts it out.
+std::vector<uint8_t> encodeFrame(const std::vector<uint8_t>& payload, uint8_t type = 74,
+                                 uint16_t tag = 1974);
+// The byte strings one after the other.
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts);

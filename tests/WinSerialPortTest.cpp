@@ -1,0 +1,96 @@
+// The Win32 serial port on a COM port that stands for a virtual instrument's terminal
+// (OSTRA_TEST_PORT, e.g. COM3; scripts/test-windows maps it under Wine). Without that
+// variable these tests are skipped.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "engine/Messages.h"
+#include "link/FrameLink.h"
+#include "link/SerialPort.h"
+#include "support/Exception.h"
+#include "support/LittleEndian.h"
+#include "tests/TestHelpers.h"
+
+namespace {
+std::string testPort() {
+    const char* port = std::getenv("OSTRA_TEST_PORT");
+    return port ? port : "";
+}
+
+class WinSerialPort : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (testPort().empty()) {
+            GTEST_SKIP() << "OSTRA_TEST_PORT names no COM port";
+        }
+    }
+};
+
+bool runningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// One status exchange with the instrument over `port`; returns the reply's size.
+int32_t askStatus(SerialPort& port, uint8_t* buffer) {
+    FrameLink link([&](const uint8_t* d, uint16_t n) { return port.write(d, n, 0); },
+                   [&](uint8_t* d, uint16_t n) { return port.read(d, n, 0); });
+    return link.sendReceive(0, BPROT_MSG_STATUSINFO, buffer, 0);
+}
+}  // namespace
+
+TEST_F(WinSerialPort, SettingsTextsAndTheirMessages) {
+    SerialPort port;
+    port.open(testPort(), "115200,N,8,1", 0);
+    port.configure("9600,e,7,2");
+    EXPECT_EQ(messageOf([&] { port.configure("19200,8,N,1"); }), "Not valid type of parity");
+    EXPECT_EQ(messageOf([&] { port.configure("115200,N,8"); }),
+              "not valid format of com settings, (have to be 19200,8,N,1)");
+    EXPECT_EQ(messageOf([&] { port.configure("115200,N,8,3"); }), "Not valid number of stop bits");
+    EXPECT_EQ(messageOf([&] { port.open("COM99", "115200,N,8,1", 0); }),
+              "open port 'COM99' failed");
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(WinSerialPort, ExchangesWithTheInstrumentAndReadsTimeOut) {
+    SerialPort port;
+    port.open(testPort(), "115200,N,8,1", 0);
+    uint8_t buffer[kMessageBufferSize] = {};
+    ASSERT_EQ(askStatus(port, buffer), 32);
+    EXPECT_EQ(getLe16(buffer + 8), 200);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.read(buffer, 4, 0), 0u);
+    const long ms = msSince(start);
+    EXPECT_GE(ms, 6);
+    EXPECT_LT(ms, 500);
+}
+
+TEST_F(WinSerialPort, OpenIsExclusive) {
+    if (runningUnderWine()) {
+        // Wine maps a COM port to a Unix device and does not enforce the sharing mode.
+        GTEST_SKIP() << "Wine does not refuse a second open of a serial device";
+    }
+    SerialPort first, second;
+    first.open(testPort(), "115200,N,8,1", 0);
+    EXPECT_EQ(messageOf([&] { second.open(testPort(), "115200,N,8,1", 0); }),
+              "open port '" + testPort() + "' failed");
+}
+
+TEST_F(WinSerialPort, OpenPurgesWhatCameBefore) {
+    SerialPort first;
+    first.open(testPort(), "115200,N,8,1", 0);
+    // A reply that arrives but is not read is gone after the port is opened again.
+    const uint8_t request[24] = {0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00,
+                                 0x01, 0x4A, 0xB6, 0x07, 0x00, 0x00, 0x00, 0x00,
+                                 0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
+    EXPECT_EQ(first.write(request, 24, 0), 24u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    first.open(testPort(), "115200,N,8,1", 0);
+    uint8_t buffer[64];
+    EXPECT_EQ(first.read(buffer, sizeof buffer, 0), 0u);
+}
