@@ -144,25 +144,3 @@ TEST_F(EngineTest, ComNamesReachAnInstrumentThroughItsAlias) {
     engine.Connect(name);
     EXPECT_TRUE(engine.IsConnected());
 }
-
-TEST_F(EngineTest, HarmlessAndHarmfulReplyFaults) {
-    engine.Connect(sim.devicePath());
-    // Frames of another type or tag, and noise, before the real reply are skipped.
-    for (SimFault::Kind kind :
-         {SimFault::Kind::WrongType, SimFault::Kind::WrongTag, SimFault::Kind::Noise}) {
-        sim.clearFaults();
-        sim.addFault(SimFault{kind, BPROT_MSG_STATUSINFO, 0, 0, 0});
-        EXPECT_EQ(engine.RequestStatus().deviceType, 1);
-    }
-    // A corrupted reply is never taken; a late one misses its request.
-    for (SimFault::Kind kind : {SimFault::Kind::Corrupt, SimFault::Kind::Late}) {
-        sim.clearFaults();
-        sim.addFault(SimFault{kind, BPROT_MSG_STATUSINFO, 1, 1500, 0});
-        EXPECT_EQ(messageOf([&] { engine.RequestStatus(); }),
-                  "BPROT_MSG_STATUSINFO error, bootloader not responding");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    sim.clearFaults();
-    engine.RequestStatus();  // takes the late reply as its own
-    EXPECT_EQ(engine.RequestStatus().deviceType, 1);
-}

@@ -17,14 +17,6 @@ TEST(Exception, KeepsTextsOfAnyLengthWhole) {
     }
 }
 
-TEST(Exception, FormatsConversionsAndPlainText) {
-    EXPECT_EQ(Exception("Not valid type of parity").message, "Not valid type of parity");
-    EXPECT_EQ(Exception("SerialPort::write %d bytes data failed, err: %d", 24, 5).message,
-              "SerialPort::write 24 bytes data failed, err: 5");
-    EXPECT_EQ(Exception("Thread with handle 0x%x is not running", 0x2au).message,
-              "Thread with handle 0x2a is not running");
-}
-
 TEST(Exception, CopiesAreIndependent) {
     auto* original = new Exception("read data failed, err: %d", 5);
     const Exception copy = *original;

@@ -5,6 +5,8 @@
 // gone. A read-back file never holds more than was received.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "engine/VantorBootloader.h"
 #include "sim/VirtualInstrument.h"
 #include "tests/TestSupport.h"
@@ -77,6 +79,11 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
     const Case& c = info.param;
     return std::string(kOperations[static_cast<int>(c.operation)]) + "_" + std::to_string(c.code) +
            "_" + std::to_string(c.nth) + "_" + kKinds[static_cast<int>(c.kind)];
+}
+
+// Test names already say which case ran; gtest need not dump the bytes.
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << "code " << c.code << ", request " << c.nth;
 }
 
 SimConfig smallInstrument() {

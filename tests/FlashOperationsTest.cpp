@@ -153,23 +153,6 @@ TEST_F(FlashTest, UploadAnswerCodes) {
     expectNormalTimeout();
 }
 
-TEST_F(FlashTest, SilentPageAndLineHangUpEndTheUpload) {
-    const std::string path = imageFile(randomBody(1000, 4));
-    sim.addFault(SimFault{SimFault::Kind::Silent, BPROT_MSG_WRITE_PAGE, 2, 0, 0});
-    const auto start = Clock::now();
-    Events events = run([&] { engine.UploadFirmware(path); });
-    EXPECT_GE(msSince(start), 3900) << "the upload waits 4000 ms for each reply";
-    EXPECT_EQ(events, (Events{"UploadStarted " + path + " 8", "UploadProgress 1",
-                              "Error BPROT_MSG_WRITE_PAGE error"}));
-    expectNormalTimeout();
-
-    sim.clearFaults();
-    sim.addFault(SimFault{SimFault::Kind::HangUp, BPROT_MSG_WRITE_PAGE, 3, 0, 0});
-    events = run([&] { engine.UploadFirmware(path); });
-    EXPECT_EQ(events.back().rfind("Error read data failed, err: ", 0), 0u) << events.back();
-    EXPECT_EQ(engine.LinkTimeout(), 1000);
-}
-
 TEST_F(FlashTest, ReadBackWritesExactlyTheFirmwareBytes) {
     const Bytes body = randomBody(300, 5);
     const std::string image = imageFile(body);
@@ -193,12 +176,6 @@ TEST_F(FlashTest, ReadBackFileFailures) {
     const Events events = run([&] { engine.ReadFlash("/dev/full"); });
     EXPECT_EQ(events.back(), "Error write into file '/dev/full' failed");
     EXPECT_EQ(events.front(), "ReadStarted /dev/full 524288 4096");
-
-    sim.addFault(SimFault{SimFault::Kind::Silent, BPROT_MSG_READ_PAGE, 2, 0, 0});
-    const std::string dump = dir.path("part.bin");
-    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }).back(),
-              "Error BPROT_MSG_READ_PAGE - send/receive packet failed");
-    EXPECT_EQ(readFile(dump).size(), 128u) << "what was received stays, nothing more";
 }
 
 TEST_F(ShortFlashTest, ReadBackOfNothingAndEraseWithTicks) {
@@ -215,14 +192,4 @@ TEST_F(ShortFlashTest, ReadBackOfNothingAndEraseWithTicks) {
     EXPECT_GT(listener.ticks(), 10) << "ticks come many times a second while waiting";
     EXPECT_EQ(requestsWithCode(BPROT_MSG_STATUSINFO).size(), statusBefore + 1)
         << "the status is re-read";
-}
-
-TEST_F(FlashTest, EraseNeverAnsweredFailsAtTheDeadline) {
-    sim.addFault(SimFault{SimFault::Kind::Silent, BPROT_MSG_ERASE_FLASH, 0, 0, 0});
-    engine.setEraseDeadlineForTest(1200);
-    const auto start = Clock::now();
-    EXPECT_EQ(run([&] { engine.EraseFlash(); }),
-              (Events{"EraseStarted", "Error BPROT_MSG_ERASE_FLASH - receive packet failed"}));
-    EXPECT_GE(msSince(start), 1150);
-    EXPECT_EQ(VantorBootloader::kEraseDeadlineMs, 20000u);
 }

@@ -93,18 +93,12 @@ TEST(VirtualInstrument, RoutesDownTheTreeAndStaysSilentWithoutAChild) {
     EXPECT_EQ(host.ask(BPROT_MSG_STATUSINFO, {}, &reply, 0x03), 0) << "not a hop nibble";
 }
 
-TEST(VirtualInstrument, FaultsApplyToTheChosenRequest) {
-    VirtualInstrument sim(SimConfig{});
-    sim.start();
-    Host host(sim.devicePath());
-    host.link.timeout = 300;
-    sim.addFault(parseSimFault("silent:code=100:nth=2"));
-    EXPECT_EQ(host.ask(BPROT_MSG_STATUSINFO, {}), 200);
-    EXPECT_EQ(host.ask(BPROT_MSG_STATUSINFO, {}), 0);
-    EXPECT_EQ(host.ask(BPROT_MSG_STATUSINFO, {}), 200);
-    sim.clearFaults();
-    sim.addFault(parseSimFault("reply-code:reply=77"));
-    EXPECT_EQ(host.ask(BPROT_MSG_RUNFW, {}), 77);
+TEST(VirtualInstrument, FaultOptionsParse) {
+    const SimFault f = parseSimFault("late:code=110:nth=3:delay=250");
+    EXPECT_EQ(f.kind, SimFault::Kind::Late);
+    EXPECT_EQ(f.code, 110);
+    EXPECT_EQ(f.nth, 3u);
+    EXPECT_EQ(f.delayMs, 250u);
     EXPECT_THROW(parseSimFault("melt"), Exception);
     EXPECT_THROW(parseSimFault("late:delay"), Exception);
 }
