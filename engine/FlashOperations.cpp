@@ -1,6 +1,4 @@
 // The three long operations of the engine, each run as one work item on the worker.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -8,8 +6,8 @@
 #include "engine/Crc16.h"
 #include "engine/VantorBootloader.h"
 #include "support/Exception.h"
+#include "support/Files.h"
 #include "support/LittleEndian.h"
-#include "support/StdioFile.h"
 #include "support/TickClock.h"
 
 namespace {
@@ -42,15 +40,6 @@ class TimeoutScope {
     uint16_t after_;
     bool armed_ = true;
 };
-
-bool fileSize(const std::string& path, uint64_t& size) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        return false;
-    }
-    size = static_cast<uint64_t>(st.st_size);
-    return true;
-}
 }  // namespace
 
 void VantorBootloader::Upload() {
@@ -61,7 +50,7 @@ void VantorBootloader::Upload() {
     if (!fileSize(path, size)) {
         throw Exception("can't open file %s", path.c_str());
     }
-    StdioFile file(std::fopen(path.c_str(), "rb"));
+    StdioFile file = openFile(path, "rb");
     if (!file) {
         throw Exception("can't open file %s", path.c_str());
     }
@@ -96,7 +85,9 @@ void VantorBootloader::Upload() {
 
     uint16_t crc = 0;
     uint32_t total = 0;
-    for (uint32_t page = 0;;) {
+    // Only the pages announced: a file that grows meanwhile must not wrap the 16-bit page
+    // index onto the start of the flash.
+    for (uint32_t page = 0; page < pages;) {
         std::memset(payload + 2, 0xFF, kPageSize);
         const size_t n = std::fread(payload + 2, 1, kPageSize, file.get());
         if (n == 0) {
@@ -131,7 +122,7 @@ void VantorBootloader::Upload() {
 
 void VantorBootloader::ReadBack() {
     const std::string path = readPath;
-    StdioFile file(std::fopen(path.c_str(), "wb"));
+    StdioFile file = openFile(path, "wb");
     if (!file) {
         throw Exception("can't create file '%s'\n", path.c_str());
     }

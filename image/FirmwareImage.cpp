@@ -7,22 +7,11 @@
 #include "image/Bignum.h"
 #include "image/Gost.h"
 #include "image/Sha1.h"
+#include "support/Files.h"
 #include "support/LittleEndian.h"
-#include "support/StdioFile.h"
 
 namespace {
 constexpr int kWords = kProductKeySize / 4;
-
-// Bytes from the current position to the end of the file, or -1 when unknown.
-long long bytesLeft(FILE* file) {
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    const long end = std::ftell(file);
-    std::fseek(file, here, SEEK_SET);
-    return end < here ? -1 : static_cast<long long>(end - here);
-}
 }  // namespace
 
 void VerifyFirmwareHeader(uint8_t block[kFirmwareHeaderSize], DeviceType& deviceType) {
@@ -67,7 +56,7 @@ bool CheckFirmwareBody(FILE* file, const uint8_t header[kFirmwareHeaderSize]) {
     // Sizes in 64 bits: a length near 2^32 must not wrap to a tiny buffer.
     const uint64_t length = getLe32(header + header::kLength);
     const uint64_t room = length + 8;
-    const long long left = bytesLeft(file);
+    const int64_t left = bytesLeft(file);
     if (left >= 0 && static_cast<uint64_t>(left) < length) {
         return false;  // the body cannot hold `length` bytes: no need to read it
     }
@@ -141,7 +130,7 @@ const char* FirmwareImageInfo::verdictText() const {
 
 FirmwareImageInfo examineFirmwareImage(const std::string& path) {
     FirmwareImageInfo info;
-    StdioFile file(std::fopen(path.c_str(), "rb"));
+    const StdioFile file = openFile(path, "rb");
     if (!file ||
         std::fread(info.header, 1, kFirmwareHeaderSize, file.get()) != kFirmwareHeaderSize) {
         return info;
