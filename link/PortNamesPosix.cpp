@@ -5,28 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <set>
 
 #include "link/PortNames.h"
 
 namespace {
-// "COM" followed by a positive decimal number; returns 0 for any other name.
-long comNumber(const std::string& name) {
-    if (name.size() < 4 || name.compare(0, 3, "COM") != 0) {
-        return 0;
-    }
-    long n = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])) || n > 100000) {
-            return 0;
-        }
-        n = n * 10 + (name[i] - '0');
-    }
-    return n;
-}
-
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -65,8 +49,8 @@ std::string resolvePortName(const std::string& name) {
     if (name.find('/') != std::string::npos) {
         return name;
     }
-    if (const long n = comNumber(name)) {
-        const std::string alias = portAliasFolder() + "/" + name;
+    if (const long n = comPortNumber(name)) {
+        const std::string alias = portAliasFolder() + "/COM" + std::to_string(n);
         if (exists(alias)) {
             return alias;
         }
@@ -86,6 +70,18 @@ std::vector<std::string> listPorts() {
             ports.push_back(path);
         }
     };
+    // Virtual instruments registered beyond the eight fixed names, in numeric order.
+    std::vector<long> aliases;
+    for (const std::string& path : folderEntries(portAliasFolder(), "COM")) {
+        const long n = comPortNumber(path.substr(path.rfind('/') + 1));
+        if (n > 8) {
+            aliases.push_back(n);
+        }
+    }
+    std::sort(aliases.begin(), aliases.end());
+    for (const long n : aliases) {
+        ports.push_back("COM" + std::to_string(n));
+    }
     for (const std::string& path : folderEntries("/dev/serial/by-id", "")) {
         add(path);
     }

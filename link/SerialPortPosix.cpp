@@ -168,10 +168,13 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
     timeouts_.readInterval = t;
     timeouts_.readTotalPerByte = 2;
     timeouts_.readTotalConstant = t;
+    auto fail = [](int code) -> void { throw Exception("read data failed, err: %d", code); };
+    if (handle_ < 0) {
+        fail(EBADF);  // as the platform's read on a released handle: never a silent line
+    }
     if (count == 0) {
         return 0;
     }
-    auto fail = [](int code) -> void { throw Exception("read data failed, err: %d", code); };
     const Deadline total(
         totalLimit(timeouts_.readTotalPerByte, count, timeouts_.readTotalConstant));
     Deadline gap(Deadline::kNever);

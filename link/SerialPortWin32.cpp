@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "link/PortNames.h"
 #include "link/SerialPort.h"
 #include "link/SerialSettings.h"
 #include "support/Exception.h"
@@ -7,6 +8,12 @@
 namespace {
 HANDLE asHandle(void* h) {
     return static_cast<HANDLE>(h);
+}
+
+// Wine maps a COM port to a Unix terminal; ntdll then exports its version query.
+bool runningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 }  // namespace
 
@@ -20,8 +27,8 @@ bool SerialPort::isOpen() const {
 
 void SerialPort::open(const std::string& name, const std::string& settings, uint32_t t) {
     close();
-    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_WRITE_THROUGH, nullptr);
+    HANDLE h = ::CreateFileA(resolvePortName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         throw Exception("open port '%s' failed", name.c_str());
     }
@@ -69,9 +76,10 @@ void SerialPort::configure(const std::string& settings) {
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
     if (!::SetCommState(h, &dcb)) {
-        // A line without modem control (Wine maps a pseudo-terminal) refuses the DTR and
-        // RTS part with ERROR_NOT_SUPPORTED; the rest of the state is in force then.
-        if (::GetLastError() != ERROR_NOT_SUPPORTED) {
+        // Wine's emulation on a pseudo-terminal, which has no modem control lines, refuses
+        // the DTR and RTS part with ERROR_NOT_SUPPORTED and applies the rest. A real
+        // driver's refusal is a failure.
+        if (::GetLastError() != ERROR_NOT_SUPPORTED || !runningUnderWine()) {
             throw Exception("SetCommState failed");
         }
     }
