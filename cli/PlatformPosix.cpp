@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cli/PortAccess.h"
+#include "cli/Platform.h"
 
 PortAccess portAccess(const std::string& device) {
     PortAccess access;
@@ -23,4 +23,8 @@ PortAccess portAccess(const std::string& device) {
 
 bool outputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
+}
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
 }

@@ -1,9 +1,11 @@
 #include <io.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstdio>
 
-#include "cli/PortAccess.h"
+#include "cli/Platform.h"
 
 PortAccess portAccess(const std::string& device) {
     PortAccess access;
@@ -26,4 +28,23 @@ PortAccess portAccess(const std::string& device) {
 
 bool outputIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
+}
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) {
+        const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
+        if (n > 1) {
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &arg[0], n, nullptr, nullptr);
+        }
+        args.push_back(arg);
+    }
+    ::LocalFree(wide);
+    return args;
 }

@@ -1,16 +1,18 @@
 // ostraloader-cli: every capability of the engine from a shell, CI job or production line.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
-#include "cli/PortAccess.h"
+#include "cli/Platform.h"
 #include "cli/Reporter.h"
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
 #include "image/FirmwareImage.h"
 #include "link/PortNames.h"
 #include "support/Exception.h"
+#include "support/Version.h"
 
 namespace {
 enum ExitCode { kOk = 0, kDeviceFailed = 1, kUsage = 2, kImageRefused = 3 };
@@ -137,6 +139,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Ostraloader command line: status, upload, read-back and erase of an instrument's flash"};
     app.footer(kExitCodes);
+    app.set_version_flag("--version", kOstraVersion);
     std::string port = "COM2", route;
     bool json = false, trace = false;
     app.add_option("--port", port, "Port name: COMn, or a device path (default COM2)");
@@ -163,7 +166,11 @@ int main(int argc, char** argv) {
     auto* erase = app.add_subcommand("erase", "Erase the flash");
 
     try {
-        app.parse(argc, argv);
+        // CLI11 takes the arguments after the program name, last first.
+        std::vector<std::string> args = utf8Arguments(argc, argv);
+        args.erase(args.begin());
+        std::reverse(args.begin(), args.end());
+        app.parse(args);
     } catch (const CLI::ParseError& e) {
         const int rc = app.exit(e);
         return rc == 0 ? kOk : kUsage;

@@ -10,6 +10,7 @@
 #include "sim/VirtualInstrument.h"
 #include "support/CInteger.h"
 #include "support/Exception.h"
+#include "support/Version.h"
 
 namespace {
 bool parseVersion(const std::string& text, uint8_t& major, uint8_t& minor) {
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
                    "wrong-type, wrong-tag, noise, reply-code, hang-up");
     app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
     app.add_flag("--trace", trace, "Every frame in and out on standard error");
+    app.set_version_flag("--version", kOstraVersion);
     CLI11_PARSE(app, argc, argv);
 
     try {

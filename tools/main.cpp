@@ -8,13 +8,32 @@
 #include <ctime>
 
 #include "image/FirmwareImage.h"
-#include "support/CInteger.h"
+#include "support/Version.h"
 #include "tools/ImageSigner.h"
 
 namespace {
-// Seconds since 2000-01-01 00:00:00 UTC, now.
-uint32_t nowSince2000() {
-    return static_cast<uint32_t>(std::time(nullptr) - 946684800);
+// The loader reads a build time as local wall-clock time: the default is the local clock's
+// reading now, as seconds since 2000-01-01 00:00:00 on that clock.
+uint32_t localNowSince2000() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return static_cast<uint32_t>(::timegm(&local) - 946684800);
+}
+
+// A whole decimal number from min to max, or a message naming the option.
+uint64_t numberIn(const std::string& option, const std::string& text, uint64_t max) {
+    uint64_t value = 0;
+    bool ok = !text.empty() && text.size() <= 19;  // no overflow below 10^19
+    for (char c : text) {
+        ok = ok && c >= '0' && c <= '9';
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (!ok || value > max) {
+        throw SignerError{option + ": '" + text + "' is not a whole number from 0 to " +
+                          std::to_string(max)};
+    }
+    return value;
 }
 
 int inspect(const std::string& path) {
@@ -48,9 +67,8 @@ int main(int argc, char** argv) {
         ->required()
         ->expected(5);
 
-    std::string key, body, out, version = "1.0", time = "now";
+    std::string key, body, out, version = "1.0", time = "now", length;
     ImageSpec spec;
-    long length = -1;
     auto* sign = app.add_subcommand("sign", "Make a signed, encrypted image of a plaintext body");
     sign->add_option("--key", key, "Private key (productN.pem)")->required();
     sign->add_option("BODY", body, "Plaintext firmware body")->required();
@@ -58,13 +76,15 @@ int main(int argc, char** argv) {
     sign->add_option("--version", version, "MAJOR.MINOR (default 1.0)");
     sign->add_option("--flags", spec.flags, "Release flags: bit 0 Beta, bit 1 Debug, ...");
     sign->add_option("--build", spec.build, "Build number");
-    sign->add_option("--time", time, "Build time: seconds since 2000-01-01, or now");
+    sign->add_option("--time", time,
+                     "Build time: seconds since 2000-01-01 on the local clock, or now (default)");
     sign->add_option("--length", length, "Header length field (default: the body's length)");
 
     std::string image;
     auto* inspectCmd = app.add_subcommand("inspect", "Check an image as the loader does");
     inspectCmd->add_option("IMAGE", image, "Image file")->required();
 
+    app.set_version_flag("--version", kOstraVersion);
     CLI11_PARSE(app, argc, argv);
     try {
         if (*keygen) {
@@ -74,15 +94,18 @@ int main(int argc, char** argv) {
                 std::printf("%s\n", productKeyTableLine(static_cast<int>(i + 1), pems[i]).c_str());
             }
         } else if (*sign) {
+            // Values the header cannot hold are refused, never truncated.
             const size_t dot = version.find('.');
-            spec.versionMajor = static_cast<uint8_t>(readCInteger(version.c_str()));
+            spec.versionMajor =
+                static_cast<uint8_t>(numberIn("--version", version.substr(0, dot), 255));
             spec.versionMinor = static_cast<uint8_t>(
-                dot == std::string::npos ? 0 : readCInteger(version.c_str() + dot + 1));
-            spec.timestamp =
-                time == "now" ? nowSince2000() : static_cast<uint32_t>(readCInteger(time.c_str()));
-            if (length >= 0) {
+                dot == std::string::npos ? 0 : numberIn("--version", version.substr(dot + 1), 255));
+            spec.timestamp = time == "now"
+                                 ? localNowSince2000()
+                                 : static_cast<uint32_t>(numberIn("--time", time, 0xFFFFFFFFu));
+            if (!length.empty()) {
                 spec.overrideLength = true;
-                spec.length = static_cast<uint32_t>(length);
+                spec.length = static_cast<uint32_t>(numberIn("--length", length, 0xFFFFFFFFu));
             }
             writeFileBytes(out, makeFirmwareImage(key, readFileBytes(body), spec));
         } else if (*inspectCmd) {
