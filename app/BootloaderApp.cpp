@@ -1,9 +1,27 @@
 #include "app/BootloaderApp.h"
 
+#include <wx/filename.h>
+#include <wx/stdpaths.h>
+
 #include "app/MainFrame.h"
+
+void BootloaderApp::addCatalogFolders(const wxString& programPath) {
+    const wxString folder = wxFileName(programPath).GetPath();
+    wxLocale::AddCatalogLookupPathPrefix(folder + wxFILE_SEP_PATH + "locale");
+    wxLocale::AddCatalogLookupPathPrefix(folder + wxFILE_SEP_PATH + ".." + wxFILE_SEP_PATH +
+                                         "share" + wxFILE_SEP_PATH + "locale");
+}
 
 bool BootloaderApp::OnInit() {
     wxInitAllImageHandlers();
+    // The system's language; with no catalog for it the window shows its own texts.
+    {
+        wxLogNull quiet;  // a language the C library lacks is no reason to bother the user
+        locale = std::make_unique<wxLocale>();
+        locale->Init(wxLANGUAGE_DEFAULT);
+        addCatalogFolders(wxStandardPaths::Get().GetExecutablePath());
+        locale->AddCatalog("ostraloader");
+    }
     frame = new MainFrame(nullptr);
     frame->Show(true);
     return true;

@@ -1,6 +1,9 @@
 #pragma once
-// The application: opens the one main window.
+// The application: sets up the system's language and opens the one main window.
+#include <wx/intl.h>
 #include <wx/wx.h>
+
+#include <memory>
 
 class MainFrame;
 
@@ -9,6 +12,11 @@ class BootloaderApp : public wxApp {
     bool OnInit() override;
     int OnExit() override;
 
+    // Looks for the program's catalog beside the program: <folder>/locale and, installed,
+    // <folder>/../share/locale, then the toolkit's usual places.
+    static void addCatalogFolders(const wxString& programPath);
+
   private:
     MainFrame* frame = nullptr;  // owned by the toolkit once shown
+    std::unique_ptr<wxLocale> locale;
 };

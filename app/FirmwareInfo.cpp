@@ -19,7 +19,9 @@ void MainFrame::UpdateFirmwareInfo() {
     const bool intact = info.verdict == FirmwareImageInfo::Verdict::Intact;
     if (!intact) {
         ClearFirmwareInfo();
-        m_staticFileProduct->SetLabel(tr(info.verdictText()));
+        m_staticFileProduct->SetLabel(info.verdict == FirmwareImageInfo::Verdict::Corrupted
+                                          ? tr("Firmware corrupted")
+                                          : tr("Unknown product or firmware corrupted"));
     } else {
         const CalendarTime t = firmwareBuildTime(info.timestamp);
         wxDateTime built;
@@ -34,7 +36,8 @@ void MainFrame::UpdateFirmwareInfo() {
         m_staticFileBuild->SetLabel(wxString::Format("%u", info.build));
         m_staticFileTimestamp->SetLabel(
             built.Format(wxDefaultDateTimeFormat, wxDateTime::TimeZone(wxDateTime::Local)));
-        m_staticFileLength->SetLabel(wxString::Format("%u bytes", info.length));
+        m_staticFileLength->SetLabel(wxString::Format(tr("%u bytes"), info.length));
     }
-    m_buttonUploadFirmware->Enable(intact && info.deviceType == deviceStatus.deviceType);
+    m_buttonUploadFirmware->Enable(!isBusy() && intact &&
+                                   info.deviceType == deviceStatus.deviceType);
 }

@@ -4,9 +4,11 @@
 #include <wx/datetime.h>
 #include <wx/filedlg.h>
 
+#include "app/AppIcon.h"
 #include "app/Translate.h"
 #include "link/PortNames.h"
 #include "support/Exception.h"
+#include "support/Version.h"
 
 namespace {
 wxString fromEngine(const std::string& text) {
@@ -26,7 +28,8 @@ MainFrame::MainFrame(wxWindow* parent)
     m_comboPort->SetValue("COM2");
     m_textRoutePath->SetValue("0");
     m_textFirmwareFile->SetValue(wxEmptyString);
-    SetTitle(wxString::Format("Ostraloader ver. %s", kVersion));
+    SetTitle(wxString::Format("Ostraloader ver. %s", kOstraVersion));
+    SetIcons(appIcons());
     Bind(wxEVT_CLOSE_WINDOW, &MainFrame::onClose, this);
     UpdateControls();
 }
@@ -42,26 +45,18 @@ void MainFrame::ShowInfo(const wxString& text) {
 }
 
 void MainFrame::UpdateControls() {
-    if (engine.IsConnected()) {
-        m_menuItemRunFirmware->Enable(engine.IsFirmwareLoaded());
-        m_comboPort->Disable();
-        m_buttonRoute->Enable();
-        m_textRoutePath->Enable(!engine.IsRouted());
+    const bool connected = engine.IsConnected();
+    const bool routed = engine.IsRouted();
+    const bool idle = !isBusy();
+    if (connected) {
         m_buttonConnect->SetLabel(tr("Disconnect"));
-        m_textFirmwareFile->Enable();
-        m_buttonBrowseFirmware->Enable();
-        m_checkRunAfterUpload->Enable();
         UpdateFirmwareInfo();
         setStatusText(tr("Connected"));
         m_staticInfoCaption->SetLabel(
-            engine.IsRouted() ? wxString::Format(tr("Information - routed connection to '%s'"),
-                                                 m_textRoutePath->GetValue())
-                              : tr("Information - direct USB connection"));
+            routed ? wxString::Format(tr("Information - routed connection to '%s'"),
+                                      m_textRoutePath->GetValue())
+                   : tr("Information - direct USB connection"));
     } else {
-        m_menuItemRunFirmware->Enable(false);
-        m_comboPort->Enable();
-        m_buttonRoute->Disable();
-        m_textRoutePath->Disable();
         m_buttonConnect->SetLabel(tr("Connect"));
         m_staticInfoCaption->SetLabel(tr("Information"));
         for (wxStaticText* field :
@@ -69,22 +64,38 @@ void MainFrame::UpdateControls() {
               m_staticFirmwareLoaded, m_staticFirmwareSize, m_staticFirmwareStatus}) {
             field->SetLabel(wxEmptyString);
         }
-        m_textFirmwareFile->Disable();
-        m_buttonBrowseFirmware->Disable();
         m_buttonUploadFirmware->Disable();
-        m_checkRunAfterUpload->Disable();
         ClearFirmwareInfo();
         setStatusText(tr("Disconnected"));
     }
-    m_buttonRoute->SetLabel(engine.IsRouted() ? tr("Disable routing") : tr("Enable routing"));
+    m_buttonRoute->SetLabel(routed ? tr("Disable routing") : tr("Enable routing"));
+    // Each input by its own rule, none while busy. The gauge is never disabled: a
+    // disabled gauge is drawn without its progress.
+    m_menuItemRunFirmware->Enable(idle && connected && engine.IsFirmwareLoaded());
+    for (size_t i = 0; i < m_menubar->GetMenuCount(); ++i) {
+        m_menubar->EnableTop(i, idle);
+    }
+    m_comboPort->Enable(idle && !connected);
+    m_buttonConnect->Enable(idle);
+    m_buttonRoute->Enable(idle && connected);
+    m_textRoutePath->Enable(idle && connected && !routed);
+    for (wxWindow* input : {static_cast<wxWindow*>(m_textFirmwareFile),
+                            static_cast<wxWindow*>(m_buttonBrowseFirmware),
+                            static_cast<wxWindow*>(m_checkRunAfterUpload)}) {
+        input->Enable(idle && connected);
+    }
+    if (!idle) {
+        m_buttonUploadFirmware->Disable();
+    }
     Layout();  // the captions and labels may have grown
-    Enable(!engine.IsBusy());
 }
 
 void MainFrame::UpdateDeviceStatus() {
     deviceStatus = engine.RequestStatus();
     const StatusInfo& s = deviceStatus;
-    m_staticDeviceType->SetLabel(deviceStatusName(s.deviceType));
+    m_staticDeviceType->SetLabel(s.deviceType >= 1 && s.deviceType <= 5
+                                     ? wxString(deviceStatusName(s.deviceType))
+                                     : tr("Unknown"));
     m_staticBootloaderVersion->SetLabel(
         wxString::Format("%d.%d", s.bootloaderMajor, s.bootloaderMinor));
     m_staticFirmwareVersion->SetLabel(wxString::Format("%d.%d", s.firmwareMajor, s.firmwareMinor));
@@ -94,8 +105,8 @@ void MainFrame::UpdateDeviceStatus() {
             ? wxDateTime(static_cast<time_t>(s.firmwareTime))
                   .Format(wxDefaultDateTimeFormat, wxDateTime::TimeZone(wxDateTime::Local))
             : wxString());
-    m_staticFirmwareSize->SetLabel(wxString::Format("%u bytes", s.firmwareSize));
-    m_staticFirmwareStatus->SetLabel(s.firmwareLoaded() ? "Loaded" : "Not loaded");
+    m_staticFirmwareSize->SetLabel(wxString::Format(tr("%u bytes"), s.firmwareSize));
+    m_staticFirmwareStatus->SetLabel(s.firmwareLoaded() ? tr("Loaded") : tr("Not loaded"));
 }
 
 void MainFrame::OnQuit(wxCommandEvent&) {
@@ -123,24 +134,32 @@ void MainFrame::OnRunFirmware(wxCommandEvent&) {
 void MainFrame::OnAbout(wxCommandEvent&) {
     wxAboutDialogInfo info;
     info.SetName(tr("Ostraloader"));
-    info.SetVersion(tr(kVersion));
-    info.SetDescription("Service tool for the bootloader of Solvar and Tamrik instruments");
+    info.SetVersion(tr(kOstraVersion));
+    info.SetIcon(aboutIcon());
+    info.SetDescription(tr("Service tool for the bootloader of Solvar and Tamrik instruments"));
     info.SetCopyright("(C) Vantor instruments");
     info.SetWebSite("https://www.vantor.example");
     wxAboutBox(info, this);
 }
 
 void MainFrame::OnRoute(wxCommandEvent&) {
+    bool backToDirect = false;
     try {
         if (!engine.IsRouted()) {
             engine.SetRoutePath(m_textRoutePath->GetValue().utf8_string());
         } else {
             engine.ClearRoute();
+            backToDirect = true;
         }
         UpdateDeviceStatus();
         UpdateControls();
     } catch (const Exception& e) {
         engine.ClearRoute();
+        if (backToDirect) {
+            // The direct line did not answer: what is shown is the routed instrument's,
+            // and Upload must not be offered for its product.
+            forgetDeviceStatus();
+        }
         UpdateControls();
         ShowError(fromEngine(e.message));
     }
@@ -178,23 +197,39 @@ void MainFrame::OnBrowseFirmware(wxCommandEvent&) {
 void MainFrame::OnUploadFirmware(wxCommandEvent&) {
     try {
         UpdateFirmwareInfo();
+        // Busy before the worker exists: it may end, and the engine turn idle, before this
+        // handler returns, while its reaction is still queued.
+        operationRunning = true;
         engine.UploadFirmware(m_textFirmwareFile->GetValue().utf8_string());
         UpdateControls();
     } catch (const Exception& e) {
+        endOperation();
         UpdateControls();
         ShowError(fromEngine(e.message));
         m_gauge->SetValue(0);
     }
 }
 
+void MainFrame::forgetDeviceStatus() {
+    deviceStatus = StatusInfo();
+    for (wxStaticText* field :
+         {m_staticDeviceType, m_staticBootloaderVersion, m_staticFirmwareVersion,
+          m_staticFirmwareLoaded, m_staticFirmwareSize, m_staticFirmwareStatus}) {
+        field->SetLabel(wxEmptyString);
+    }
+}
+
 void MainFrame::onClose(wxCloseEvent& event) {
     // Destroying the window would destroy the engine under a running worker: refuse, the
-    // operation ends by itself. Any other close releases the port first.
-    if (engine.IsBusy() && event.CanVeto()) {
+    // operation ends by itself. A close that cannot be refused (the session ends) waits
+    // for the worker first, so the port is never closed under it.
+    if (isBusy() && event.CanVeto()) {
         event.Veto();
         setStatusText(tr("An operation is running; close the window when it has ended"));
         return;
     }
+    closing = true;
+    engine.stop(true, Thread::kInfinite);
     if (engine.IsConnected()) {
         try {
             engine.Disconnect();

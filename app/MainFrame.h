@@ -3,7 +3,13 @@
 // with the engine's state, and shows the results. Engine events that come on the worker
 // thread are handed to the window's thread with their arguments copied and handled there,
 // in the order issued; nothing on the worker touches a control.
+//
+// The window counts an operation as running from the moment it starts it (or hears it
+// start) until that operation's finished or error reaction has run; the engine alone
+// turns idle earlier, while the reaction is still queued. While either is busy no input
+// can be used, and the gauge stays live to show the progress.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/MainFrameBase.h"
@@ -11,8 +17,6 @@
 
 class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
   public:
-    static constexpr const char* kVersion = "1.5.6";
-
     explicit MainFrame(wxWindow* parent = nullptr);
     ~MainFrame() override;
 
@@ -63,7 +67,21 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     void eraseFinished();
     void workFailed(const wxString& message);
 
+    // No command may reach the engine: the window's operation or the engine's work item
+    // is still under way.
+    bool isBusy() const { return operationRunning || engine.IsBusy(); }
+
   private:
+    // Queues a reaction for the window's thread; none runs once the window is closing.
+    void react(std::function<void()> reaction);
+    // The operation's start, as the window sees it, and its end (its last reaction).
+    void beginOperation();
+    void endOperation() { operationRunning = false; }
+    // Forgets the device status the window shows, when no status is known any more.
+    void forgetDeviceStatus();
     void onClose(wxCloseEvent& event);
+
+    bool operationRunning = false;
+    bool closing = false;
     void setStatusText(const wxString& text) { SetStatusText(text, 0); }
 };

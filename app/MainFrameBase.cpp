@@ -18,6 +18,16 @@ struct LabelledValue {
     wxStaticText** value;
 };
 
+// A panel that only shows: it never takes the focus, so Tab does not stop on it. (A panel
+// without focusable children otherwise takes the focus itself and shows nothing focused.)
+class PassivePanel : public wxPanel {
+  public:
+    PassivePanel(wxWindow* parent, long style)
+        : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, style) {}
+    bool AcceptsFocus() const override { return false; }
+    bool AcceptsFocusFromKeyboard() const override { return false; }
+};
+
 wxFlexGridSizer* flexGrid(int rows, int cols) {
     auto* sizer = new wxFlexGridSizer(rows, cols, 0, 0);
     sizer->SetFlexibleDirection(wxBOTH);
@@ -42,7 +52,7 @@ wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const ch
     return label;
 }
 
-MainFrameBase::Group MainFrameBase::makeGroup(const char* caption) {
+MainFrameBase::Group MainFrameBase::makeGroup(const char* caption, bool holdsInputs) {
     Group g;
     g.panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                           wxSIMPLE_BORDER | wxTAB_TRAVERSAL);
@@ -51,7 +61,7 @@ MainFrameBase::Group MainFrameBase::makeGroup(const char* caption) {
     g.sizer->AddGrowableRow(1);
     g.sizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
 
-    auto* strip = new wxPanel(g.panel, wxID_ANY);
+    auto* strip = new PassivePanel(g.panel, 0);
     strip->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_INACTIVECAPTION));
     auto* stripSizer = new wxBoxSizer(wxVERTICAL);
     g.caption = new wxStaticText(strip, wxID_ANY, tr(caption), wxDefaultPosition, wxDefaultSize, 0);
@@ -61,7 +71,9 @@ MainFrameBase::Group MainFrameBase::makeGroup(const char* caption) {
     finishPanel(strip, stripSizer);
     g.sizer->Add(strip, 1, wxEXPAND | wxALL, 1);
 
-    g.content = new wxPanel(g.panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    g.content = holdsInputs ? new wxPanel(g.panel, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                          wxTAB_TRAVERSAL)
+                            : new PassivePanel(g.panel, wxTAB_TRAVERSAL);
     g.sizer->Add(g.content, 1, wxEXPAND | wxALL, 5);
     return g;
 }
@@ -104,9 +116,9 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     topRow->AddGrowableRow(0);
     topRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
 
-    Group connection = makeGroup("Connection");
+    Group connection = makeGroup(trLater("Connection"), true);
     auto* connectionGrid = flexGrid(0, 3);
-    addLabel(connection.content, connectionGrid, "COM port", false,
+    addLabel(connection.content, connectionGrid, trLater("COM port"), false,
              wxALIGN_CENTER_VERTICAL | wxALL);
     const wxString ports[] = {tr("COM1"), tr("COM2"), tr("COM3"), tr("COM4"),
                               tr("COM5"), tr("COM6"), tr("COM7"), tr("COM8")};
@@ -114,11 +126,15 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
                                  wxDefaultSize, 8, ports, wxCB_DROPDOWN | wxCB_READONLY);
     connectionGrid->Add(m_comboPort, 0, wxALL, 5);
     connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
-    addLabel(connection.content, connectionGrid, "Route path", false);
+    addLabel(connection.content, connectionGrid, trLater("Route path"), false);
     m_textRoutePath = new wxTextCtrl(connection.content, wxID_ANY, tr("0"));
     connectionGrid->Add(m_textRoutePath, 0, wxALL, 5);
+    // The routing button under its field, not beside it: beside it the Connection group
+    // took so much of the 650 pixels that the Information group cut its longest texts.
+    connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
+    connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
     m_buttonRoute = new wxButton(connection.content, wxID_ANY, tr("Route"));
-    connectionGrid->Add(m_buttonRoute, 0, wxALL, 5);
+    connectionGrid->Add(m_buttonRoute, 0, wxEXPAND | wxALL, 5);
     finishPanel(connection.content, connectionGrid);
     m_buttonConnect = new wxButton(connection.panel, wxID_ANY, tr("Connect"));
     // Centred: the 2.8 series let centring win over right alignment; 3.2 refuses the pair.
@@ -126,16 +142,16 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     finishPanel(connection.panel, connection.sizer);
     topRow->Add(connection.panel, 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, 3);
 
-    Group information = makeGroup("Information ");
+    Group information = makeGroup(trLater("Information "), false);
     m_staticInfoCaption = information.caption;
     auto* infoGrid = flexGrid(0, 2);
     const LabelledValue kInfo[] = {
-        {"Device type", "CU STR911", &m_staticDeviceType},
-        {"Bootloader version", "1.0", &m_staticBootloaderVersion},
-        {"Firmware version", "2.1", &m_staticFirmwareVersion},
-        {"Firmware loaded", "11.6.2009 10:20:00", &m_staticFirmwareLoaded},
-        {"Firmware size", "40567 bytes", &m_staticFirmwareSize},
-        {"Firmware status", "OK", &m_staticFirmwareStatus},
+        {trLater("Device type"), "CU STR911", &m_staticDeviceType},
+        {trLater("Bootloader version"), "1.0", &m_staticBootloaderVersion},
+        {trLater("Firmware version"), "2.1", &m_staticFirmwareVersion},
+        {trLater("Firmware loaded"), "11.6.2009 10:20:00", &m_staticFirmwareLoaded},
+        {trLater("Firmware size"), "40567 bytes", &m_staticFirmwareSize},
+        {trLater("Firmware status"), "OK", &m_staticFirmwareStatus},
     };
     for (const auto& row : kInfo) {
         addLabel(information.content, infoGrid, row.label, true);
@@ -152,10 +168,10 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     firmwareRow->AddGrowableCol(0);
     firmwareRow->AddGrowableRow(0);
     firmwareRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
-    Group upload = makeGroup("Upload firmware");
+    Group upload = makeGroup(trLater("Upload firmware"), true);
     auto* uploadGrid = flexGrid(0, 3);
     uploadGrid->AddGrowableCol(1);
-    addLabel(upload.content, uploadGrid, "Firmware file name", true,
+    addLabel(upload.content, uploadGrid, trLater("Firmware file name"), true,
              wxALIGN_CENTER_VERTICAL | wxALL);
     m_textFirmwareFile = new wxTextCtrl(upload.content, wxID_ANY, tr("firmware filename"));
     uploadGrid->Add(m_textFirmwareFile, 0, wxEXPAND | wxALL, 5);
@@ -167,11 +183,11 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     m_buttonUploadFirmware = new wxButton(upload.content, wxID_ANY, tr("Upload"));
     uploadGrid->Add(m_buttonUploadFirmware, 0, wxALL, 5);
     const LabelledValue kFile[] = {
-        {"Product", "device type", &m_staticFileProduct},
-        {"Firmware version", "revision", &m_staticFileVersion},
-        {"Build number", "build", &m_staticFileBuild},
-        {"Build timestamp", "timestamp", &m_staticFileTimestamp},
-        {"Length", "length", &m_staticFileLength},
+        {trLater("Product"), "device type", &m_staticFileProduct},
+        {trLater("Firmware version"), "revision", &m_staticFileVersion},
+        {trLater("Build number"), "build", &m_staticFileBuild},
+        {trLater("Build timestamp"), "timestamp", &m_staticFileTimestamp},
+        {trLater("Length"), "length", &m_staticFileLength},
     };
     for (const auto& row : kFile) {
         addLabel(upload.content, uploadGrid, row.label, false);

@@ -74,7 +74,8 @@ class MainFrameBase : public wxFrame {
         wxFlexGridSizer* sizer;
         wxStaticText* caption;
     };
-    Group makeGroup(const char* caption);
+    // A group that holds no input is passed over by Tab.
+    Group makeGroup(const char* caption, bool holdsInputs);
     static void finishPanel(wxPanel* panel, wxSizer* sizer);
     wxStaticText* addLabel(wxWindow* parent, wxSizer* sizer, const char* text, bool plainFont,
                            int flags = wxALL);

@@ -6,39 +6,57 @@
 #include "support/Exception.h"
 #include "support/LittleEndian.h"
 
+void MainFrame::react(std::function<void()> reaction) {
+    CallAfter([this, reaction] {
+        if (!closing) {
+            reaction();
+        }
+    });
+}
+
 void MainFrame::OnUploadStarted(const char*, int32_t pages) {
-    CallAfter([this, pages] { uploadStarted(pages); });
+    react([this, pages] { uploadStarted(pages); });
 }
 void MainFrame::OnUploadProgress(int32_t pagesDone) {
-    CallAfter([this, pagesDone] { transferProgress(pagesDone); });
+    react([this, pagesDone] { transferProgress(pagesDone); });
 }
 void MainFrame::OnUploadFinished() {
-    CallAfter([this] { uploadFinished(); });
+    react([this] { uploadFinished(); });
 }
 void MainFrame::OnReadStarted(const char*, int32_t size, int32_t pages) {
-    CallAfter([this, size, pages] { readStarted(size, pages); });
+    react([this, size, pages] { readStarted(size, pages); });
 }
 void MainFrame::OnReadProgress(int32_t pagesDone) {
-    CallAfter([this, pagesDone] { transferProgress(pagesDone); });
+    react([this, pagesDone] { transferProgress(pagesDone); });
 }
 void MainFrame::OnReadFinished() {
-    CallAfter([this] { readFinished(); });
+    react([this] { readFinished(); });
 }
 void MainFrame::OnEraseStarted() {
-    CallAfter([this] { eraseStarted(); });
+    react([this] { eraseStarted(); });
 }
 void MainFrame::OnEraseTick() {
-    CallAfter([this] { eraseTick(); });
+    react([this] { eraseTick(); });
 }
 void MainFrame::OnEraseFinished() {
-    CallAfter([this] { eraseFinished(); });
+    react([this] { eraseFinished(); });
 }
 void MainFrame::OnError(const char* message) {
     const wxString text = wxString::FromUTF8(message);
-    CallAfter([this, text] { workFailed(text); });
+    react([this, text] { workFailed(text); });
+}
+
+void MainFrame::beginOperation() {
+    // Read-back and erase are started by the engine's other callers; the window locks its
+    // inputs as it does for its own upload.
+    if (!operationRunning) {
+        operationRunning = true;
+        UpdateControls();
+    }
 }
 
 void MainFrame::uploadStarted(int32_t pages) {
+    beginOperation();
     pageCount = pages;
     m_gauge->SetValue(0);
     m_gauge->SetRange(100);
@@ -57,6 +75,7 @@ void MainFrame::transferProgress(int32_t pagesDone) {
 }
 
 void MainFrame::uploadFinished() {
+    endOperation();
     try {
         const bool run = m_checkRunAfterUpload->GetValue();
         if (run) {
@@ -75,6 +94,7 @@ void MainFrame::uploadFinished() {
 }
 
 void MainFrame::readStarted(int32_t size, int32_t pages) {
+    beginOperation();
     pageCount = pages;
     m_gauge->SetValue(0);
     m_gauge->SetRange(100);
@@ -83,12 +103,14 @@ void MainFrame::readStarted(int32_t size, int32_t pages) {
 }
 
 void MainFrame::readFinished() {
+    endOperation();
     ShowInfo(tr("Firmware successfully read"));
     UpdateControls();
     m_gauge->SetValue(0);
 }
 
 void MainFrame::eraseStarted() {
+    beginOperation();
     setStatusText(tr(" Erasing flash ..."));
     m_gauge->SetValue(0);
     m_gauge->SetRange(20);
@@ -103,6 +125,7 @@ void MainFrame::eraseTick() {
 }
 
 void MainFrame::eraseFinished() {
+    endOperation();
     try {
         m_gauge->SetValue(20);
         ShowInfo(tr("Firmware successfully erased"));
@@ -116,6 +139,7 @@ void MainFrame::eraseFinished() {
 }
 
 void MainFrame::workFailed(const wxString& message) {
+    endOperation();
     ShowError(message);
     UpdateControls();
     m_gauge->SetValue(0);

@@ -1,6 +1,6 @@
 #pragma once
 // Every visible label goes through the current locale's translation lookup; with no locale
-// the literal is used unchanged.
+// the literal is used unchanged. Catalogs: po/ (xgettext keywords tr and trLater).
 #include <wx/intl.h>
 #include <wx/string.h>
 
@@ -8,4 +8,9 @@ inline wxString tr(const char* literal) {
     const wxString text = wxString::FromUTF8(literal);
     wxLocale* locale = wxGetLocale();
     return locale ? wxString(locale->GetString(text)) : text;
+}
+
+// Marks a literal for the catalog whose lookup happens later, where it is shown.
+constexpr const char* trLater(const char* literal) {
+    return literal;
 }
