@@ -122,6 +122,7 @@ void VantorBootloader::EraseFlash() {
 void VantorBootloader::run() {
     // Each operation returns the engine to idle itself, before its finished event; writing
     // idle again afterwards could clear a work item the owner started in reaction to it.
+    std::string failure;
     try {
         switch (workCode.load()) {
             case kWorkUpload:
@@ -137,12 +138,20 @@ void VantorBootloader::run() {
                 workCode.store(kWorkNone);
                 break;
         }
+        return;
     } catch (const Exception& e) {
-        workCode.store(kWorkNone);
-        listener->OnError(e.text());
+        failure = e.text();
     } catch (const std::exception& e) {
-        // Nothing may escape a thread body; report it like any other failure.
-        workCode.store(kWorkNone);
-        listener->OnError(e.what());
+        failure = e.what();
+    } catch (...) {
+        // A listener may throw anything; nothing may escape a thread body.
+        failure = "unexpected failure in the worker";
     }
+    workCode.store(kWorkNone);
+    try {
+        listener->OnError(failure.c_str());
+    } catch (...) {
+        // Reported once: an error handler that fails has nobody left to tell.
+    }
+}
 }

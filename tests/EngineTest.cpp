@@ -135,6 +135,22 @@ TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
     engine.stop(true, 5000);
     EXPECT_FALSE(engine.IsBusy());
     EXPECT_TRUE(listener.events().empty()) << "an unknown work code runs nothing";
+
+    // A listener that throws anything, then an error handler that throws too: the process
+    // lives on, one error is reported and the engine is idle.
+    std::vector<std::string> errors;
+    listener.onEvent = [&](const std::string& e) {
+        if (e == "EraseStarted")
+            throw 42;
+        if (e.rfind("Error", 0) == 0) {
+            errors.push_back(e);
+            throw std::runtime_error("handler failed");
+        }
+    };
+    engine.EraseFlash();
+    engine.stop(true, 5000);
+    EXPECT_EQ(errors, std::vector<std::string>{"Error unexpected failure in the worker"});
+    EXPECT_FALSE(engine.IsBusy());
 }
 
 TEST_F(EngineTest, ComNamesReachAnInstrumentThroughItsAlias) {
