@@ -154,4 +154,3 @@ void VantorBootloader::run() {
         // Reported once: an error handler that fails has nobody left to tell.
     }
 }
-}
