@@ -3,6 +3,7 @@
 // and makes the images; OSTRA_GUI_DATA names their folder. Modal boxes are answered by a
 // dialog hook instead of blocking.
 #include <gtest/gtest.h>
+#include <wx/ffile.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/modalhook.h>
@@ -532,25 +533,27 @@ TEST_F(GuiTest, TabVisitsOnlyTheControlsThatCanActInReadingOrder) {
 }
 
 namespace {
-// Saves the window's screen area as STEM.png, or STEM.bmp where the toolkit writes no PNG.
+// Saves the window's screen area as STEM.png, read from the X server: neither GTK 3's nor
+// Wine's screen device context reads back what the windows drew.
 bool saveWindow(wxWindow* frame, const std::string& stem) {
     // Drawing happens when the toolkit gets round to it: let it catch up first.
     frame->Refresh();
     frame->Update();
     pumpUntil([] { return false; }, std::chrono::milliseconds(150));
     const wxRect rect = frame->GetScreenRect();
-#ifdef __WXGTK__
-    // GTK 3's screen device context does not read what the windows drew: ask the X server.
     const wxString crop = wxString::Format("%dx%d+%d+%d", rect.width, rect.height, rect.x, rect.y);
-    return wxExecute("import -window root -crop " + crop + " " + wxString::FromUTF8(stem) + ".png",
-                     wxEXEC_SYNC) == 0;
+    const wxString png = wxString::FromUTF8(stem) + ".png";
+#ifdef __WXMSW__
+    // A Windows program cannot start the X tool: the harness takes the picture while the
+    // window waits, asked by STEM.ready holding the crop, and removes that file when done.
+    const wxString ready = wxString::FromUTF8(stem) + ".ready";
+    wxFFile(ready, "w").Write(crop);
+    return pumpUntil([&] { return !wxFileExists(ready); }) && wxFileExists(png);
 #else
-    wxBitmap bitmap(rect.width, rect.height);
-    wxMemoryDC memory(bitmap);
-    wxScreenDC screen;
-    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
-    memory.SelectObject(wxNullBitmap);
-    return bitmap.SaveFile(wxString::FromUTF8(stem) + ".bmp", wxBITMAP_TYPE_BMP);
+    // NODISABLE: a synchronous run otherwise disables every window while the picture is
+    // taken, and a disabled gauge is drawn without its fill.
+    return wxExecute("import -window root -crop " + crop + " " + png,
+                     wxEXEC_SYNC | wxEXEC_NODISABLE) == 0;
 #endif
 }
 
