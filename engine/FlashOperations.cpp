@@ -159,7 +159,7 @@ void VantorBootloader::ReadBack() {
 
 void VantorBootloader::Erase() {
     listener->OnEraseStarted();
-    const Deadline deadline(eraseDeadlineMs);
+    const Deadline deadline(kEraseDeadlineMs);
     uint8_t buffer[kMessageBufferSize] = {};
     if (link.send(route, BPROT_MSG_ERASE_FLASH, buffer, 0) < 0) {
         throw Exception("%s", msg::kEraseSendFailed);

@@ -48,7 +48,6 @@ class VantorBootloader : public Thread {
     // Last status record received.
     const StatusInfo& Status() const { return status; }
     uint32_t Route() const { return route; }
-    uint16_t LinkTimeout() const { return link.timeout; }
 
     // Observer of every frame sent and received (wire images), for tracing. Called on the
     // thread that runs the exchange.
@@ -56,8 +55,6 @@ class VantorBootloader : public Thread {
         link.trace = std::move(trace);
     }
 
-    // Test seam: the erase deadline. The shipped program never changes it.
-    void setEraseDeadlineForTest(uint32_t ms) { eraseDeadlineMs = ms; }
     // Test seam: schedule any work code, as the dispatch sees it.
     void startWorkForTest(int32_t code) { startWork(code); }
 
@@ -84,7 +81,6 @@ class VantorBootloader : public Thread {
     std::string uploadPath;
     std::string readPath;
     uint32_t route = 0;
-    uint32_t eraseDeadlineMs = kEraseDeadlineMs;
 };
 
 // The one engine of the process; the link's byte sink and source reach the port through it.

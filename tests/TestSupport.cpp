@@ -3,10 +3,14 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
+
+#include "support/TickClock.h"
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/ostra-test-XXXXXX";
@@ -45,7 +49,7 @@ std::vector<uint8_t> randomBody(size_t size, uint32_t seed) {
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+    if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())) {
         throw std::runtime_error("cannot write " + path);
     }
     std::fclose(f);
@@ -76,30 +80,33 @@ int openDescriptorCount() {
     return count;
 }
 
+namespace {
+std::atomic<uint32_t> g_factor{1};
+const auto g_origin = std::chrono::steady_clock::now();
+uint32_t fastTicks() {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - g_origin);
+    return static_cast<uint32_t>(static_cast<uint64_t>(us.count()) * g_factor.load() / 1000);
+}
+}  // namespace
+
+FastClock::FastClock(uint32_t factor) {
+    g_factor.store(factor);
+    setTickSource(&fastTicks);
+}
+
+FastClock::~FastClock() {
+    setTickSource(nullptr);
+}
+
 void RecordingListener::add(const std::string& event) {
     if (onEvent) {
         onEvent(event);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(event);
+    at_.push_back(tickCount());
     changed_.notify_all();
-}
-
-void RecordingListener::OnUploadStarted(const char* path, int32_t pages) {
-    add("UploadStarted " + std::string(path) + " " + std::to_string(pages));
-}
-
-void RecordingListener::OnUploadProgress(int32_t pagesDone) {
-    add("UploadProgress " + std::to_string(pagesDone));
-}
-
-void RecordingListener::OnReadStarted(const char* path, int32_t size, int32_t pages) {
-    add("ReadStarted " + std::string(path) + " " + std::to_string(size) + " " +
-        std::to_string(pages));
-}
-
-void RecordingListener::OnReadProgress(int32_t pagesDone) {
-    add("ReadProgress " + std::to_string(pagesDone));
 }
 
 void RecordingListener::OnEraseTick() {
@@ -110,18 +117,20 @@ void RecordingListener::OnEraseTick() {
 bool RecordingListener::waitForEnd(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, limit, [&] {
-        for (const std::string& e : events_) {
-            if (e.find("Finished") != std::string::npos || e.rfind("Error", 0) == 0) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(events_.begin(), events_.end(), [](const std::string& e) {
+            return e.find("Finished") != std::string::npos || e.rfind("Error", 0) == 0;
+        });
     });
 }
 
 std::vector<std::string> RecordingListener::events() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return events_;
+}
+
+std::vector<uint32_t> RecordingListener::ticksAt() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return at_;
 }
 
 int RecordingListener::ticks() const {
@@ -132,5 +141,6 @@ int RecordingListener::ticks() const {
 void RecordingListener::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
+    at_.clear();
     ticks_ = 0;
 }

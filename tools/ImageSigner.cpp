@@ -220,7 +220,8 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
     if (!f) {
         throw SignerError{"cannot create " + path};
     }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // An empty vector's data() may be null, which fwrite must not be given.
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (std::fclose(f) != 0 || !ok) {
         throw SignerError{"cannot write " + path};
     }
