@@ -1,10 +1,10 @@
+// The exchange over a line in memory that keeps its own clock: each read of an empty line
+// lets one tick pass, so every deadline is exact to the tick and costs no real time. The
+// clock starts just before the counter wraps.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <deque>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "link/FrameLink.h"
 #include "support/LittleEndian.h"
@@ -13,10 +13,10 @@
 
 namespace {
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 
-Bytes frame(const Bytes& payload, uint8_t type = 74, uint16_t tag = 1974) {
-    return encodeFrame(payload, type, tag);
+std::atomic<uint32_t> g_now{0};
+uint32_t lineTicks() {
+    return g_now.load();
 }
 
 Bytes message(uint16_t code, uint16_t length, uint8_t fill = 0) {
@@ -28,169 +28,124 @@ Bytes message(uint16_t code, uint16_t length, uint8_t fill = 0) {
     return m;
 }
 
-// An instrument in memory: what the link writes is recorded; each written frame may be
-// answered with bytes that become readable after a delay. Reads of an empty line wait a
-// little, as the port does.
-class MemoryLine {
-  public:
+// What the link writes is recorded; each written frame may be answered `answerAfter`
+// ticks later.
+struct MemoryLine {
+    MemoryLine() {
+        g_now = 0xFFFFFF00u;
+        setTickSource(&lineTicks);
+    }
+    ~MemoryLine() { setTickSource(nullptr); }
+    // Ticks a sendReceive took and its result.
+    std::pair<int32_t, uint32_t> exchange(uint16_t timeout) {
+        link.timeout = timeout;
+        const uint32_t start = g_now;
+        const int32_t result = link.sendReceive(0, 100, buffer, 0);
+        return {result, g_now - start};
+    }
+
     std::function<Bytes(const Bytes& written)> answer;
-    std::chrono::milliseconds answerDelay{0};
-
-    ByteSink sink() {
-        return [this](const uint8_t* d, uint16_t n) -> uint32_t {
-            written.insert(written.end(), d, d + n);
-            if (answer) {
-                const Bytes reply = answer(Bytes(d, d + n));
-                pending.push_back({Clock::now() + answerDelay, reply});
-            }
-            return n;
-        };
-    }
-    ByteSource source() {
-        return [this](uint8_t* out, uint16_t n) -> uint32_t {
-            uint32_t got = 0;
-            while (got < n && !pending.empty() && pending.front().due <= Clock::now()) {
-                Bytes& b = pending.front().bytes;
-                while (got < n && !b.empty()) {
-                    out[got++] = b.front();
-                    b.erase(b.begin());
-                }
-                if (b.empty()) {
-                    pending.pop_front();
-                }
-            }
-            if (got == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            return got;
-        };
-    }
+    uint32_t answerAfter = 0;
     Bytes written;
-
-  private:
-    struct Pending {
-        Clock::time_point due;
-        Bytes bytes;
-    };
-    std::deque<Pending> pending;
+    std::deque<std::pair<uint32_t, Bytes>> pending;  // due tick, bytes
+    uint8_t buffer[kMessageBufferSize + 16] = {};
+    FrameLink link{[this](const uint8_t* d, uint16_t n) -> uint32_t {
+                       written.insert(written.end(), d, d + n);
+                       if (answer)
+                           pending.push_back({g_now + answerAfter, answer(Bytes(d, d + n))});
+                       return n;
+                   },
+                   [this](uint8_t* out, uint16_t n) -> uint32_t {
+                       uint32_t got = 0;
+                       while (got < n && !pending.empty() &&
+                              static_cast<int32_t>(g_now - pending.front().first) >= 0) {
+                           Bytes& b = pending.front().second;
+                           const size_t take = std::min<size_t>(n - got, b.size());
+                           std::copy_n(b.begin(), take, out + got);
+                           b.erase(b.begin(), b.begin() + static_cast<long>(take));
+                           got += static_cast<uint32_t>(take);
+                           if (b.empty())
+                               pending.pop_front();
+                       }
+                       if (got == 0)
+                           ++g_now;
+                       return got;
+                   }};
 };
-
 }  // namespace
 
 TEST(FrameLink, StatusRequestOnTheWireAndItsAnswer) {
     MemoryLine line;
-    line.answer = [](const Bytes&) { return frame(message(200, 20, 0x11)); };
-    FrameLink link(line.sink(), line.source());
-    uint8_t buffer[kMessageBufferSize] = {};
-    EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), 32);
+    line.answer = [](const Bytes&) { return encodeFrame(message(200, 20, 0x11)); };
+    EXPECT_EQ(line.exchange(1000).first, 32);
+    // The protocol's documented status request frame.
     EXPECT_EQ(line.written,
               (Bytes{0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00, 0x01, 0x4A, 0xB6, 0x07,
                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(getLe16(buffer + 8), 200);
-    EXPECT_EQ(buffer[12], 0x11);
+    EXPECT_EQ(Bytes(line.buffer + 8, line.buffer + 14), (Bytes{200, 0, 20, 0, 0x11, 0x11}));
 }
 
-TEST(FrameLink, SilentInstrumentTimesOutOnceWritten) {
-    MemoryLine line;
-    FrameLink link(line.sink(), line.source());
-    uint8_t buffer[kMessageBufferSize] = {};
-    for (uint16_t timeout : {uint16_t(1000), uint16_t(300)}) {
-        line.written.clear();
-        link.timeout = timeout;
-        const auto start = Clock::now();
-        EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), -1);
-        const long ms = msSince(start);
-        EXPECT_GE(ms, timeout - 5);
-        EXPECT_LT(ms, timeout + 2000);
+TEST(FrameLink, AnAnswerCountsOnlyBeforeTheDeadlineAndOnlyWithItsTypeAndTag) {
+    const Bytes right = encodeFrame(message(200, 0));
+    const Bytes otherType = encodeFrame(message(200, 0), 75, 1974);
+    const Bytes otherTag = encodeFrame(message(200, 0), 74, 1975);
+    const struct {
+        uint16_t timeout;
+        uint32_t answerAfter;
+        Bytes answer;  // empty: silent
+        int32_t result;
+        uint32_t ticks;
+    } kCases[] = {
+        {1000, 0, {}, -1, 1000},
+        {300, 0, {}, -1, 300},
+        {4000, 0, {}, -1, 4000},
+        {1000, 998, right, 12, 998},
+        {1000, 999, right, 12, 999},
+        {1000, 1000, right, -1, 1000},
+        {1000, 5, otherType, -1, 1000},
+        {1000, 5, otherTag, -1, 1000},
+        {1000, 5, concat({otherType, otherTag, right}), 12, 5},
+    };
+    for (const auto& c : kCases) {
+        MemoryLine line;
+        if (!c.answer.empty())
+            line.answer = [&](const Bytes&) { return c.answer; };
+        line.answerAfter = c.answerAfter;
+        EXPECT_EQ(line.exchange(c.timeout), std::make_pair(c.result, c.ticks))
+            << "time-out " << c.timeout << ", answer after " << c.answerAfter;
         EXPECT_EQ(line.written.size(), 24u) << "the request goes out exactly once";
     }
 }
 
-TEST(FrameLink, OtherTypesAndTagsNeverEndTheWait) {
-    MemoryLine line;
-    line.answer = [](const Bytes&) {
-        return concat({frame(message(200, 0), 75, 1974), frame(message(200, 0), 74, 1975)});
-    };
-    FrameLink link(line.sink(), line.source());
-    link.timeout = 200;
-    uint8_t buffer[kMessageBufferSize] = {};
-    EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), -1);
-}
-
 TEST(FrameLink, LongAnswerIsCutToTheBufferButReportsItsSize) {
     MemoryLine line;
-    line.answer = [](const Bytes&) { return frame(message(200, 200, 0x5A)); };
-    FrameLink link(line.sink(), line.source());
-    uint8_t buffer[kMessageBufferSize + 16];
-    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
-    EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), 212);
-    EXPECT_EQ(buffer[kMessageBufferSize - 1], 0x5A);
-    EXPECT_EQ(buffer[kMessageBufferSize], 0xEE) << "nothing is written past 142 bytes";
+    std::fill(std::begin(line.buffer), std::end(line.buffer), 0xEE);
+    line.answer = [](const Bytes&) { return encodeFrame(message(200, 200, 0x5A)); };
+    EXPECT_EQ(line.exchange(1000).first, 212);
+    EXPECT_EQ(line.buffer[kMessageBufferSize - 1], 0x5A);
+    EXPECT_EQ(line.buffer[kMessageBufferSize], 0xEE) << "nothing is written past 142 bytes";
 }
 
 TEST(FrameLink, LateAnswerIsTakenByTheNextRequest) {
     MemoryLine line;
-    int served = 0;
-    line.answer = [&](const Bytes&) { return frame(message(static_cast<uint16_t>(++served), 0)); };
-    line.answerDelay = std::chrono::milliseconds(400);
-    FrameLink link(line.sink(), line.source());
-    link.timeout = 200;
-    uint8_t buffer[kMessageBufferSize] = {};
-    EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), -1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    link.timeout = 1000;
-    EXPECT_EQ(link.sendReceive(0, 100, buffer, 0), 12);
-    EXPECT_EQ(getLe16(buffer + 8), 1) << "the stale answer to the first request";
+    uint16_t served = 0;
+    line.answer = [&](const Bytes&) { return encodeFrame(message(++served, 0)); };
+    line.answerAfter = 400;
+    EXPECT_EQ(line.exchange(200).first, -1);
+    EXPECT_EQ(line.exchange(1000).first, 12);
+    EXPECT_EQ(getLe16(line.buffer + 8), 1) << "the stale answer to the first request";
 }
 
-TEST(FrameLink, OversizeSendPutsNothingOnTheWire) {
+TEST(FrameLink, SendQueuesUntilTheNextPassAndAnOversizeSendNothing) {
     MemoryLine line;
-    FrameLink link(line.sink(), line.source());
-    link.timeout = 100;
-    uint8_t buffer[12 + 245] = {};
-    EXPECT_EQ(link.send(0, 110, buffer, 245), 245);
-    EXPECT_EQ(link.receive(buffer), 0);
+    EXPECT_EQ(line.link.send(0x1234, 104, line.buffer, 0), 0);
     EXPECT_TRUE(line.written.empty());
-}
-
-TEST(FrameLink, SendOnlyQueuesUntilTheNextPass) {
-    MemoryLine line;
-    FrameLink link(line.sink(), line.source());
-    uint8_t buffer[kMessageBufferSize] = {};
-    EXPECT_EQ(link.send(0x1234, 104, buffer, 0), 0);
+    EXPECT_EQ(line.link.receive(line.buffer), 0);
+    EXPECT_EQ(Bytes(line.written.begin() + 16, line.written.end()),
+              (Bytes{0x34, 0x12, 0, 0, 104, 0, 0, 0}));
+    line.written.clear();
+    uint8_t big[12 + 245] = {};
+    EXPECT_EQ(line.link.send(0, 110, big, 245), 245);
+    EXPECT_EQ(line.link.receive(big), 0);
     EXPECT_TRUE(line.written.empty());
-    EXPECT_EQ(link.receive(buffer), 0);
-    ASSERT_EQ(line.written.size(), 24u);
-    EXPECT_EQ(getLe32(line.written.data() + 12 + 4), 0x1234u);
-    EXPECT_EQ(getLe16(line.written.data() + 12 + 8), 104);
-}
-
-namespace {
-std::atomic<uint32_t> g_ticks{0};
-uint32_t frozenTicks() {
-    return g_ticks.load();
-}
-}  // namespace
-
-TEST(FrameLink, NeverReturnsZeroAndDeadlinesSurviveTheCounterWrap) {
-    MemoryLine line;
-    FrameLink link(line.sink(), line.source());
-    link.timeout = 100;
-    uint8_t buffer[kMessageBufferSize] = {};
-    // The counter stands still right at a wrap: the wait must not end at once nor last
-    // for days; with the counter moving past the deadline it ends with -1.
-    g_ticks = 0xFFFFFFC0u;
-    setTickSource(&frozenTicks);
-    std::thread clock([] {
-        for (int i = 0; i < 200; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            g_ticks.fetch_add(1);
-        }
-    });
-    const int32_t result = link.sendReceive(0, 100, buffer, 0);
-    const uint32_t endedAt = g_ticks.load();
-    clock.join();
-    setTickSource(nullptr);
-    EXPECT_EQ(result, -1);
-    EXPECT_GE(static_cast<int32_t>(endedAt - 0xFFFFFFC0u), 100);
 }

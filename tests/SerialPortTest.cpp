@@ -49,28 +49,35 @@ struct Pty {
 }  // namespace
 
 TEST(LineSettings, ParsesAndRejectsAsDocumented) {
-    const LineSettings a = parseLineSettings("115200,N,8,1");
-    EXPECT_EQ(a.baud, 115200);
-    EXPECT_EQ(a.parity, LineSettings::Parity::None);
-    EXPECT_EQ(a.dataBits, 8);
-    EXPECT_EQ(a.stopBits, 1);
-    const LineSettings b = parseLineSettings("9600,e,7,2");
-    EXPECT_EQ(b.parity, LineSettings::Parity::Even);
-    EXPECT_EQ(b.dataBits, 7);
-    EXPECT_EQ(b.stopBits, 2);
-    EXPECT_EQ(parseLineSettings("115200,N,8,1.5").stopBits, 1);
-    EXPECT_EQ(parseLineSettings(" -5,o,x,2").baud, -5);
-
-    const std::string format = "not valid format of com settings, (have to be 19200,8,N,1)";
-    for (const char* text : {"115200,N,8", "115200,N,8,1,0", "", "115200,N,8,1,"}) {
-        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), format) << text;
+    using P = LineSettings::Parity;
+    const struct {
+        const char* text;
+        int baud;
+        P parity;
+        int dataBits, stopBits;
+    } kValid[] = {{"115200,N,8,1", 115200, P::None, 8, 1},
+                  {"9600,e,7,2", 9600, P::Even, 7, 2},
+                  {"115200,N,8,1.5", 115200, P::None, 8, 1},
+                  {" -5,o,x,2", -5, P::Odd, 0, 2}};
+    for (const auto& v : kValid) {
+        const LineSettings s = parseLineSettings(v.text);
+        EXPECT_EQ(std::make_tuple(s.baud, s.parity, s.dataBits, s.stopBits),
+                  std::make_tuple(v.baud, v.parity, v.dataBits, v.stopBits))
+            << v.text;
     }
-    for (const char* text : {"19200,8,N,1", "115200,M,8,1", "115200,,8,1"}) {
-        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid type of parity") << text;
-    }
-    for (const char* text : {"115200,N,8,3", "115200,N,8,0", "115200,N,8,x"}) {
-        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), "Not valid number of stop bits")
-            << text;
+    const std::pair<const char*, const char*> kInvalid[] = {
+        {"115200,N,8", "not valid format of com settings, (have to be 19200,8,N,1)"},
+        {"115200,N,8,1,0", "not valid format of com settings, (have to be 19200,8,N,1)"},
+        {"", "not valid format of com settings, (have to be 19200,8,N,1)"},
+        {"115200,N,8,1,", "not valid format of com settings, (have to be 19200,8,N,1)"},
+        {"19200,8,N,1", "Not valid type of parity"},
+        {"115200,M,8,1", "Not valid type of parity"},
+        {"115200,,8,1", "Not valid type of parity"},
+        {"115200,N,8,3", "Not valid number of stop bits"},
+        {"115200,N,8,0", "Not valid number of stop bits"},
+        {"115200,N,8,x", "Not valid number of stop bits"}};
+    for (const auto& [text, error] : kInvalid) {
+        EXPECT_EQ(messageOf([&] { parseLineSettings(text); }), error) << text;
     }
 }
 
@@ -120,7 +127,7 @@ TEST(SerialPort, OpenFailuresNameThePortAndLeaveItClosed) {
     EXPECT_TRUE(second.isOpen()) << "closing releases the device for the next user";
 }
 
-TEST(SerialPort, CloseTwiceAndReopenAreSafe) {
+TEST(SerialPort, CloseTwiceAndReopenAreSafeAndAClosedPortIsNoSilentLine) {
     Pty pty;
     SerialPort port;
     port.close();
@@ -128,6 +135,8 @@ TEST(SerialPort, CloseTwiceAndReopenAreSafe) {
     port.close();
     port.close();
     EXPECT_FALSE(port.isOpen());
+    uint8_t byte;
+    EXPECT_EQ(messageOf([&] { port.read(&byte, 1, 0); }), "read data failed, err: 9");
     port.open(pty.path, "115200,N,8,1", 0);
     port.open(pty.path, "115200,N,8,1", 0);  // open on an open port closes it first
     EXPECT_TRUE(port.isOpen());
@@ -137,38 +146,33 @@ TEST(SerialPort, ReadTimeOutsFollowThePortRules) {
     Pty pty;
     SerialPort port;
     port.open(pty.path, "115200,N,8,1", 0);
-    uint8_t buffer[64];
-
+    uint8_t buffer[300];
+    const auto timed = [&](uint32_t count, uint32_t t) {
+        const auto start = Clock::now();
+        const uint32_t got = port.read(buffer, count, t);
+        return std::make_pair(got, msSince(start));
+    };
     // Silent line: 4 bytes with t = 0 wait 2 * 4 ms.
-    auto start = Clock::now();
-    EXPECT_EQ(port.read(buffer, 4, 0), 0u);
-    long ms = msSince(start);
+    auto [got, ms] = timed(4, 0);
+    EXPECT_EQ(got, 0u);
     EXPECT_GE(ms, 8);
     EXPECT_LT(ms, 500);
-
-    // Partial read: what came in time is returned.
+    // What came in time is returned after 2 * 10 ms.
     pty.send("ab");
-    start = Clock::now();
-    EXPECT_EQ(port.read(buffer, 10, 0), 2u);
-    EXPECT_GE(msSince(start), 15);
-    EXPECT_EQ(std::string(buffer, buffer + 2), "ab");
-
-    // Complete read returns at once.
+    std::tie(got, ms) = timed(10, 0);
+    EXPECT_EQ(std::string(buffer, buffer + got), "ab");
+    EXPECT_GE(ms, 20);
+    // A complete read returns at once, not after its 2 * 10 + 1000 ms.
     pty.send("0123456789");
-    EXPECT_EQ(port.read(buffer, 10, 300), 10u);
-
-    // A gap longer than t after the first byte ends the read.
-    std::thread later([&] {
-        pty.send("x");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        pty.send("y");
-    });
-    start = Clock::now();
-    EXPECT_EQ(port.read(buffer, 2, 50), 1u);
-    EXPECT_LT(msSince(start), 280);
-    later.join();
-    EXPECT_EQ(port.read(buffer, 1, 0), 1u);
-    EXPECT_EQ(buffer[0], 'y');
+    std::tie(got, ms) = timed(10, 1000);
+    EXPECT_EQ(got, 10u);
+    EXPECT_LT(ms, 500);
+    // After the first byte a gap of t = 100 ends the read long before 2 * 250 + 100 ms.
+    pty.send("x");
+    std::tie(got, ms) = timed(250, 100);
+    EXPECT_EQ(got, 1u);
+    EXPECT_GE(ms, 100);
+    EXPECT_LT(ms, 450);
 }
 
 TEST(SerialPort, BytesBeforeOpenAreDiscarded) {
