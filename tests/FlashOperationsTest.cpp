@@ -251,7 +251,8 @@ std::vector<Case> allCases() {
         {Operation::ReadBack, 103, 1, "BPROT_MSG_READ_PAGE - send/receive packet failed", 1000, {}},
         {Operation::ReadBack, 103, 2, "BPROT_MSG_READ_PAGE - send/receive packet failed", 1000, {}},
         {Operation::Erase, 104, 1, "BPROT_MSG_ERASE_FLASH - receive packet failed", 20000, {}},
-        {Operation::Erase, 100, 1, kStatusFailed, 1000, {}},
+        // after the 1000-tick erase itself
+        {Operation::Erase, 100, 1, kStatusFailed, 2000, {}},
     };
     std::vector<Case> cases;
     for (Case c : requests) {
