@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -141,20 +140,4 @@ TEST(Cli, JsonLinesCarryProgressAndReadBackAndEraseWork) {
     EXPECT_EQ(readFile(dir.path("dump.bin")).size(), readFile(path).size() - 128);
     EXPECT_EQ(cli("--port " + sim.devicePath() + " erase").exitCode, 0);
     EXPECT_EQ(sim.status().firmwareSize, 0u);
-}
-
-TEST(Cli, TwoInstrumentsFlashedAtOnce) {
-    TempDir dir;
-    VirtualInstrument a(SimConfig{}), b(SimConfig{});
-    a.start();
-    b.start();
-    const std::string image = imagePath(dir, 1, randomBody(20000, 2));
-    auto first = std::async(std::launch::async,
-                            [&] { return cli("--port " + a.devicePath() + " upload " + image); });
-    auto second = std::async(std::launch::async,
-                             [&] { return cli("--port " + b.devicePath() + " upload " + image); });
-    EXPECT_EQ(first.get().exitCode, 0);
-    EXPECT_EQ(second.get().exitCode, 0);
-    EXPECT_EQ(a.status().firmwareSize, b.status().firmwareSize);
-    EXPECT_EQ(a.status().firmwareSize, 20000u);
 }

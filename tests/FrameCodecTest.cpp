@@ -87,19 +87,6 @@ TEST(FrameCodec, LengthLimitsOnBothSides) {
     EXPECT_EQ(receiveAll(stream), std::vector<Bytes>{(Bytes{9, 8, 7})});
 }
 
-TEST(FrameCodec, QueueOfOversizeFrameLeavesTransmitterAsItWas) {
-    Bytes wire;
-    FrameTransmitter tx([&](const uint8_t* d, uint16_t n) -> uint32_t {
-        wire.insert(wire.end(), d, d + n);
-        return n;
-    });
-    tx.queue(kStatusRequestMessage.data(), 12, 74, 1974);
-    tx.queue(Bytes(257).data(), 257, 1, 2);
-    tx.step();
-    EXPECT_EQ(wire, kStatusRequestFrame);
-    EXPECT_TRUE(tx.isIdle());
-}
-
 TEST(FrameCodec, TransmitterResumesAfterStallingSink) {
     Bytes wire;
     int calls = 0;
@@ -131,20 +118,6 @@ TEST(FrameCodec, ResynchronisationFollowsTheRules) {
     // One surplus 0xAA shifts the frame by a byte: it is lost, as intended.
     StreamSource b{concat({{0xAA}, frame})};
     EXPECT_TRUE(receiveAll(b).empty());
-}
-
-TEST(FrameCodec, AnyChangedBitAfterTheSyncBytesRejectsTheFrame) {
-    const Bytes frame = encode(Bytes{0x10, 0x20, 0x30, 0x40});
-    for (size_t i = 2; i < frame.size(); ++i) {
-        if (i == 6 || i == 7) {
-            continue;  // the length field moves the frame's end instead
-        }
-        for (int bit = 0; bit < 8; ++bit) {
-            StreamSource s{frame};
-            s.data[i] ^= static_cast<uint8_t>(1 << bit);
-            EXPECT_TRUE(receiveAll(s).empty()) << "byte " << i << " bit " << bit;
-        }
-    }
 }
 
 TEST(FrameCodec, TakeCopiesAtMostTheMaximumAndReadyBlocksReading) {

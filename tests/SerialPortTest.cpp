@@ -185,22 +185,6 @@ TEST(SerialPort, BytesBeforeOpenAreDiscarded) {
     EXPECT_EQ(port.read(buffer, sizeof buffer, 0), 0u);
 }
 
-TEST(SerialPort, WritesReachTheFarEnd) {
-    Pty pty;
-    SerialPort port;
-    port.open(pty.path, "115200,N,8,1", 0);
-    const std::string text(1000, 'w');
-    EXPECT_EQ(port.write(reinterpret_cast<const uint8_t*>(text.data()), 1000, 0), 1000u);
-    std::string got;
-    char chunk[256];
-    while (got.size() < 1000) {
-        const ssize_t n = ::read(pty.master, chunk, sizeof chunk);
-        ASSERT_GT(n, 0);
-        got.append(chunk, static_cast<size_t>(n));
-    }
-    EXPECT_EQ(got, text);
-}
-
 TEST(SerialPort, FarEndClosingIsAReadAndWriteFailure) {
     Pty pty;
     SerialPort port;

@@ -9,46 +9,32 @@ std::atomic<uint32_t> g_now{0};
 uint32_t fakeTicks() {
     return g_now.load();
 }
-
-struct FakeClock {
-    FakeClock() { setTickSource(&fakeTicks); }
-    ~FakeClock() { setTickSource(nullptr); }
-};
 }  // namespace
 
-TEST(Deadline, ReachedAndPassedAroundTheDueTick) {
-    FakeClock clock;
-    g_now = 1000;
-    const Deadline d(50);
-    g_now = 1049;
-    EXPECT_FALSE(d.reached());
-    EXPECT_EQ(d.msUntilPassed(), 2u);
-    g_now = 1050;
-    EXPECT_TRUE(d.reached());
-    EXPECT_FALSE(d.passed());
-    EXPECT_EQ(d.msUntilPassed(), 1u);
-    g_now = 1051;
-    EXPECT_TRUE(d.passed());
-    EXPECT_EQ(d.msUntilPassed(), 0u);
-}
-
-TEST(Deadline, StaysRightWhenTheCounterWraps) {
-    FakeClock clock;
-    g_now = 0xFFFFFFF0u;
-    const Deadline d(0x20);  // due at 0x10, after the wrap
-    EXPECT_FALSE(d.reached()) << "a plain unsigned comparison would time out at once";
-    g_now = 0x05;
-    EXPECT_FALSE(d.reached());
-    EXPECT_EQ(d.msUntilPassed(), 12u);
-    g_now = 0x11;
-    EXPECT_TRUE(d.passed()) << "a plain unsigned comparison would wait for days here";
-}
-
-TEST(Deadline, NeverFallsDue) {
-    FakeClock clock;
-    g_now = 5;
-    const Deadline d(Deadline::kNever);
-    g_now = 0x7FFFFFFF;
-    EXPECT_FALSE(d.reached());
-    EXPECT_EQ(d.msUntilPassed(), Deadline::kNever);
+// A deadline made at `made` for `ms`, read at `now`: a plain unsigned comparison would end
+// at once before the wrap and wait for days after it.
+TEST(Deadline, ReachedPassedAndTheWaitLeftAroundTheDueTickAndTheWrap) {
+    const struct {
+        uint32_t made, ms, now;
+        bool reached, passed;
+        uint32_t left;
+    } kCases[] = {
+        {1000, 50, 1049, false, false, 2},
+        {1000, 50, 1050, true, false, 1},
+        {1000, 50, 1051, true, true, 0},
+        {0xFFFFFFF0u, 0x20, 0xFFFFFFF0u, false, false, 0x21},
+        {0xFFFFFFF0u, 0x20, 0x05, false, false, 12},
+        {0xFFFFFFF0u, 0x20, 0x11, true, true, 0},
+        {5, Deadline::kNever, 0x7FFFFFFF, false, false, Deadline::kNever},
+    };
+    setTickSource(&fakeTicks);
+    for (const auto& c : kCases) {
+        g_now = c.made;
+        const Deadline d(c.ms);
+        g_now = c.now;
+        EXPECT_EQ(std::make_tuple(d.reached(), d.passed(), d.msUntilPassed()),
+                  std::make_tuple(c.reached, c.passed, c.left))
+            << c.made << " + " << c.ms << " at " << c.now;
+    }
+    setTickSource(nullptr);
 }

@@ -70,32 +70,17 @@ class DialogCapture : public wxModalDialogHook {
 
 class TestFrame : public MainFrame {
   public:
-    using MainFrame::deviceStatus;
-    using MainFrame::engine;
-    using MainFrame::m_buttonBrowseFirmware;
-    using MainFrame::m_buttonConnect;
-    using MainFrame::m_buttonRoute;
-    using MainFrame::m_buttonUploadFirmware;
-    using MainFrame::m_checkRunAfterUpload;
-    using MainFrame::m_comboPort;
-    using MainFrame::m_gauge;
-    using MainFrame::m_menuItemRunFirmware;
-    using MainFrame::m_staticBootloaderVersion;
-    using MainFrame::m_staticDeviceType;
-    using MainFrame::m_staticFileBuild;
-    using MainFrame::m_staticFileLength;
-    using MainFrame::m_staticFileProduct;
-    using MainFrame::m_staticFileTimestamp;
-    using MainFrame::m_staticFileVersion;
-    using MainFrame::m_staticFirmwareLoaded;
-    using MainFrame::m_staticFirmwareSize;
-    using MainFrame::m_staticFirmwareStatus;
-    using MainFrame::m_staticFirmwareVersion;
-    using MainFrame::m_staticInfoCaption;
-    using MainFrame::m_textFirmwareFile;
-    using MainFrame::m_textRoutePath;
-    using MainFrame::pageCount;
-    using MainFrame::transferProgress;
+    using MainFrame::deviceStatus, MainFrame::engine, MainFrame::m_buttonBrowseFirmware,
+        MainFrame::m_buttonConnect, MainFrame::m_buttonRoute, MainFrame::m_buttonUploadFirmware,
+        MainFrame::m_checkRunAfterUpload, MainFrame::m_comboPort, MainFrame::m_gauge,
+        MainFrame::m_menuItemRunFirmware, MainFrame::m_staticBootloaderVersion,
+        MainFrame::m_staticDeviceType, MainFrame::m_staticFileBuild, MainFrame::m_staticFileLength,
+        MainFrame::m_staticFileProduct, MainFrame::m_staticFileTimestamp,
+        MainFrame::m_staticFileVersion, MainFrame::m_staticFirmwareLoaded,
+        MainFrame::m_staticFirmwareSize, MainFrame::m_staticFirmwareStatus,
+        MainFrame::m_staticFirmwareVersion, MainFrame::m_staticInfoCaption,
+        MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath, MainFrame::pageCount,
+        MainFrame::transferProgress;
 
     void click(wxButton* button) {
         wxCommandEvent event(wxEVT_COMMAND_BUTTON_CLICKED, button->GetId());
@@ -107,6 +92,22 @@ class TestFrame : public MainFrame {
         ProcessWindowEvent(event);
     }
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
+    static std::vector<std::string> texts(std::initializer_list<wxStaticText*> labels) {
+        std::vector<std::string> all;
+        for (wxStaticText* label : labels)
+            all.push_back(utf8(label->GetLabel()));
+        return all;
+    }
+    // Device type, bootloader and firmware version, loaded, size, status.
+    std::vector<std::string> device() const {
+        return texts({m_staticDeviceType, m_staticBootloaderVersion, m_staticFirmwareVersion,
+                      m_staticFirmwareLoaded, m_staticFirmwareSize, m_staticFirmwareStatus});
+    }
+    // Product, version, build and length of the chosen image.
+    std::vector<std::string> image() const {
+        return texts(
+            {m_staticFileProduct, m_staticFileVersion, m_staticFileBuild, m_staticFileLength});
+    }
     // The controls a user can act on, in reading order.
     std::vector<wxWindow*> inputs() const {
         return {m_comboPort,           m_textRoutePath,       m_buttonRoute,
@@ -191,10 +192,8 @@ TEST_F(GuiTest, StartsDisconnectedWithTheFixedPortsFirstAndAFixedHeight) {
     EXPECT_EQ(frame->m_textRoutePath->GetValue(), "0");
     EXPECT_EQ(frame->m_textFirmwareFile->GetValue(), "");
     EXPECT_EQ(text(frame->m_staticInfoCaption), "Information");
-    for (wxStaticText* field : {frame->m_staticDeviceType, frame->m_staticFirmwareStatus,
-                                frame->m_staticFileProduct, frame->m_staticFileLength}) {
-        EXPECT_EQ(text(field), "");
-    }
+    EXPECT_EQ(frame->device(), std::vector<std::string>(6));
+    EXPECT_EQ(frame->image(), std::vector<std::string>(4));
     for (wxWindow* w : frame->inputs()) {
         EXPECT_EQ(w->IsEnabled(), w == frame->m_comboPort || w == frame->m_buttonConnect)
             << utf8(w->GetName());
@@ -225,19 +224,15 @@ TEST_F(GuiTest, ConnectShowsTheStatusOfEachInstrumentAndASilentOneAnError) {
     } kInstruments[] = {{kPlain, "SOLVAR CU"}, {kTamrik, "TAMRIK"}};
     for (const auto& row : kInstruments) {
         connect(row.port);
-        EXPECT_EQ(text(frame->m_staticDeviceType), row.deviceType);
-        EXPECT_EQ(text(frame->m_staticBootloaderVersion), "1.2");
-        EXPECT_EQ(text(frame->m_staticFirmwareVersion), "0.0");
-        EXPECT_EQ(text(frame->m_staticFirmwareLoaded), "");
-        EXPECT_EQ(text(frame->m_staticFirmwareSize), "0 bytes");
-        EXPECT_EQ(text(frame->m_staticFirmwareStatus), "Not loaded");
+        EXPECT_EQ(frame->device(), (std::vector<std::string>{row.deviceType, "1.2", "0.0", "",
+                                                             "0 bytes", "Not loaded"}));
         EXPECT_EQ(frame->status(), "Connected");
         EXPECT_EQ(text(frame->m_staticInfoCaption), "Information - direct USB connection");
         EXPECT_EQ(frame->m_buttonConnect->GetLabel(), "Disconnect");
         EXPECT_FALSE(frame->m_comboPort->IsEnabled());
         frame->click(frame->m_buttonConnect);
         EXPECT_EQ(frame->status(), "Disconnected");
-        EXPECT_EQ(text(frame->m_staticDeviceType), "");
+        EXPECT_EQ(frame->device(), std::vector<std::string>(6));
     }
     frame->m_comboPort->SetValue(kSilent);
     frame->click(frame->m_buttonConnect);
@@ -292,27 +287,28 @@ TEST_F(GuiTest, DisablingARouteWhoseDirectLineIsSilentForgetsTheRoutedStatus) {
 
 TEST_F(GuiTest, TheImageCheckDecidesWhetherUploadIsOffered) {
     connect(kPlain);
+    using Texts = std::vector<std::string>;
+    const Texts valid = {"Solvar CU", "2.1 ", "1974", "1000 bytes"};
+    const Texts unknown = {"Unknown product or firmware corrupted", "", "", ""};
     const struct {
-        std::string file, product, version, build, length;
+        std::string file;
+        Texts fields;
         bool upload;
     } kImages[] = {
-        {data("cu.enc"), "Solvar CU", "2.1 ", "1974", "1000 bytes", true},
-        {data("Jiří/cu.enc"), "Solvar CU", "2.1 ", "1974", "1000 bytes", true},
-        {data("tamrik.enc"), "Tamrik", "2.1 ", "1974", "1000 bytes", false},
-        {data("broken.enc"), "Firmware corrupted", "", "", "", false},
-        {data("random.bin"), "Unknown product or firmware corrupted", "", "", "", false},
-        {data("missing.enc"), "Unknown product or firmware corrupted", "", "", "", false},
+        {data("cu.enc"), valid, true},
+        {data("Jiří/cu.enc"), valid, true},
+        {data("tamrik.enc"), {"Tamrik", "2.1 ", "1974", "1000 bytes"}, false},
+        {data("broken.enc"), {"Firmware corrupted", "", "", ""}, false},
+        {data("random.bin"), unknown, false},
+        {data("missing.enc"), unknown, false},
     };
     for (const auto& image : kImages) {
         choose(image.file);
-        EXPECT_EQ(text(frame->m_staticFileProduct), image.product) << image.file;
-        EXPECT_EQ(text(frame->m_staticFileVersion), image.version) << image.file;
-        EXPECT_EQ(text(frame->m_staticFileBuild), image.build) << image.file;
-        EXPECT_EQ(text(frame->m_staticFileLength), image.length) << image.file;
+        EXPECT_EQ(frame->image(), image.fields) << image.file;
         EXPECT_EQ(frame->m_buttonUploadFirmware->IsEnabled(), image.upload) << image.file;
         // Built at 14:30:00 on the local clock, shown as local time.
         EXPECT_EQ(text(frame->m_staticFileTimestamp).find("14:30:00") != std::string::npos,
-                  !image.build.empty())
+                  !image.fields[2].empty())
             << text(frame->m_staticFileTimestamp);
     }
     frame->click(frame->m_buttonBrowseFirmware);
