@@ -19,8 +19,8 @@ struct CliRun {
     std::string out;  // standard output and standard error, in that order
 };
 
-CliRun cli(const std::string& args) {
-    const std::string command = std::string(OSTRA_CLI) + " " + args +
+CliRun run(const char* program, const std::string& args) {
+    const std::string command = std::string(program) + " " + args +
                                 " 2>/tmp/ostra-cli-err.$$; echo \"#rc=$?\"; cat "
                                 "/tmp/ostra-cli-err.$$; rm -f /tmp/ostra-cli-err.$$";
     CliRun run;
@@ -35,6 +35,10 @@ CliRun cli(const std::string& args) {
     run.exitCode = std::atoi(run.out.c_str() + rc + 4);
     run.out.erase(rc, run.out.find('\n', rc) - rc + 1);
     return run;
+}
+
+CliRun cli(const std::string& args) {
+    return run(OSTRA_CLI, args);
 }
 
 std::string imagePath(const TempDir& dir, int type, const Bytes& body,
@@ -140,4 +144,27 @@ TEST(Cli, JsonLinesCarryProgressAndReadBackAndEraseWork) {
     EXPECT_EQ(readFile(dir.path("dump.bin")).size(), readFile(path).size() - 128);
     EXPECT_EQ(cli("--port " + sim.devicePath() + " erase").exitCode, 0);
     EXPECT_EQ(sim.status().firmwareSize, 0u);
+}
+
+TEST(ImageTool, RefusesValuesTheHeaderCannotHold) {
+    TempDir dir;
+    writeFile(dir.path("body"), randomBody(100, 1));
+    const std::string sign = "sign --key " + developmentKey(1) + " " + dir.path("body") + " " +
+                             dir.path("out.enc") + " ";
+    const std::pair<const char*, const char*> kRefusals[] = {
+        {"--version 256.0", "--version: '256' is not a whole number from 0 to 255"},
+        {"--version 1.300", "--version: '300' is not a whole number from 0 to 255"},
+        {"--time -5", "--time: '-5' is not a whole number from 0 to 4294967295"},
+        {"--time 4294967296", "--time: '4294967296' is not a whole number from 0 to 4294967295"},
+        {"--length 4294967296",
+         "--length: '4294967296' is not a whole number from 0 to 4294967295"},
+    };
+    for (const auto& [options, message] : kRefusals) {
+        const CliRun r = run(OSTRA_IMAGE, sign + options);
+        EXPECT_EQ(r.exitCode, 1) << options;
+        EXPECT_EQ(r.out, std::string("ostraloader-image: ") + message + "\n");
+    }
+    EXPECT_EQ(run(OSTRA_IMAGE, sign + "--version 255.255 --time 4294967295").exitCode, 0);
+    EXPECT_NE(run(OSTRA_IMAGE, "inspect " + dir.path("out.enc")).out.find("version:   255.255"),
+              std::string::npos);
 }

@@ -20,15 +20,10 @@ TEST(StatusInfo, DecodedFieldByFieldFromLittleEndianBytes) {
     const uint8_t record[20] = {2,    1,    10, 3, 0x2C, 0x01, 0,    0,    0xFF, 0xFF,
                                 0xFF, 0xFF, 0,  0, 8,    0,    0xAB, 0xCD, 5,    0x02};
     const StatusInfo s = StatusInfo::decode(record);
-    EXPECT_EQ(s.bootloaderMajor, 1);
-    EXPECT_EQ(s.bootloaderMinor, 2);
-    EXPECT_EQ(s.firmwareMajor, 3);
-    EXPECT_EQ(s.firmwareMinor, 10);
-    EXPECT_EQ(s.firmwareSize, 300u);
-    EXPECT_EQ(s.firmwareTime, -1);
-    EXPECT_EQ(s.areaSize, 0x80000u);
-    EXPECT_EQ(s.deviceType, 5);
-    EXPECT_TRUE(s.firmwareLoaded());
+    EXPECT_EQ(std::make_tuple(s.bootloaderMajor, s.bootloaderMinor, s.firmwareMajor,
+                              s.firmwareMinor, s.firmwareSize, s.firmwareTime, s.areaSize,
+                              s.deviceType, s.firmwareLoaded()),
+              std::make_tuple(1, 2, 3, 10, 300u, -1, 0x80000u, 5, true));
     uint8_t again[20];
     s.encode(again);
     EXPECT_EQ(0, std::memcmp(record, again, 20));
