@@ -235,28 +235,17 @@ TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
         modulus[0] |= 1;
         modulus[static_cast<size_t>(n - 1)] |= round % 2 ? 0x80000000u : 0x40000000u;
         std::vector<BnWord> base = randomWords(rng, n, 1024);
+        // Exponents 2, 65537, 24 random bits, 1024 random bits, 3 with a base above the
+        // modulus, and up to 1000.
         std::vector<BnWord> exponent(static_cast<size_t>(n), 0);
-        switch (round % 6) {
-            case 0:
-                exponent[0] = 2;
-                break;
-            case 1:
-                exponent[0] = 65537;
-                break;
-            case 2:
-                exponent[0] = rng() & 0xFFFFFF;
-                break;
-            case 3:
-                exponent = randomWords(rng, n, 1024);
-                break;
-            case 4:
-                exponent[0] = 3;
-                base = modulus;
-                base[0] += 5;
-                break;  // base above the modulus
-            default:
-                exponent[0] = 1 + rng() % 1000;
-                break;
+        const BnWord small[] = {2, 65537, static_cast<BnWord>(rng() & 0xFFFFFF),
+                                0, 3,     static_cast<BnWord>(1 + rng() % 1000)};
+        exponent[0] = small[round % 6];
+        if (round % 6 == 3)
+            exponent = randomWords(rng, n, 1024);
+        if (round % 6 == 4) {
+            base = modulus;
+            base[0] += 5;
         }
         const std::vector<BnWord> modulusBefore = modulus;
         std::vector<BnWord> result(static_cast<size_t>(n));

@@ -54,23 +54,25 @@ TEST(VirtualInstrument, ReplyLayoutsAndTheFinishCheck) {
     page[0] = 0;
     EXPECT_EQ(host.ask(BPROT_MSG_WRITE_PAGE, page), 200);
 
-    Bytes finish(11);
-    finish[0] = 0x10;
-    putLe32(finish.data() + 1, 200);
-    const Bytes data(200, 0x5C);
-    putLe16(finish.data() + 5, static_cast<uint16_t>(crc16ArcUpdate(0, data.data(), 200) ^ 1));
-    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish), simcode::kCheckFailed) << "wrong CRC";
-    putLe32(finish.data() + 1, 300);
-    putLe16(finish.data() + 5, crc16ArcUpdate(0, Bytes(300, 0x5C).data(), 300));
-    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish), simcode::kCheckFailed)
+    // The finish check: length and CRC of what came, and no page missing.
+    const auto finish = [](uint32_t length, uint16_t crc, uint32_t time) {
+        Bytes f(11);
+        f[0] = 0x10;
+        putLe32(f.data() + 1, length);
+        putLe16(f.data() + 5, crc);
+        putLe32(f.data() + 7, time);
+        return f;
+    };
+    const uint16_t crc200 = crc16ArcUpdate(0, Bytes(200, 0x5C).data(), 200);
+    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish(200, crc200 ^ 1, 0)), simcode::kCheckFailed);
+    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ,
+                       finish(300, crc16ArcUpdate(0, Bytes(300, 0x5C).data(), 300), 0)),
+              simcode::kCheckFailed)
         << "page 2 never came";
-    putLe32(finish.data() + 1, 200);
-    putLe16(finish.data() + 5, crc16ArcUpdate(0, data.data(), 200));
-    putLe32(finish.data() + 7, 1234567);
-    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish), 200);
-    EXPECT_EQ(sim.status().firmwareSize, 200u);
-    EXPECT_EQ(sim.status().firmwareTime, 1234567);
-    EXPECT_TRUE(sim.status().firmwareLoaded());
+    EXPECT_EQ(host.ask(BPROT_WRITE_FINISH_REQ, finish(200, crc200, 1234567)), 200);
+    EXPECT_EQ(std::make_tuple(sim.status().firmwareSize, sim.status().firmwareTime,
+                              sim.status().firmwareLoaded()),
+              std::make_tuple(200u, 1234567, true));
 
     EXPECT_EQ(host.ask(BPROT_MSG_READ_PAGE, {1, 0}, &reply), 200);
     ASSERT_EQ(reply.size(), 130u);
@@ -95,10 +97,8 @@ TEST(VirtualInstrument, RoutesDownTheTreeAndStaysSilentWithoutAChild) {
 
 TEST(VirtualInstrument, FaultOptionsParse) {
     const SimFault f = parseSimFault("late:code=110:nth=3:delay=250");
-    EXPECT_EQ(f.kind, SimFault::Kind::Late);
-    EXPECT_EQ(f.code, 110);
-    EXPECT_EQ(f.nth, 3u);
-    EXPECT_EQ(f.delayMs, 250u);
+    EXPECT_EQ(std::make_tuple(f.kind, f.code, f.nth, f.delayMs),
+              std::make_tuple(SimFault::Kind::Late, 110, 3u, 250u));
     EXPECT_THROW(parseSimFault("melt"), Exception);
     EXPECT_THROW(parseSimFault("late:delay"), Exception);
 }
