@@ -20,6 +20,13 @@ Bytes encode(const Bytes& payload, uint8_t type = 74, uint16_t tag = 1974) {
     return encodeFrame(payload, type, tag);
 }
 
+Bytes randomBytes(std::mt19937& rng, size_t size) {
+    Bytes b(size);
+    for (auto& x : b)
+        x = static_cast<uint8_t>(rng());
+    return b;
+}
+
 // A stream source that hands out at most `chunk(...)` bytes per call.
 struct StreamSource {
     Bytes data;
@@ -139,9 +146,7 @@ TEST(FrameCodec, TakeCopiesAtMostTheMaximumAndReadyBlocksReading) {
     uint8_t type;
     uint16_t tag;
     rx.header(length, type, tag);
-    EXPECT_EQ(length, 1u);
-    EXPECT_EQ(type, 74);
-    EXPECT_EQ(tag, 1974);
+    EXPECT_EQ(std::make_tuple(length, type, tag), std::make_tuple(1, 74, 1974));
 }
 
 // Random streams: valid frames, frames with a damaged byte, and noise that cannot start a
@@ -168,10 +173,7 @@ TEST(FrameCodec, RandomStreamsDeliverExactlyTheValidFrames) {
             if (!stream.data.empty() && stream.data.back() == 0xAA) {
                 stream.data.push_back(0x00);
             }
-            Bytes payload(rng() % 257);
-            for (auto& b : payload) {
-                b = static_cast<uint8_t>(rng());
-            }
+            const Bytes payload = randomBytes(rng, rng() % 257);
             Bytes wire = encode(payload, static_cast<uint8_t>(rng()), static_cast<uint16_t>(rng()));
             const bool damage = rng() % 4 == 0;
             if (damage) {
