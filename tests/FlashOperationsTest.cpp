@@ -141,11 +141,8 @@ TEST_F(Flash, UploadOfWholePagesAndOfAnEmptyBodyOverARoute) {
 TEST_F(Flash, AFileThatGrowsDuringTheUploadSendsOnlyTheAnnouncedPages) {
     const std::string path = image(randomBody(300, 8));
     listener.onEvent = [&](const std::string& e) {
-        if (e == "UploadProgress 1") {
-            FILE* f = std::fopen(path.c_str(), "ab");
-            std::fwrite(randomBody(300, 9).data(), 1, 300, f);
-            std::fclose(f);
-        }
+        if (e == "UploadProgress 1")
+            writeFile(path, concat({readFile(path), randomBody(300, 9)}));
     };
     EXPECT_EQ(run([&] { engine.UploadFirmware(path); }).back(), "UploadFinished");
     EXPECT_EQ(sent(110).size(), 3u);
