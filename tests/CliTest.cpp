@@ -1,12 +1,11 @@
-// The built ostraloader-cli program against virtual instruments.
+// The built ostraloader-cli and ostraloader-image programs, run as a user runs them, against
+// one virtual instrument with routed children.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "engine/Messages.h"
 #include "sim/VirtualInstrument.h"
 #include "tests/TestSupport.h"
 #include "tools/ImageSigner.h"
@@ -14,157 +13,118 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;  // standard output and standard error, in that order
-};
-
-CliRun run(const char* program, const std::string& args) {
+// Exit code, and standard output followed by standard error.
+std::pair<int, std::string> run(const char* program, const std::string& args) {
     const std::string command = std::string(program) + " " + args +
                                 " 2>/tmp/ostra-cli-err.$$; echo \"#rc=$?\"; cat "
                                 "/tmp/ostra-cli-err.$$; rm -f /tmp/ostra-cli-err.$$";
-    CliRun run;
+    std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        run.out.append(chunk, n);
-    }
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
     ::pclose(pipe);
-    const size_t rc = run.out.find("#rc=");
-    run.exitCode = std::atoi(run.out.c_str() + rc + 4);
-    run.out.erase(rc, run.out.find('\n', rc) - rc + 1);
-    return run;
+    const size_t rc = out.find("#rc=");
+    const int code = std::atoi(out.c_str() + rc + 4);
+    return {code, out.erase(rc, out.find('\n', rc) - rc + 1)};
 }
 
-CliRun cli(const std::string& args) {
-    return run(OSTRA_CLI, args);
-}
-
-std::string imagePath(const TempDir& dir, int type, const Bytes& body,
-                      const std::string& name = "fw.enc") {
-    const std::string path = dir.path(name);
-    writeFile(path, makeFirmwareImage(developmentKey(type), body, ImageSpec{}));
-    return path;
+SimConfig type(uint8_t deviceType) {
+    SimConfig c;
+    c.deviceType = deviceType;
+    c.eraseDelayMs = 300;
+    return c;
 }
 }  // namespace
 
-TEST(Cli, StatusAndRoutedStatus) {
-    SimConfig config;
-    config.deviceType = 2;
-    VirtualInstrument sim(config);
-    SimConfig child;
-    child.deviceType = 5;
-    sim.addChild("2.5", child);
-    sim.start();
-    CliRun r = cli("--port " + sim.devicePath() + " status");
-    EXPECT_EQ(r.exitCode, 0) << r.out;
-    EXPECT_NE(r.out.find("Device type         TAMRIK\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Not loaded"), std::string::npos);
-    r = cli("--port " + sim.devicePath() + " --route 2.5 status");
-    EXPECT_EQ(r.exitCode, 0) << r.out;
-    EXPECT_NE(r.out.find("TAMRIK 3"), std::string::npos) << r.out;
-    r = cli("--port " + sim.devicePath() + " --route 3 status");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("ostraloader-cli: BPROT_MSG_STATUSINFO error, bootloader not responding"),
-              std::string::npos);
-}
-
-TEST(Cli, SilentPortAndUsageErrors) {
-    VirtualInstrument sim(SimConfig{});
-    sim.setInBootloader(false);
-    sim.start();
-    CliRun r = cli("--port " + sim.devicePath() + " status");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("ostraloader-cli: BPROT_MSG_STATUSINFO error, bootloader not responding"),
-              std::string::npos);
-    EXPECT_EQ(cli("frobnicate").exitCode, 2);
-    EXPECT_EQ(cli("upload").exitCode, 2);
-    r = cli("--help");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("3 the image is not acceptable"), std::string::npos);
-}
-
-TEST(Cli, UploadWritesTheBodyAndRefusesBadImagesBeforeSending) {
+// Each row runs in turn against the same instrument: what it prints and its exit code
+// (0 success, 1 the device failed, 2 wrong usage, 3 a refused image), and what it left.
+TEST(Cli, EveryCommandItsTextAndItsExitCode) {
     TempDir dir;
-    VirtualInstrument sim(SimConfig{});
+    VirtualInstrument sim(type(1));
+    sim.addChild("2", type(2));
+    sim.addChild("2.5", type(5));
     sim.start();
-    const std::string path = imagePath(dir, 1, randomBody(1000, 9));
-    CliRun r = cli("--port " + sim.devicePath() + " upload " + path + " --run");
-    EXPECT_EQ(r.exitCode, 0) << r.out;
-    EXPECT_NE(r.out.find("Firmware uploaded and started"), std::string::npos) << r.out;
-    const Bytes file = readFile(path);
-    const Bytes flash = sim.flash();
-    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + static_cast<long>(file.size() - 128)),
-              Bytes(file.begin() + 128, file.end()));
-    EXPECT_FALSE(sim.inBootloader());
-    sim.setInBootloader(true);
-
-    Bytes corrupted = file;
-    corrupted[600] ^= 1;
-    writeFile(dir.path("bad.enc"), corrupted);
-    const uint32_t before = sim.requestCount();
-    r = cli("--port " + sim.devicePath() + " upload " + dir.path("bad.enc"));
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_NE(r.out.find("Firmware corrupted"), std::string::npos);
-    EXPECT_EQ(sim.requestCount(), before) << "nothing is sent for a refused image";
-
-    const std::string other = imagePath(dir, 4, randomBody(100, 1), "other.enc");
-    EXPECT_EQ(cli("--port " + sim.devicePath() + " upload " + other).exitCode, 3);
-    r = cli("--port " + sim.devicePath() + " upload " + other + " --force-product");
-    EXPECT_EQ(r.exitCode, 1) << "the bootloader judges and refuses";
-    EXPECT_NE(r.out.find("Nekompatibilni firmware nebo do jineho zarizeni"), std::string::npos);
-    EXPECT_EQ(cli("inspect " + other).exitCode, 0);
-    EXPECT_EQ(cli("inspect " + dir.path("bad.enc")).exitCode, 3);
-}
-
-TEST(Cli, JsonLinesCarryProgressAndReadBackAndEraseWork) {
-    TempDir dir;
-    SimConfig config;
-    config.eraseDelayMs = 300;
-    VirtualInstrument sim(config);
-    sim.start();
-    const std::string path = imagePath(dir, 1, randomBody(3000, 4));
-    const CliRun r = cli("--json --port " + sim.devicePath() + " upload " + path);
-    EXPECT_EQ(r.exitCode, 0);
-    std::istringstream lines(r.out);
-    std::string line;
-    int progress = 0;
-    nlohmann::json last;
-    while (std::getline(lines, line)) {
-        last = nlohmann::json::parse(line);
-        if (last["event"] == "progress")
-            ++progress;
-    }
-    EXPECT_EQ(progress, 24);
-    EXPECT_EQ(last["event"], "result");
-    EXPECT_EQ(last["ok"], true);
-
-    EXPECT_EQ(cli("--port " + sim.devicePath() + " read " + dir.path("dump.bin")).exitCode, 0);
-    EXPECT_EQ(readFile(dir.path("dump.bin")).size(), readFile(path).size() - 128);
-    EXPECT_EQ(cli("--port " + sim.devicePath() + " erase").exitCode, 0);
-    EXPECT_EQ(sim.status().firmwareSize, 0u);
-}
-
-TEST(ImageTool, RefusesValuesTheHeaderCannotHold) {
-    TempDir dir;
-    writeFile(dir.path("body"), randomBody(100, 1));
+    const std::string fw = dir.path("fw.enc"), bad = dir.path("bad.enc"),
+                      other = dir.path("other.enc"), dump = dir.path("dump.bin");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(3000, 9), ImageSpec{}));
+    writeFileBytes(other, makeFirmwareImage(developmentKey(4), Bytes(100, 1), ImageSpec{}));
+    const Bytes file = readFileBytes(fw);
+    Bytes damaged = file;
+    damaged[600] ^= 1;
+    writeFileBytes(bad, damaged);
+    writeFileBytes(dir.path("body"), Bytes(100, 1));
+    const std::string port = "--port " + sim.devicePath() + " ";
     const std::string sign = "sign --key " + developmentKey(1) + " " + dir.path("body") + " " +
                              dir.path("out.enc") + " ";
-    const std::pair<const char*, const char*> kRefusals[] = {
-        {"--version 256.0", "--version: '256' is not a whole number from 0 to 255"},
-        {"--version 1.300", "--version: '300' is not a whole number from 0 to 255"},
-        {"--time -5", "--time: '-5' is not a whole number from 0 to 4294967295"},
-        {"--time 4294967296", "--time: '4294967296' is not a whole number from 0 to 4294967295"},
-        {"--length 4294967296",
-         "--length: '4294967296' is not a whole number from 0 to 4294967295"},
+    const char* const notResponding =
+        "ostraloader-cli: BPROT_MSG_STATUSINFO error, bootloader not responding\n";
+    const char* const kImage = OSTRA_IMAGE;
+    const struct {
+        std::string args;
+        int exitCode;
+        std::string text;  // found in the output
+        const char* program = OSTRA_CLI;
+    } kRuns[] = {
+        {port + "status", 0, "Device type         SOLVAR CU\n"},
+        {port + "--route 2 status", 0, "Device type         TAMRIK\n"},
+        {port + "--route 2.5 status", 0, "TAMRIK 3\nBootloader version  "},
+        {port + "--route 3 status", 1, notResponding},
+        {"frobnicate", 2, ""},
+        {"upload", 2, ""},
+        {"--help", 0, "3 the image is not acceptable"},
+        {port + "upload " + bad, 3, bad + ": Firmware corrupted\n"},
+        {port + "upload " + other, 3, "image is for Solvar HS3, the instrument is a Solvar CU"},
+        {port + "upload " + other + " --force-product", 1,
+         "Nekompatibilni firmware nebo do jineho zarizeni"},
+        {"inspect " + other, 0, "Product             Solvar HS3\n"},
+        {"inspect " + bad, 3, "Firmware corrupted"},
+        {port + "erase", 0, "Firmware successfully erased\n"},
+        {port + "upload " + fw, 0, "Firmware uploaded successfully\n"},
+        {port + "read " + dump, 0, "Firmware successfully read\n"},
+        {port + "upload " + fw + " --run", 0, "Firmware uploaded and started\n"},
+        {port + "status", 1, notResponding},  // the firmware runs
+        {sign + "--version 256.0", 1,
+         "ostraloader-image: --version: '256' is not a whole number from 0 to 255\n", kImage},
+        {sign + "--version 1.300", 1, "--version: '300' is not a whole number from 0 to 255\n",
+         kImage},
+        {sign + "--time -5", 1, "--time: '-5' is not a whole number from 0 to 4294967295\n",
+         kImage},
+        {sign + "--time 4294967296", 1,
+         "--time: '4294967296' is not a whole number from 0 to 4294967295\n", kImage},
+        {sign + "--length 4294967296", 1,
+         "--length: '4294967296' is not a whole number from 0 to 4294967295\n", kImage},
+        {sign + "--version 255.255 --time 4294967295", 0, "", kImage},
+        {"inspect " + dir.path("out.enc"), 0, "version:   255.255", kImage},
     };
-    for (const auto& [options, message] : kRefusals) {
-        const CliRun r = run(OSTRA_IMAGE, sign + options);
-        EXPECT_EQ(r.exitCode, 1) << options;
-        EXPECT_EQ(r.out, std::string("ostraloader-image: ") + message + "\n");
+    for (const auto& r : kRuns) {
+        const uint32_t requestsBefore = sim.requestCount();
+        const auto [code, out] = run(r.program, r.args);
+        EXPECT_EQ(code, r.exitCode) << r.args << "\n" << out;
+        EXPECT_NE(out.find(r.text), std::string::npos) << r.args << "\n" << out;
+        if (r.args.find(bad) != std::string::npos) {
+            EXPECT_EQ(sim.requestCount(), requestsBefore) << "nothing is sent for a damaged image";
+        }
     }
-    EXPECT_EQ(run(OSTRA_IMAGE, sign + "--version 255.255 --time 4294967295").exitCode, 0);
-    EXPECT_NE(run(OSTRA_IMAGE, "inspect " + dir.path("out.enc")).out.find("version:   255.255"),
-              std::string::npos);
+    EXPECT_EQ(readFileBytes(dump), Bytes(file.begin() + 128, file.end())) << "the body as uploaded";
+    EXPECT_FALSE(sim.inBootloader());
+}
+
+TEST(Cli, JsonLinesCarryEveryPageAndTheResult) {
+    TempDir dir;
+    VirtualInstrument sim(SimConfig{});
+    sim.start();
+    writeFileBytes(dir.path("fw.enc"),
+                   makeFirmwareImage(developmentKey(1), randomBody(3000, 4), {}));
+    const auto [code, out] =
+        run(OSTRA_CLI, "--json --port " + sim.devicePath() + " upload " + dir.path("fw.enc"));
+    EXPECT_EQ(code, 0);
+    std::istringstream lines(out);
+    std::vector<nlohmann::json> events;
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(nlohmann::json::parse(line));
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const nlohmann::json& e) { return e["event"] == "progress"; }),
+              24);
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "result"}, {"ok", true}, {"exit", 0}}));
 }

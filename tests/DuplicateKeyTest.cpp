@@ -9,7 +9,7 @@
 TEST(FirmwareImage, HeaderOpeningUnderTwoKeysGoesToTheLowerDeviceType) {
     TempDir dir;
     const std::string path = dir.path("twice.enc");
-    writeFile(path, makeFirmwareImage(developmentKey(4), randomBody(256, 2), ImageSpec{}));
+    writeFileBytes(path, makeFirmwareImage(developmentKey(4), randomBody(256, 2), ImageSpec{}));
     const FirmwareImageInfo info = examineFirmwareImage(path);
     EXPECT_EQ(info.verdict, FirmwareImageInfo::Verdict::Intact);
     EXPECT_EQ(info.deviceType, 2);

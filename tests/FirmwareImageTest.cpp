@@ -12,7 +12,7 @@ using Bytes = std::vector<uint8_t>;
 
 FirmwareImageInfo examineBytes(const TempDir& dir, const Bytes& image) {
     const std::string path = dir.path("image.enc");
-    writeFile(path, image);
+    writeFileBytes(path, image);
     return examineFirmwareImage(path);
 }
 }  // namespace

@@ -44,7 +44,7 @@ class Flash : public ::testing::Test {
     std::string image(const Bytes& body, int keyType = 1) {
         Bytes file = makeFirmwareImage(developmentKey(keyType), Bytes(), ImageSpec{});
         file.insert(file.end(), body.begin(), body.end());
-        writeFile(dir.path("image.enc"), file);
+        writeFileBytes(dir.path("image.enc"), file);
         return dir.path("image.enc");
     }
     Events run(const std::function<void()>& start) {
@@ -142,7 +142,7 @@ TEST_F(Flash, AFileThatGrowsDuringTheUploadSendsOnlyTheAnnouncedPages) {
     const std::string path = image(randomBody(300, 8));
     listener.onEvent = [&](const std::string& e) {
         if (e == "UploadProgress 1")
-            writeFile(path, concat({readFile(path), randomBody(300, 9)}));
+            writeFileBytes(path, concat({readFileBytes(path), randomBody(300, 9)}));
     };
     EXPECT_EQ(run([&] { engine.UploadFirmware(path); }).back(), "UploadFinished");
     EXPECT_EQ(sent(110).size(), 3u);
@@ -150,7 +150,7 @@ TEST_F(Flash, AFileThatGrowsDuringTheUploadSendsOnlyTheAnnouncedPages) {
 
 TEST_F(Flash, UploadRefusalsAndAnswerCodes) {
     const std::string tiny = dir.path("tiny.enc");
-    writeFile(tiny, Bytes(127, 1));
+    writeFileBytes(tiny, Bytes(127, 1));
     // A folder: its size is known but reading it fails.
     const std::string folder = "/";
     uint64_t size = 0;
@@ -196,7 +196,7 @@ TEST_F(Flash, ReadBackWritesExactlyTheFirmwareBytes) {
               (Events{"ReadStarted " + dump + " 300 3", "ReadProgress 1", "ReadProgress 2",
                       "ReadProgress 3", "ReadFinished"}));
     EXPECT_EQ(busyInside, (std::vector<bool>{true, true, true, true, false}));
-    EXPECT_EQ(readFile(dump), body);
+    EXPECT_EQ(readFileBytes(dump), body);
     const Bytes third = sent(103).at(2);
     EXPECT_EQ(Bytes(third.begin() + 8, third.end()), (Bytes{103, 0, 2, 0, 2, 0}));
 
@@ -315,7 +315,7 @@ TEST_P(FaultMatrix, EndsInSuccessOrOneErrorAfterItsOwnWait) {
     }
     EXPECT_EQ(openDescriptorCount(), descriptors) << "no file stays open";
     if (c.operation == Operation::ReadBack) {
-        EXPECT_EQ(readFile(dump).size(), harmless ? 256 : 128 * (c.nth - 1))
+        EXPECT_EQ(readFileBytes(dump).size(), harmless ? 256 : 128 * (c.nth - 1))
             << "a dump never holds more than was received";
     }
     sim.clearFaults();

@@ -22,30 +22,22 @@ struct Pty {
     std::string path;
     Pty() {
         char name[256];
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        termios tio{};
+        ::cfmakeraw(&tio);
+        if (::openpty(&master, &slave, name, &tio, nullptr) != 0) {
             throw std::runtime_error("openpty");
         }
-        termios tio;
-        ::tcgetattr(slave, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slave, TCSANOW, &tio);
         path = name;
     }
     ~Pty() {
-        closeMaster();
-        if (slave >= 0)
-            ::close(slave);
-    }
-    void closeMaster() {
+        ::close(slave);
         if (master >= 0)
             ::close(master);
-        master = -1;
     }
     void send(const std::string& bytes) const {
         ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 };
-
 }  // namespace
 
 TEST(LineSettings, ParsesAndRejectsAsDocumented) {
@@ -85,61 +77,52 @@ TEST(SerialPort, AppliesTheLineSettingsToTheDevice) {
     Pty pty;
     SerialPort port;
     port.open(pty.path, "9600,e,7,2", 0);
-    termios tio;
-    ASSERT_EQ(::tcgetattr(pty.slave, &tio), 0);
     // A pseudo-terminal keeps the speed and stop bits but forces 8 data bits and no
     // parity, so those two are proven by the settings parser's own test.
-    EXPECT_EQ(::cfgetospeed(&tio), B9600);
-    EXPECT_TRUE(tio.c_cflag & CSTOPB);
-    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
-    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
-    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
-
-    port.configure("115200,N,8,1");
-    ASSERT_EQ(::tcgetattr(pty.slave, &tio), 0);
-    EXPECT_EQ(::cfgetospeed(&tio), B115200);
-    EXPECT_FALSE(tio.c_cflag & CSTOPB);
-
+    for (const auto& [settings, speed, twoStopBits] :
+         {std::tuple<const char*, speed_t, bool>{"", B9600, true},
+          {"115200,N,8,1", B115200, false}}) {
+        if (*settings)
+            port.configure(settings);
+        termios tio;
+        ASSERT_EQ(::tcgetattr(pty.slave, &tio), 0);
+        EXPECT_EQ(std::make_tuple(::cfgetospeed(&tio), (tio.c_cflag & CSTOPB) != 0,
+                                  (tio.c_cflag & CRTSCTS) != 0, (tio.c_iflag & (IXON | IXOFF)) != 0,
+                                  (tio.c_lflag & (ICANON | ECHO)) != 0),
+                  std::make_tuple(speed, twoStopBits, false, false, false))
+            << settings;
+    }
     port.configure("250000,N,8,1");  // not a standard rate: set through termios2
     EXPECT_EQ(messageOf([&] { port.configure("115200,N,9,1"); }), "SetCommState failed");
-
     EXPECT_EQ(messageOf([&] { port.configure("19200,8,N,1"); }), "Not valid type of parity");
     EXPECT_TRUE(port.isOpen()) << "a configuration failure leaves the device open";
 }
 
-TEST(SerialPort, OpenFailuresNameThePortAndLeaveItClosed) {
-    SerialPort port;
-    EXPECT_EQ(messageOf([&] { port.open("/dev/does-not-exist", "115200,N,8,1", 0); }),
-              "open port '/dev/does-not-exist' failed");
-    EXPECT_FALSE(port.isOpen());
+TEST(SerialPort, OpenIsExclusiveDiscardsStaleBytesAndCloseIsSafe) {
+    SerialPort port, other;
     const std::string longName = "/tmp/" + std::string(2000, 'n');
-    EXPECT_EQ(messageOf([&] { port.open(longName, "115200,N,8,1", 0); }),
-              "open port '" + longName + "' failed");
-
+    for (const std::string& missing : {std::string("/dev/does-not-exist"), longName}) {
+        EXPECT_EQ(messageOf([&] { port.open(missing, "115200,N,8,1", 0); }),
+                  "open port '" + missing + "' failed");
+        EXPECT_FALSE(port.isOpen());
+    }
     Pty pty;
-    SerialPort first, second;
-    first.open(pty.path, "115200,N,8,1", 0);
-    EXPECT_EQ(messageOf([&] { second.open(pty.path, "115200,N,8,1", 0); }),
-              "open port '" + pty.path + "' failed")
-        << "a device is opened exclusively";
-    first.close();
-    second.open(pty.path, "115200,N,8,1", 0);
-    EXPECT_TRUE(second.isOpen()) << "closing releases the device for the next user";
-}
-
-TEST(SerialPort, CloseTwiceAndReopenAreSafeAndAClosedPortIsNoSilentLine) {
-    Pty pty;
-    SerialPort port;
+    pty.send("stale bytes");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     port.close();
-    port.open(pty.path, "115200,N,8,1", 0);
-    port.close();
-    port.close();
-    EXPECT_FALSE(port.isOpen());
-    uint8_t byte;
-    EXPECT_EQ(messageOf([&] { port.read(&byte, 1, 0); }), "read data failed, err: 9");
     port.open(pty.path, "115200,N,8,1", 0);
     port.open(pty.path, "115200,N,8,1", 0);  // open on an open port closes it first
-    EXPECT_TRUE(port.isOpen());
+    uint8_t buffer[32];
+    EXPECT_EQ(port.read(buffer, sizeof buffer, 0), 0u) << "bytes from before the open are gone";
+    EXPECT_EQ(messageOf([&] { other.open(pty.path, "115200,N,8,1", 0); }),
+              "open port '" + pty.path + "' failed");
+    port.close();
+    port.close();
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(messageOf([&] { port.read(buffer, 1, 0); }), "read data failed, err: 9")
+        << "a closed port is no silent line";
+    other.open(pty.path, "115200,N,8,1", 0);
+    EXPECT_TRUE(other.isOpen()) << "closing releases the device for the next user";
 }
 
 TEST(SerialPort, ReadTimeOutsFollowThePortRules) {
@@ -175,21 +158,12 @@ TEST(SerialPort, ReadTimeOutsFollowThePortRules) {
     EXPECT_LT(ms, 450);
 }
 
-TEST(SerialPort, BytesBeforeOpenAreDiscarded) {
-    Pty pty;
-    pty.send("stale bytes");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    SerialPort port;
-    port.open(pty.path, "115200,N,8,1", 0);
-    uint8_t buffer[32];
-    EXPECT_EQ(port.read(buffer, sizeof buffer, 0), 0u);
-}
-
 TEST(SerialPort, FarEndClosingIsAReadAndWriteFailure) {
     Pty pty;
     SerialPort port;
     port.open(pty.path, "115200,N,8,1", 0);
-    pty.closeMaster();
+    ::close(pty.master);
+    pty.master = -1;
     uint8_t buffer[4];
     const auto start = Clock::now();
     const std::string readError = messageOf([&] { port.read(buffer, 4, 0); });

@@ -1,12 +1,10 @@
 #include "tests/TestSupport.h"
 
-#include <dirent.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 
@@ -17,20 +15,12 @@ TempDir::TempDir() {
     if (::mkdtemp(pattern) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
-    dir_ = pattern;
+    dir = pattern;
 }
 
 TempDir::~TempDir() {
-    if (DIR* dir = ::opendir(dir_.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                ::unlink(path(name).c_str());
-            }
-        }
-        ::closedir(dir);
-    }
-    ::rmdir(dir_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 std::string developmentKey(int deviceType) {
@@ -47,37 +37,9 @@ std::vector<uint8_t> randomBody(size_t size, uint32_t seed) {
     return body;
 }
 
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())) {
-        throw std::runtime_error("cannot write " + path);
-    }
-    std::fclose(f);
-}
-
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    int c;
-    while ((c = std::fgetc(f)) != EOF) {
-        bytes.push_back(static_cast<uint8_t>(c));
-    }
-    std::fclose(f);
-    return bytes;
-}
-
 int openDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) {
-            ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
-// Shared helpers of the test programs: temporary folders, files, a fast tick clock and a
-// listener that records the engine's events.
+// Shared helpers of the test programs: temporary folders, keys, a fast tick clock and a
+// listener that records the engine's events. Files are read and written with the image
+// tool's readFileBytes and writeFileBytes.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -11,22 +12,18 @@
 
 #include "engine/VantorBootloaderEventListener.h"
 #include "tests/TestHelpers.h"
+#include "tools/ImageSigner.h"
 
 // A fresh folder under the system's temporary folder, removed with its files.
-class TempDir {
-  public:
+struct TempDir {
     TempDir();
     ~TempDir();
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  private:
-    std::string dir_;
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+    std::string dir;
 };
 
 std::string developmentKey(int deviceType);
 std::vector<uint8_t> randomBody(size_t size, uint32_t seed);
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> readFile(const std::string& path);
 int openDescriptorCount();
 
 // While it lives, the tick clock runs `factor` times faster than real time, so that waits

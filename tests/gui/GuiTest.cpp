@@ -39,6 +39,9 @@ std::string data(const std::string& name) {
 std::string utf8(const wxString& s) {
     return s.utf8_string();
 }
+std::string text(wxStaticText* label) {
+    return utf8(label->GetLabel());
+}
 
 // Answers every modal dialog at once, on the window's thread or not at all: message boxes
 // are recorded ("caption: text") and closed with OK; file dialogs ("title|wildcard") are
@@ -79,8 +82,7 @@ class TestFrame : public MainFrame {
         MainFrame::m_staticFileVersion, MainFrame::m_staticFirmwareLoaded,
         MainFrame::m_staticFirmwareSize, MainFrame::m_staticFirmwareStatus,
         MainFrame::m_staticFirmwareVersion, MainFrame::m_staticInfoCaption,
-        MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath, MainFrame::pageCount,
-        MainFrame::transferProgress;
+        MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
     void click(wxButton* button) {
         wxCommandEvent event(wxEVT_COMMAND_BUTTON_CLICKED, button->GetId());
@@ -95,7 +97,7 @@ class TestFrame : public MainFrame {
     static std::vector<std::string> texts(std::initializer_list<wxStaticText*> labels) {
         std::vector<std::string> all;
         for (wxStaticText* label : labels)
-            all.push_back(utf8(label->GetLabel()));
+            all.push_back(text(label));
         return all;
     }
     // Device type, bootloader and firmware version, loaded, size, status.
@@ -120,10 +122,6 @@ class TestFrame : public MainFrame {
                std::any_of(all.begin(), all.end(), [](wxWindow* w) { return w->IsEnabled(); });
     }
 };
-
-std::string text(wxStaticText* label) {
-    return utf8(label->GetLabel());
-}
 
 // Runs the event loop until `done` holds or the limit passes.
 bool pumpUntil(const std::function<bool()>& done,
@@ -210,53 +208,53 @@ TEST_F(GuiTest, StartsDisconnectedWithTheFixedPortsFirstAndAFixedHeight) {
     EXPECT_EQ(frame->GetSize(), wxSize(650, 710));
 }
 
-TEST_F(GuiTest, ConnectShowsTheStatusOfEachInstrumentAndASilentOneAnError) {
+TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
     const struct {
         const char* port;
+        const char* route;  // empty: direct
         const char* deviceType;
-    } kInstruments[] = {{kPlain, "SOLVAR CU"}, {kTamrik, "TAMRIK"}};
-    for (const auto& row : kInstruments) {
+    } kReached[] = {{kPlain, "", "SOLVAR CU"},
+                    {kTamrik, "", "TAMRIK"},
+                    {kRouter, "2", "SOLVAR HS"},
+                    {kRouter, "7.7.7.7.7.7.7.7", "SOLVAR HS3"}};
+    for (const auto& row : kReached) {
         connect(row.port);
+        const bool routed = *row.route != 0;
+        if (routed) {
+            frame->m_textRoutePath->SetValue(row.route);
+            frame->click(frame->m_buttonRoute);
+        }
         EXPECT_EQ(frame->device(), (std::vector<std::string>{row.deviceType, "1.2", "0.0", "",
                                                              "0 bytes", "Not loaded"}));
-        EXPECT_EQ(frame->status(), "Connected");
-        EXPECT_EQ(text(frame->m_staticInfoCaption), "Information - direct USB connection");
-        EXPECT_EQ(frame->m_buttonConnect->GetLabel(), "Disconnect");
-        EXPECT_FALSE(frame->m_comboPort->IsEnabled());
+        EXPECT_EQ(text(frame->m_staticInfoCaption),
+                  routed ? std::string("Information - routed connection to '") + row.route + "'"
+                         : "Information - direct USB connection");
+        EXPECT_EQ(std::make_tuple(frame->status(), frame->m_buttonConnect->GetLabel(),
+                                  frame->m_buttonRoute->GetLabel(), frame->m_comboPort->IsEnabled(),
+                                  frame->m_textRoutePath->IsEnabled()),
+                  std::make_tuple(std::string("Connected"), wxString("Disconnect"),
+                                  wxString(routed ? "Disable routing" : "Enable routing"), false,
+                                  !routed));
+        if (routed) {
+            frame->click(frame->m_buttonRoute);
+            EXPECT_EQ(text(frame->m_staticDeviceType), "SOLVAR CU");
+            EXPECT_TRUE(frame->m_textRoutePath->IsEnabled());
+        }
         frame->click(frame->m_buttonConnect);
         EXPECT_EQ(frame->status(), "Disconnected");
         EXPECT_EQ(frame->device(), std::vector<std::string>(6));
     }
+    const std::string silent = "Error: BPROT_MSG_STATUSINFO error, bootloader not responding";
     frame->m_comboPort->SetValue(kSilent);
     frame->click(frame->m_buttonConnect);
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
-                                 "Error: BPROT_MSG_STATUSINFO error, bootloader not responding"});
+    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{silent});
     EXPECT_FALSE(frame->engine.IsConnected());
     EXPECT_EQ(frame->status(), "Disconnected");
-}
 
-TEST_F(GuiTest, RoutingShowsTheRoutedInstrumentAndFallsBackToDirect) {
     connect(kRouter);
-    const struct {
-        const char* path;
-        const char* deviceType;
-    } kRoutes[] = {{"2", "SOLVAR HS"}, {"7.7.7.7.7.7.7.7", "SOLVAR HS3"}};
-    for (const auto& route : kRoutes) {
-        frame->m_textRoutePath->SetValue(route.path);
-        frame->click(frame->m_buttonRoute);
-        EXPECT_EQ(text(frame->m_staticInfoCaption),
-                  std::string("Information - routed connection to '") + route.path + "'");
-        EXPECT_EQ(text(frame->m_staticDeviceType), route.deviceType);
-        EXPECT_FALSE(frame->m_textRoutePath->IsEnabled());
-        EXPECT_EQ(frame->m_buttonRoute->GetLabel(), "Disable routing");
-        frame->click(frame->m_buttonRoute);
-        EXPECT_EQ(text(frame->m_staticDeviceType), "SOLVAR CU");
-        EXPECT_TRUE(frame->m_textRoutePath->IsEnabled());
-    }
     frame->m_textRoutePath->SetValue("4");  // nobody there
     frame->click(frame->m_buttonRoute);
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
-                                 "Error: BPROT_MSG_STATUSINFO error, bootloader not responding"});
+    EXPECT_EQ(dialogs.boxes, (std::vector<std::string>{silent, silent}));
     EXPECT_FALSE(frame->engine.IsRouted());
     EXPECT_EQ(frame->m_buttonRoute->GetLabel(), "Enable routing");
     EXPECT_EQ(text(frame->m_staticInfoCaption), "Information - direct USB connection");
@@ -354,14 +352,6 @@ TEST_F(GuiTest, GaugeFollowsThePagesOfAnUploadWhileEveryInputIsLocked) {
     EXPECT_EQ(frame->status(), "Disconnected");
 }
 
-TEST_F(GuiTest, GaugeArithmeticForTwoHundredPages) {
-    frame->pageCount = 200;
-    for (const auto& step : {std::pair<int, int>{1, 0}, {100, 50}, {199, 99}, {200, 100}}) {
-        frame->transferProgress(step.first);
-        EXPECT_EQ(frame->m_gauge->GetValue(), step.second) << step.first;
-    }
-}
-
 TEST_F(GuiTest, FailuresShowOneBoxEachAndKeepTheConnection) {
     connect(kFaulty);
     choose(data("cu.enc"));
@@ -386,13 +376,7 @@ TEST_F(GuiTest, FailuresShowOneBoxEachAndKeepTheConnection) {
 TEST_F(GuiTest, AWorkerThatFailsAtOnceKeepsTheInputsLockedUntilItsBoxIsShown) {
     connect(kPlain);
     const std::string vanishing = data("vanishing.enc");
-    {
-        const StdioFile in = openFile(data("cu.enc"), "rb");
-        const StdioFile out = openFile(vanishing, "wb");
-        char buffer[2048];
-        const size_t n = std::fread(buffer, 1, sizeof buffer, in.get());
-        ASSERT_EQ(std::fwrite(buffer, 1, n, out.get()), n);
-    }
+    ASSERT_TRUE(wxCopyFile(wxString::FromUTF8(data("cu.enc")), wxString::FromUTF8(vanishing)));
     choose(vanishing);
     ASSERT_TRUE(frame->m_buttonUploadFirmware->IsEnabled());
     std::remove(vanishing.c_str());
