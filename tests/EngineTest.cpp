@@ -1,9 +1,7 @@
 // The engine's short operations on the caller's thread, and its worker's failures.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "engine/VantorBootloader.h"
-#include "link/PortNames.h"
 #include "sim/VirtualInstrument.h"
 #include "support/LittleEndian.h"
 #include "support/TickClock.h"
@@ -36,7 +34,7 @@ class EngineTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(EngineTest, ConnectReadsTheStatusAndReconnectingDisconnectsFirst) {
+TEST_F(EngineTest, ConnectReadsTheStatusReconnectingDisconnectsFirstAndRunLeavesTheBootloader) {
     EXPECT_EQ(messageOf([&] { engine.SetRoutePath("1"); }),
               "Bootloader is not connected to any device");
     engine.Connect(sim.devicePath());
@@ -46,6 +44,11 @@ TEST_F(EngineTest, ConnectReadsTheStatusAndReconnectingDisconnectsFirst) {
     EXPECT_FALSE(engine.IsFirmwareLoaded());
     EXPECT_EQ(lastRequest(), std::make_pair(0u, uint16_t{100}));
     engine.Connect(sim.devicePath());
+    engine.RunFirmware();
+    EXPECT_EQ(lastRequest().second, 105);
+    EXPECT_TRUE(engine.IsConnected()) << "the caller disconnects";
+    EXPECT_EQ(messageOf([&] { engine.RunFirmware(); }),
+              "BPROT_MSG_RUNFW - sendreceive packet failed");
     engine.Disconnect();
     engine.Disconnect();
     EXPECT_EQ(listener.events(),
@@ -92,15 +95,6 @@ TEST_F(EngineTest, RoutedRequestsReachTheRightChild) {
     EXPECT_FALSE(engine.IsRouted()) << "a new connection is direct";
 }
 
-TEST_F(EngineTest, RunFirmwareLeavesTheBootloader) {
-    engine.Connect(sim.devicePath());
-    engine.RunFirmware();
-    EXPECT_EQ(lastRequest().second, 105);
-    EXPECT_TRUE(engine.IsConnected()) << "the caller disconnects";
-    EXPECT_EQ(messageOf([&] { engine.RunFirmware(); }),
-              "BPROT_MSG_RUNFW - sendreceive packet failed");
-}
-
 TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
     engine.Connect(sim.devicePath());
     listener.clear();
@@ -131,11 +125,4 @@ TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
     engine.stop(true, 5000);
     EXPECT_EQ(errors, std::vector<std::string>{"Error unexpected failure in the worker"});
     EXPECT_FALSE(engine.IsBusy());
-}
-
-TEST_F(EngineTest, ComNamesReachAnInstrumentThroughItsAlias) {
-    const std::string name = "COM" + std::to_string(100 + ::getpid() % 800);
-    sim.registerAlias(name);
-    engine.Connect(name);
-    EXPECT_TRUE(engine.IsConnected());
 }

@@ -38,6 +38,11 @@ class Flash : public ::testing::Test {
         sim.addChild("3.1", c);
         sim.start();
         engine.Connect(sim.devicePath());
+        listener.onEvent = [this](const std::string& e) {
+            busyInside.push_back(engine.IsBusy());
+            if (onEvent)
+                onEvent(e);
+        };
     }
 
     // A file of a header the instrument accepts, followed by `body` as it is.
@@ -49,6 +54,7 @@ class Flash : public ::testing::Test {
     }
     Events run(const std::function<void()>& start) {
         listener.clear();
+        busyInside.clear();
         start();
         EXPECT_TRUE(listener.waitForEnd());
         engine.stop(true, 10000);
@@ -78,6 +84,8 @@ class Flash : public ::testing::Test {
         sim.setInBootloader(true);
     }
 
+    std::function<void(const std::string&)> onEvent;
+    std::vector<bool> busyInside;  // IsBusy() inside each event of the last run
     FastClock clock{10};
     TempDir dir;
     VirtualInstrument sim;
@@ -91,12 +99,10 @@ class SmallFlash : public Flash {
 };
 }  // namespace
 
-TEST_F(Flash, UploadPutsPagesFillAndTheFinishingMessageOnTheWire) {
+TEST_F(Flash, UploadPutsPagesFillAndTheFinishingMessageOnTheWireAndReadBackGetsThemBack) {
     const Bytes body = randomBody(300, 300);
     const std::string path = image(body);
     const uint32_t before = static_cast<uint32_t>(std::time(nullptr));
-    std::vector<bool> busyInside;
-    listener.onEvent = [&](const std::string&) { busyInside.push_back(engine.IsBusy()); };
     EXPECT_EQ(run([&] { engine.UploadFirmware(path); }),
               (Events{"UploadStarted " + path + " 3", "UploadProgress 1", "UploadProgress 2",
                       "UploadProgress 3", "UploadFinished"}));
@@ -120,6 +126,22 @@ TEST_F(Flash, UploadPutsPagesFillAndTheFinishingMessageOnTheWire) {
     EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 300), body);
     EXPECT_EQ(engine.Status().firmwareSize, 300u) << "the status is read again";
     expectLinkWaitOfOneSecond();
+
+    const std::string dump = dir.path("dump.bin");
+    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }),
+              (Events{"ReadStarted " + dump + " 300 3", "ReadProgress 1", "ReadProgress 2",
+                      "ReadProgress 3", "ReadFinished"}));
+    EXPECT_EQ(busyInside, (std::vector<bool>{true, true, true, true, false}));
+    EXPECT_EQ(readFileBytes(dump), body);
+    const Bytes third = sent(103).at(2);
+    EXPECT_EQ(Bytes(third.begin() + 8, third.end()), (Bytes{103, 0, 2, 0, 2, 0}));
+    const std::string bad = dir.path("no-folder/dump.bin");
+    EXPECT_EQ(run([&] { engine.ReadFlash(bad); }),
+              Events{"Error can't create file '" + bad + "'\n"});
+    EXPECT_EQ(run([&] { engine.ReadFlash("/dev/full"); }),
+              (Events{"ReadStarted /dev/full 300 3", "ReadProgress 1", "ReadProgress 2",
+                      "ReadProgress 3", "Error write into file '/dev/full' failed"}))
+        << "a dump that could not be written whole is not reported as read";
 }
 
 TEST_F(Flash, UploadOfWholePagesAndOfAnEmptyBodyOverARoute) {
@@ -140,7 +162,7 @@ TEST_F(Flash, UploadOfWholePagesAndOfAnEmptyBodyOverARoute) {
 
 TEST_F(Flash, AFileThatGrowsDuringTheUploadSendsOnlyTheAnnouncedPages) {
     const std::string path = image(randomBody(300, 8));
-    listener.onEvent = [&](const std::string& e) {
+    onEvent = [&](const std::string& e) {
         if (e == "UploadProgress 1")
             writeFileBytes(path, concat({readFileBytes(path), randomBody(300, 9)}));
     };
@@ -185,37 +207,11 @@ TEST_F(Flash, UploadRefusalsAndAnswerCodes) {
     expectLinkWaitOfOneSecond();
 }
 
-TEST_F(Flash, ReadBackWritesExactlyTheFirmwareBytes) {
-    const Bytes body = randomBody(300, 5);
-    const std::string path = image(body);
-    run([&] { engine.UploadFirmware(path); });
-    const std::string dump = dir.path("dump.bin");
-    std::vector<bool> busyInside;
-    listener.onEvent = [&](const std::string&) { busyInside.push_back(engine.IsBusy()); };
-    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }),
-              (Events{"ReadStarted " + dump + " 300 3", "ReadProgress 1", "ReadProgress 2",
-                      "ReadProgress 3", "ReadFinished"}));
-    EXPECT_EQ(busyInside, (std::vector<bool>{true, true, true, true, false}));
-    EXPECT_EQ(readFileBytes(dump), body);
-    const Bytes third = sent(103).at(2);
-    EXPECT_EQ(Bytes(third.begin() + 8, third.end()), (Bytes{103, 0, 2, 0, 2, 0}));
-
-    const std::string bad = dir.path("no-folder/dump.bin");
-    EXPECT_EQ(run([&] { engine.ReadFlash(bad); }),
-              Events{"Error can't create file '" + bad + "'\n"});
-    EXPECT_EQ(run([&] { engine.ReadFlash("/dev/full"); }),
-              (Events{"ReadStarted /dev/full 300 3", "ReadProgress 1", "ReadProgress 2",
-                      "ReadProgress 3", "Error write into file '/dev/full' failed"}))
-        << "a dump that could not be written whole is not reported as read";
-}
-
 TEST_F(SmallFlash, ReadBackOfTheWholeAreaAndAnEraseOfFifteenSeconds) {
     const std::string dump = dir.path("area.bin");
     EXPECT_EQ(run([&] { engine.ReadFlash(dump); }).front(), "ReadStarted " + dump + " 256 2")
         << "with no firmware the whole area is read";
     const size_t statusBefore = sent(100).size();
-    std::vector<bool> busyInside;
-    listener.onEvent = [&](const std::string&) { busyInside.push_back(engine.IsBusy()); };
     EXPECT_EQ(run([&] { engine.EraseFlash(); }), (Events{"EraseStarted", "EraseFinished"}));
     EXPECT_EQ(busyInside, (std::vector<bool>{true, false}));
     EXPECT_GE(lastWait(), 15000u) << "the erase took 1.5 s of real time";
@@ -263,16 +259,14 @@ std::vector<Case> allCases() {
 }
 
 std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    static const char* const kOperations[] = {"Upload", "ReadBack", "Erase"};
-    static const char* const kKinds[] = {"Silent",   "Late",  "Corrupt",   "WrongType",
-                                         "WrongTag", "Noise", "ReplyCode", "HangUp"};
+    const char* const kKinds[] = {"Silent",   "Late",  "Corrupt",   "WrongType",
+                                  "WrongTag", "Noise", "ReplyCode", "HangUp"};
     const Case& c = info.param;
-    return std::string(kOperations[static_cast<int>(c.operation)]) + "_" + std::to_string(c.code) +
-           "_" + std::to_string(c.nth) + "_" + kKinds[static_cast<int>(c.kind)];
-}
-
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << "code " << c.code << ", request " << c.nth;
+    return std::string(c.operation == Operation::Upload     ? "Upload"
+                       : c.operation == Operation::ReadBack ? "ReadBack"
+                                                            : "Erase") +
+           "_" + std::to_string(c.code) + "_" + std::to_string(c.nth) + "_" +
+           kKinds[static_cast<int>(c.kind)];
 }
 
 class FaultMatrix : public Flash, public ::testing::WithParamInterface<Case> {

@@ -1,5 +1,7 @@
 #include "tests/TestHelpers.h"
 
+#include <random>
+
 #include "link/FrameCodec.h"
 #include "support/Exception.h"
 
@@ -35,4 +37,13 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+std::vector<uint8_t> randomBody(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> body(size);
+    for (auto& b : body) {
+        b = static_cast<uint8_t>(rng());
+    }
+    return body;
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 
 #include "support/TickClock.h"
@@ -26,15 +25,6 @@ TempDir::~TempDir() {
 std::string developmentKey(int deviceType) {
     return std::string(OSTRA_SOURCE_DIR) + "/keys/development-only/product" +
            std::to_string(deviceType) + ".pem";
-}
-
-std::vector<uint8_t> randomBody(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> body(size);
-    for (auto& b : body) {
-        b = static_cast<uint8_t>(rng());
-    }
-    return body;
 }
 
 int openDescriptorCount() {

@@ -23,7 +23,6 @@ struct TempDir {
 };
 
 std::string developmentKey(int deviceType);
-std::vector<uint8_t> randomBody(size_t size, uint32_t seed);
 int openDescriptorCount();
 
 // While it lives, the tick clock runs `factor` times faster than real time, so that waits

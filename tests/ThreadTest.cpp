@@ -7,69 +7,54 @@
 #include <thread>
 #include <vector>
 
-#include "support/Exception.h"
 #include "support/Thread.h"
 #include "tests/TestHelpers.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-class ReturnsAtOnce : public Thread {
-  public:
-    void run() override { ran = true; }
-    std::atomic<bool> ran{false};
-};
-
-// Waits for messages and records what it handled.
+// Waits for messages once and records what it handled and how long the wait took.
 class Waiter : public Thread {
   public:
+    explicit Waiter(uint32_t waitMs) : waitMs_(waitMs) {}
     void run() override {
+        const auto start = std::chrono::steady_clock::now();
         ready = true;
-        result = waitMessage(waitMs);
-        elapsedMs = static_cast<long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+        result = waitMessage(waitMs_);
+        elapsedMs = msSince(start);
         self = Thread::current();
     }
     void onMessage(uint32_t message) override {
         std::lock_guard<std::mutex> lock(mutex);
         handled.push_back(message);
     }
-    uint32_t waitMs = 100;
+    const uint32_t waitMs_;
     std::atomic<bool> ready{false};
     std::atomic<uint32_t> result{0xFFFF};
     std::atomic<long> elapsedMs{0};
     std::atomic<Thread*> self{nullptr};
-    Clock::time_point started = Clock::now();
     std::mutex mutex;
     std::vector<uint32_t> handled;
 };
-
 }  // namespace
 
-TEST(Thread, BodyThatReturnsAtOnceEndsAndRefusesMessages) {
-    ReturnsAtOnce t;
-    EXPECT_EQ(t.start(true, 5000), Thread::kWaitEnded);
-    EXPECT_TRUE(t.ran);
-    const std::string refused = messageOf([&] { t.post(7); });
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "Thread with handle 0x%x is not running",
-                  static_cast<unsigned>(t.handle()));
-    EXPECT_EQ(refused, expected);
-    EXPECT_EQ(messageOf([&] { t.postTo(0, 1); }), "can't get status of thread");
-    t.stop(true, 1000);  // waiting on an ended thread touches nothing
-    t.stop(false, 0);
+TEST(Thread, SilenceEndsTheWaitWithZeroAndAnEndedThreadRefusesMessages) {
+    Waiter silent(100);
+    EXPECT_EQ(silent.start(true, 20), Thread::kWaitTimedOut) << "the thread was still waiting";
+    silent.stop(true, Thread::kInfinite);
+    EXPECT_EQ(std::make_tuple(silent.result.load(), silent.self.load()),
+              std::make_tuple(0u, static_cast<Thread*>(&silent)));
+    EXPECT_GE(silent.elapsedMs, 95);
+    char refused[64];
+    std::snprintf(refused, sizeof refused, "Thread with handle 0x%x is not running",
+                  static_cast<unsigned>(silent.handle()));
+    EXPECT_EQ(messageOf([&] { silent.post(7); }), refused);
+    EXPECT_EQ(messageOf([&] { silent.postTo(0, 1); }), "can't get status of thread");
+    silent.stop(true, 1000);  // waiting on an ended thread touches nothing
+    Waiter quick(1);
+    EXPECT_EQ(quick.start(true, 5000), Thread::kWaitEnded);
 }
 
-TEST(Thread, MessagesAreHandledInOrderZeroDoesNotEndTheWaitAndSilenceEndsItWithZero) {
-    Waiter silent;
-    EXPECT_EQ(silent.start(true, 50), Thread::kWaitTimedOut) << "the thread was still waiting";
-    silent.stop(true, Thread::kInfinite);
-    EXPECT_EQ(silent.result, 0u);
-    EXPECT_GE(silent.elapsedMs, 95);
-    EXPECT_EQ(silent.self, &silent) << "the thread-local slot holds the running object";
-
-    Waiter w;
-    w.waitMs = 10000;
+TEST(Thread, MessagesAreHandledInOrderAndZeroDoesNotEndTheWait) {
+    Waiter w(10000);
     w.start(false, Thread::kInfinite);
     while (!w.ready) {
         std::this_thread::yield();
