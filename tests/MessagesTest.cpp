@@ -6,7 +6,7 @@
 #include "engine/Crc16.h"
 #include "engine/Messages.h"
 #include "engine/RoutePath.h"
-#include "support/Exception.h"
+#include "tests/TestHelpers.h"
 
 TEST(Crc16Arc, CheckValueAndRunningValue) {
     const std::string digits = "123456789";
@@ -32,17 +32,6 @@ TEST(StatusInfo, DecodedFieldByFieldFromLittleEndianBytes) {
     EXPECT_FALSE(other.firmwareLoaded());
 }
 
-namespace {
-std::string routeError(const std::string& text, uint32_t& route) {
-    try {
-        applyRoutePath(text, route);
-    } catch (const Exception& e) {
-        return e.message;
-    }
-    return "";
-}
-}  // namespace
-
 TEST(RoutePath, WordsFromPaths) {
     const struct {
         const char* text;
@@ -54,7 +43,7 @@ TEST(RoutePath, WordsFromPaths) {
     };
     for (const auto& r : kRoutes) {
         uint32_t route = 0x12345678;
-        EXPECT_EQ(routeError(r.text, route), "") << r.text;
+        EXPECT_EQ(messageOf([&] { applyRoutePath(r.text, route); }), "(no exception)") << r.text;
         EXPECT_EQ(route, r.word) << r.text;
     }
 }
@@ -63,12 +52,12 @@ TEST(RoutePath, FailuresAndWhatTheyLeave) {
     const std::string portMessage = "Route dev port value is greater then allowed max value 7";
     for (const char* text : {"8", "263", "-1", "1.9"}) {
         uint32_t route = 0x0B;
-        EXPECT_EQ(routeError(text, route), portMessage) << text;
+        EXPECT_EQ(messageOf([&] { applyRoutePath(text, route); }), portMessage) << text;
     }
     uint32_t route = 0x0B;
-    EXPECT_EQ(routeError("1.2.3.4.5.6.7.0.1", route),
+    EXPECT_EQ(messageOf([&] { applyRoutePath("1.2.3.4.5.6.7.0.1", route); }),
               "Number of routed devices exceeded allowed number 8");
     EXPECT_EQ(route, 0x0Bu) << "the former route stays";
-    EXPECT_EQ(routeError("", route), "Route path is empty");
+    EXPECT_EQ(messageOf([&] { applyRoutePath("", route); }), "Route path is empty");
     EXPECT_EQ(route, 0x0Bu);
 }

@@ -3,7 +3,6 @@
 // and makes the images; OSTRA_GUI_DATA names their folder. Modal boxes are answered by a
 // dialog hook instead of blocking.
 #include <gtest/gtest.h>
-#include <wx/ffile.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/modalhook.h>
@@ -343,70 +342,71 @@ TEST_F(GuiTest, GaugeFollowsThePagesOfAnUploadWhileEveryInputIsLocked) {
     EXPECT_TRUE(frame->m_buttonConnect->IsEnabled());
     EXPECT_EQ(text(frame->m_staticFirmwareStatus), "Loaded");
     EXPECT_EQ(text(frame->m_staticFirmwareSize), "25600 bytes");
-
-    frame->m_checkRunAfterUpload->SetValue(true);
-    choose(data("Jiří/cu.enc"));
-    frame->click(frame->m_buttonUploadFirmware);
-    EXPECT_EQ(nextBox(), "OK: Firmware uploaded and started");
-    EXPECT_FALSE(frame->engine.IsConnected());
-    EXPECT_EQ(frame->status(), "Disconnected");
 }
 
-TEST_F(GuiTest, FailuresShowOneBoxEachAndKeepTheConnection) {
-    connect(kFaulty);
-    choose(data("cu.enc"));
-    frame->click(frame->m_buttonUploadFirmware);
-    EXPECT_EQ(nextBox(), "Error: Write flash firmware error");
-    EXPECT_EQ(frame->m_gauge->GetValue(), 0);
-    EXPECT_TRUE(frame->m_buttonUploadFirmware->IsEnabled());
-    frame->menu(frame->m_menuItemRunFirmware);
-    EXPECT_EQ(dialogs.boxes,
-              (std::vector<std::string>{"Error: Write flash firmware error",
-                                        "Error: BPROT_MSG_RUNFW - sendreceive packet failed"}));
-    EXPECT_TRUE(frame->engine.IsConnected());
-    EXPECT_EQ(frame->status(), "Connected");
-    frame->click(frame->m_buttonConnect);
-
-    connect(kPlain);
-    frame->menu(frame->m_menuItemRunFirmware);
-    EXPECT_EQ(dialogs.boxes.back(), "OK: Firmware running");
-    EXPECT_FALSE(frame->engine.IsConnected());
-}
-
-TEST_F(GuiTest, AWorkerThatFailsAtOnceKeepsTheInputsLockedUntilItsBoxIsShown) {
-    connect(kPlain);
-    const std::string vanishing = data("vanishing.enc");
-    ASSERT_TRUE(wxCopyFile(wxString::FromUTF8(data("cu.enc")), wxString::FromUTF8(vanishing)));
-    choose(vanishing);
-    ASSERT_TRUE(frame->m_buttonUploadFirmware->IsEnabled());
-    std::remove(vanishing.c_str());
-    bool lockedAtBox = false;
-    dialogs.onBox = [&] { lockedAtBox = !frame->anyInputEnabled(); };
-    frame->click(frame->m_buttonUploadFirmware);
-    EXPECT_FALSE(frame->anyInputEnabled());
-    EXPECT_EQ(nextBox(), "Error: can't open file " + vanishing);
-    EXPECT_TRUE(lockedAtBox);
-    EXPECT_TRUE(frame->m_buttonConnect->IsEnabled());
-}
-
-TEST_F(GuiTest, EraseAndReadBackLockTheInputsAndReport) {
-    connect(kPlain);
-    int gaugeAtBox = -1;
-    dialogs.onBox = [&] { gaugeAtBox = frame->m_gauge->GetValue(); };
-    frame->engine.EraseFlash();
-    ASSERT_TRUE(pumpUntil([&] { return frame->status() == " Erasing flash ..."; }));
-    EXPECT_EQ(frame->m_gauge->GetRange(), 20);
-    EXPECT_FALSE(frame->anyInputEnabled());
-    EXPECT_EQ(nextBox(), "OK: Firmware successfully erased");
-    EXPECT_EQ(gaugeAtBox, 20);
-    EXPECT_EQ(frame->m_gauge->GetValue(), 0);
-    EXPECT_TRUE(frame->m_buttonConnect->IsEnabled());
-
-    const std::string dump = data("Jiří/dump.bin");
-    frame->engine.ReadFlash(dump);
-    ASSERT_TRUE(pumpUntil([&] { return frame->status().rfind(" Reading flash", 0) == 0; }));
-    EXPECT_EQ(frame->status(), " Reading flash firmware size: 524288 bytes, pages: 4096");
-    EXPECT_EQ(nextBox(), "OK: Firmware successfully read");
+// Each operation ends in one box. While a box of the worker's operations is up, every input
+// is still locked (unless it ended in a disconnect); afterwards the gauge is empty.
+TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
+    const std::string vanishing = data("vanishing.enc"), dump = data("Jiří/dump.bin");
+    enum Action { Upload, Run, Erase, Read };
+    const struct {
+        const char* port;
+        std::string image;  // chosen before the action; empty: none
+        Action action;
+        std::string box;
+        std::string busyStatus;  // of the worker's operations, while they run
+        bool connectedAfter;
+    } kOperations[] = {
+        {kFaulty, data("cu.enc"), Upload, "Error: Write flash firmware error", "", true},
+        {kFaulty, "", Run, "Error: BPROT_MSG_RUNFW - sendreceive packet failed", "", true},
+        {kPlain, vanishing, Upload, "Error: can't open file " + vanishing, "", true},
+        {kPlain, "", Erase, "OK: Firmware successfully erased", " Erasing flash ...", true},
+        {kPlain, "", Read, "OK: Firmware successfully read",
+         " Reading flash firmware size: 524288 bytes, pages: 4096", true},
+        {kPlain, data("Jiří/cu.enc"), Upload, "OK: Firmware uploaded and started", "", false},
+        {kPlain, "", Run, "OK: Firmware running", "", false},
+    };
+    for (const auto& op : kOperations) {
+        if (!frame->engine.IsConnected())
+            connect(op.port);
+        if (!op.image.empty()) {
+            if (op.image == vanishing) {
+                ASSERT_TRUE(
+                    wxCopyFile(wxString::FromUTF8(data("cu.enc")), wxString::FromUTF8(vanishing)));
+            }
+            choose(op.image);
+            ASSERT_TRUE(frame->m_buttonUploadFirmware->IsEnabled()) << op.image;
+            std::remove(vanishing.c_str());
+        }
+        frame->m_checkRunAfterUpload->SetValue(!op.connectedAfter);
+        bool lockedAtBox = false;
+        std::string statusSeen;
+        dialogs.onBox = [&] { lockedAtBox = !frame->anyInputEnabled(); };
+        const size_t boxes = dialogs.boxes.size();
+        if (op.action == Upload)
+            frame->click(frame->m_buttonUploadFirmware);
+        else if (op.action == Run)
+            frame->menu(frame->m_menuItemRunFirmware);
+        else if (op.action == Erase)
+            frame->engine.EraseFlash();
+        else
+            frame->engine.ReadFlash(dump);
+        ASSERT_TRUE(pumpUntil([&] {
+            if (statusSeen.empty() && frame->status()[0] == ' ')
+                statusSeen = frame->status();
+            return dialogs.boxes.size() > boxes;
+        })) << op.box;
+        EXPECT_EQ(dialogs.boxes.size(), boxes + 1);
+        EXPECT_EQ(dialogs.boxes.back(), op.box);
+        EXPECT_EQ(statusSeen, op.busyStatus) << op.box;
+        EXPECT_EQ(lockedAtBox, op.action != Run && op.connectedAfter) << op.box;
+        EXPECT_EQ(frame->m_gauge->GetValue(), 0) << op.box;
+        EXPECT_EQ(frame->engine.IsConnected(), op.connectedAfter) << op.box;
+        EXPECT_EQ(frame->status(), op.connectedAfter ? "Connected" : "Disconnected") << op.box;
+        EXPECT_TRUE(frame->m_buttonConnect->IsEnabled()) << op.box;
+        if (op.connectedAfter && op.action != Run)
+            frame->click(frame->m_buttonConnect);
+    }
     uint64_t size = 0;
     EXPECT_TRUE(fileSize(dump, size));
     EXPECT_EQ(size, 524288u);
@@ -505,60 +505,15 @@ TEST_F(GuiTest, TabVisitsOnlyTheControlsThatCanActInReadingOrder) {
     }
 }
 
-namespace {
-// Saves the window's screen area as STEM.png, read from the X server: neither GTK 3's nor
-// Wine's screen device context reads back what the windows drew.
-bool saveWindow(wxWindow* frame, const std::string& stem) {
-    // Drawing happens when the toolkit gets round to it: let it catch up first.
-    frame->Refresh();
-    frame->Update();
-    pumpUntil([] { return false; }, std::chrono::milliseconds(150));
-    const wxRect rect = frame->GetScreenRect();
-    const wxString crop = wxString::Format("%dx%d+%d+%d", rect.width, rect.height, rect.x, rect.y);
-    const wxString png = wxString::FromUTF8(stem) + ".png";
-#ifdef __WXMSW__
-    // A Windows program cannot start the X tool: the harness takes the picture while the
-    // window waits, asked by STEM.ready holding the crop, and removes that file when done.
-    const wxString ready = wxString::FromUTF8(stem) + ".ready";
-    wxFFile(ready, "w").Write(crop);
-    return pumpUntil([&] { return !wxFileExists(ready); }) && wxFileExists(png);
-#else
-    // NODISABLE: a synchronous run otherwise disables every window while the picture is
-    // taken, and a disabled gauge is drawn without its fill.
-    return wxExecute("import -window root -crop " + crop + " " + png,
-                     wxEXEC_SYNC | wxEXEC_NODISABLE) == 0;
-#endif
-}
-
-// The window connected to an instrument with a valid image chosen (STEM.*), and during an
-// upload with the gauge part way (STEM-upload.*).
-int screenshots(const std::string& stem) {
-    DialogCapture dialogs;
-    auto* frame = new TestFrame;
-    frame->Show();
-    frame->m_comboPort->SetValue(kPaced);
-    frame->click(frame->m_buttonConnect);
-    frame->m_textFirmwareFile->SetValue(wxString::FromUTF8(data("cu-25600.enc")));
-    bool saved = saveWindow(frame, stem);
-    frame->click(frame->m_buttonUploadFirmware);
-    pumpUntil([&] { return frame->m_gauge->GetValue() >= 40; });
-    saved = saveWindow(frame, stem + "-upload") && saved;
-    pumpUntil([&] { return !dialogs.boxes.empty(); });
-    frame->Destroy();
-    return saved ? 0 : 1;
-}
-}  // namespace
-
 int main(int argc, char** argv) {
     // GoogleTest takes its own flags out first: wxApp would refuse them in a message box.
     ::testing::InitGoogleTest(&argc, argv);
-    const bool shoot = argc == 3 && std::string(argv[1]) == "--screenshots";
     int wxArgc = 1;
     wxApp::SetInstance(new wxApp);
     wxEntryStart(wxArgc, argv);
     wxTheApp->OnInit();
     wxInitAllImageHandlers();
-    const int rc = shoot ? screenshots(argv[2]) : RUN_ALL_TESTS();
+    const int rc = RUN_ALL_TESTS();
     wxEntryCleanup();
     return rc;
 }
