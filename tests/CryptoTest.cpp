@@ -3,6 +3,7 @@
 #include <openssl/sha.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -100,28 +101,22 @@ TEST(Gost, AgreesWithLibgcryptOnRandomKeysChainsAndLengths) {
 
 namespace {
 // OpenSSL is the independent reference for the multi-precision arithmetic.
-struct Bn {
-    BIGNUM* bn = BN_new();
-    Bn() = default;
-    Bn(const BnWord* words, int n) {
-        BN_lebin2bn(reinterpret_cast<const uint8_t*>(words), n * 4, bn);
-    }
-    ~Bn() { BN_free(bn); }
-    Bn(const Bn&) = delete;
-    std::vector<BnWord> words(int n) const {
-        std::vector<BnWord> w(static_cast<size_t>(n));
-        BN_bn2lebinpad(bn, reinterpret_cast<uint8_t*>(w.data()), n * 4);
-        return w;
-    }
-};
+using Words = std::vector<BnWord>;
+using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+const std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> g_ctx(BN_CTX_new(), BN_CTX_free);
 
-struct BnCtx {
-    BN_CTX* ctx = BN_CTX_new();
-    ~BnCtx() { BN_CTX_free(ctx); }
-};
+BnPtr bn(const Words& w = {}) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(w.data());
+    return BnPtr(BN_lebin2bn(bytes, static_cast<int>(w.size() * 4), nullptr), BN_free);
+}
+Words words(const BnPtr& b, size_t n) {
+    Words w(n);
+    BN_bn2lebinpad(b.get(), reinterpret_cast<uint8_t*>(w.data()), static_cast<int>(n * 4));
+    return w;
+}
 
-std::vector<BnWord> randomWords(std::mt19937& rng, int n, int bits) {
-    std::vector<BnWord> w(static_cast<size_t>(n), 0);
+Words randomWords(std::mt19937& rng, int n, int bits) {
+    Words w(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; ++i) {
         const int low = i * 32;
         if (low >= bits)
@@ -138,37 +133,35 @@ std::vector<BnWord> randomWords(std::mt19937& rng, int n, int bits) {
     return w;
 }
 
-void checkDivision(const std::vector<BnWord>& a, std::vector<BnWord> m, BnCtx& ctx) {
-    const int alen = static_cast<int>(a.size());
-    const int mlen = static_cast<int>(m.size());
-    const std::vector<BnWord> mBefore = m;
-    std::vector<BnWord> q(static_cast<size_t>(alen)), r(static_cast<size_t>(alen));
-    ASSERT_EQ(BnDiv(q.data(), r.data(), a.data(), alen, m.data(), mlen), 0);
+void checkDivision(const Words& a, Words m) {
+    const Words mBefore = m;
+    Words q(a.size()), r(a.size());
+    ASSERT_EQ(BnDiv(q.data(), r.data(), a.data(), static_cast<int>(a.size()), m.data(),
+                    static_cast<int>(m.size())),
+              0);
     EXPECT_EQ(m, mBefore) << "the divisor is restored";
-    Bn A(a.data(), alen), M(mBefore.data(), mlen), Q, R;
-    BN_div(Q.bn, R.bn, A.bn, M.bn, ctx.ctx);
-    EXPECT_EQ(q, Q.words(alen));
-    EXPECT_EQ(r, R.words(alen));
+    const BnPtr Q = bn(), R = bn();
+    BN_div(Q.get(), R.get(), bn(a).get(), bn(m).get(), g_ctx.get());
+    EXPECT_EQ(std::make_pair(q, r), std::make_pair(words(Q, a.size()), words(R, a.size())));
 }
 }  // namespace
 
 TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
-    BnCtx ctx;
     // Hacker's Delight test cases for Algorithm D: the first needs the add-back step, the
     // others the estimate's corrections.
-    checkDivision({0, 0, 0x80000000u, 0x7FFFFFFFu}, {1, 0, 0x80000000u}, ctx);
+    checkDivision({0, 0, 0x80000000u, 0x7FFFFFFFu}, {1, 0, 0x80000000u});
     checkDivision({0, 0xFFFE0000u, 0xFFFFFFFFu, 0x7FFFFFFFu},
-                  {0xFFFFFFFFu, 0x00007FFFu, 0x80000000u}, ctx);
-    checkDivision({3, 0, 0x80000000u}, {1, 0, 0x20000000u}, ctx);
-    checkDivision({0x00000000u, 0x00007FFFu, 0x00008000u}, {1, 0x00008000u}, ctx);
-    checkDivision({5, 6, 7}, {5, 6, 7}, ctx);  // equal: quotient 1, remainder 0
-    checkDivision({5, 6, 0}, {5, 6, 7}, ctx);  // smaller
-    checkDivision({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}, {7, 0, 0}, ctx);  // one-word divisor
+                  {0xFFFFFFFFu, 0x00007FFFu, 0x80000000u});
+    checkDivision({3, 0, 0x80000000u}, {1, 0, 0x20000000u});
+    checkDivision({0x00000000u, 0x00007FFFu, 0x00008000u}, {1, 0x00008000u});
+    checkDivision({5, 6, 7}, {5, 6, 7});  // equal: quotient 1, remainder 0
+    checkDivision({5, 6, 0}, {5, 6, 7});  // smaller
+    checkDivision({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}, {7, 0, 0});  // one-word divisor
 
     std::mt19937 rng(1024);
     for (int round = 0; round < 3000; ++round) {
         const int mlen = 2 + static_cast<int>(rng() % 31);
-        std::vector<BnWord> m = randomWords(rng, mlen, 1 + static_cast<int>(rng() % (32 * mlen)));
+        Words m = randomWords(rng, mlen, 1 + static_cast<int>(rng() % (32 * mlen)));
         if (rng() % 3 == 0) {
             // Top word 0x80000000 and a small second word make q-hat too large.
             m[static_cast<size_t>(mlen - 1)] = 0x80000000u;
@@ -177,28 +170,27 @@ TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
         if (std::all_of(m.begin(), m.end(), [](BnWord w) { return w == 0; }))
             m[0] = 1;
         const int alen = 2 * 32;
-        checkDivision(randomWords(rng, alen, 1 + static_cast<int>(rng() % 2048)), m, ctx);
+        checkDivision(randomWords(rng, alen, 1 + static_cast<int>(rng() % 2048)), m);
         if (HasFailure())
             break;
     }
 
-    std::vector<BnWord> q(4), r(4), zero(2, 0);
-    const std::vector<BnWord> a = {1, 2, 3, 4};
+    Words q(4), r(4), zero(2, 0);
+    const Words a = {1, 2, 3, 4};
     EXPECT_EQ(BnDiv(q.data(), r.data(), a.data(), 4, zero.data(), 2), -1);
 }
 
 TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
-    BnCtx ctx;
     std::mt19937 rng(65537);
     const int n = kBnMaxWords;
     for (int round = 0; round < 150; ++round) {
-        std::vector<BnWord> modulus = randomWords(rng, n, round % 2 ? 1024 : 1023);
+        Words modulus = randomWords(rng, n, round % 2 ? 1024 : 1023);
         modulus[0] |= 1;
         modulus[static_cast<size_t>(n - 1)] |= round % 2 ? 0x80000000u : 0x40000000u;
-        std::vector<BnWord> base = randomWords(rng, n, 1024);
+        Words base = randomWords(rng, n, 1024);
         // Exponents 2, 65537, 24 random bits, 1024 random bits, 3 with a base above the
         // modulus, and up to 1000.
-        std::vector<BnWord> exponent(static_cast<size_t>(n), 0);
+        Words exponent(static_cast<size_t>(n), 0);
         const BnWord small[] = {2, 65537, static_cast<BnWord>(rng() & 0xFFFFFF),
                                 0, 3,     static_cast<BnWord>(1 + rng() % 1000)};
         exponent[0] = small[round % 6];
@@ -208,13 +200,13 @@ TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
             base = modulus;
             base[0] += 5;
         }
-        const std::vector<BnWord> modulusBefore = modulus;
-        std::vector<BnWord> result(static_cast<size_t>(n));
+        const Words modulusBefore = modulus;
+        Words result(static_cast<size_t>(n));
         RsaPublic(result.data(), base.data(), exponent.data(), modulus.data(), n);
         EXPECT_EQ(modulus, modulusBefore) << "the caller's modulus is unchanged";
 
-        Bn B(base.data(), n), E(exponent.data(), n), M(modulusBefore.data(), n), R;
-        BN_mod_exp(R.bn, B.bn, E.bn, M.bn, ctx.ctx);
-        ASSERT_EQ(result, R.words(n)) << "round " << round;
+        const BnPtr R = bn();
+        BN_mod_exp(R.get(), bn(base).get(), bn(exponent).get(), bn(modulus).get(), g_ctx.get());
+        ASSERT_EQ(result, words(R, n)) << "round " << round;
     }
 }

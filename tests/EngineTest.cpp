@@ -1,46 +1,114 @@
-// The engine's short operations on the caller's thread, and its worker's failures.
+// The engine against the virtual instrument: its short operations, routes and worker
+// failures; upload, read-back and erase with the bytes on the wire, the events and every
+// failure's text; and each wait's limit, measured on a tick clock running ten times faster
+// than real time.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
+#include "engine/Crc16.h"
 #include "engine/VantorBootloader.h"
 #include "sim/VirtualInstrument.h"
+#include "support/Files.h"
 #include "support/LittleEndian.h"
 #include "support/TickClock.h"
 #include "tests/TestSupport.h"
+#include "tools/ImageSigner.h"
 
 namespace {
+using Bytes = std::vector<uint8_t>;
 using Events = std::vector<std::string>;
+using Kind = SimFault::Kind;
+
+// Beyond a limit a wait ends within this many ticks (the port polls in steps of a few ms
+// of real time, each ten ticks here; sanitizer builds are slow).
+constexpr uint32_t kSlack = 900;
 const char* const kStatusFailed = "BPROT_MSG_STATUSINFO error, bootloader not responding";
 
-SimConfig instrument(uint8_t type) {
+SimConfig config(uint32_t flashSize, uint32_t eraseDelayMs) {
     SimConfig c;
-    c.deviceType = type;
-    c.bootloaderMajor = 3;
-    c.bootloaderMinor = 10;
+    c.flashSize = flashSize;
+    c.eraseDelayMs = eraseDelayMs;
     return c;
 }
 
-class EngineTest : public ::testing::Test {
+class Engine : public ::testing::Test {
   protected:
-    EngineTest() : sim(instrument(1)), engine(&listener) { sim.start(); }
-    // Route word and code of the last request the instrument received.
-    std::pair<uint32_t, uint16_t> lastRequest() const {
-        const std::vector<uint8_t> r = sim.requests().back();
-        return {getLe32(r.data() + 4), getLe16(r.data() + 8)};
+    explicit Engine(SimConfig c = config(512 * 1024, 100)) : sim(c), engine(&listener) {
+        sim.addChild("3", c);
+        sim.addChild("3.1", c);
+        sim.start();
+        engine.Connect(sim.devicePath());
+        listener.onEvent = [this](const std::string& e) {
+            busyInside.push_back(engine.IsBusy());
+            if (onEvent)
+                onEvent(e);
+        };
     }
 
+    // A file of a header the instrument accepts, followed by `body` as it is.
+    std::string image(const Bytes& body, int keyType = 1) {
+        Bytes file = makeFirmwareImage(developmentKey(keyType), Bytes(), ImageSpec{});
+        file.insert(file.end(), body.begin(), body.end());
+        writeFileBytes(dir.path("image.enc"), file);
+        return dir.path("image.enc");
+    }
+    Events run(const std::function<void()>& start) {
+        listener.clear();
+        busyInside.clear();
+        start();
+        EXPECT_TRUE(listener.waitForEnd());
+        engine.stop(true, 10000);
+        return listener.events();
+    }
+    std::vector<Bytes> sent(uint16_t code) const {
+        std::vector<Bytes> found;
+        for (const Bytes& r : sim.requests()) {
+            if (getLe16(r.data() + 8) == code)
+                found.push_back(r);
+        }
+        return found;
+    }
+    // Ticks from the event before the last one to the last one.
+    uint32_t lastWait() const {
+        const std::vector<uint32_t> at = listener.ticksAt();
+        return at.size() < 2 ? 0 : at.back() - at[at.size() - 2];
+    }
+    // Route word and code of the last request the instrument received.
+    std::pair<uint32_t, uint16_t> lastRequest() const {
+        const Bytes r = sim.requests().back();
+        return {getLe32(r.data() + 4), getLe16(r.data() + 8)};
+    }
+    // The link waits 1000 ms again: a silent instrument shows it.
+    void expectLinkWaitOfOneSecond(const std::function<void()>& request = {}) {
+        sim.setInBootloader(false);
+        const uint32_t start = tickCount();
+        EXPECT_EQ(messageOf(request ? request : [&] { engine.RequestStatus(); }), kStatusFailed);
+        const uint32_t waited = tickCount() - start;
+        EXPECT_GE(waited, 1000u);
+        EXPECT_LT(waited, 1000u + kSlack);
+        sim.setInBootloader(true);
+    }
+
+    std::function<void(const std::string&)> onEvent;
+    std::vector<bool> busyInside;  // IsBusy() inside each event of the last run
+    FastClock clock{10};
+    TempDir dir;
     VirtualInstrument sim;
     RecordingListener listener;
     VantorBootloader engine;
 };
+
+class SmallFlash : public Engine {
+  protected:
+    SmallFlash() : Engine(config(256, 1500)) {}  // two pages; an erase of 15 000 ticks
+};
 }  // namespace
 
-TEST_F(EngineTest, ConnectReadsTheStatusReconnectingDisconnectsFirstAndRunLeavesTheBootloader) {
-    EXPECT_EQ(messageOf([&] { engine.SetRoutePath("1"); }),
-              "Bootloader is not connected to any device");
-    engine.Connect(sim.devicePath());
+TEST_F(Engine, ConnectReadsTheStatusReconnectingDisconnectsFirstAndRunLeavesTheBootloader) {
     const StatusInfo& s = engine.Status();
     EXPECT_EQ(std::make_tuple(s.deviceType, s.bootloaderMajor, s.bootloaderMinor, s.areaSize),
-              std::make_tuple(1, 3, 10, 512u * 1024u));
+              std::make_tuple(1, 1, 2, 512u * 1024u));
     EXPECT_FALSE(engine.IsFirmwareLoaded());
     EXPECT_EQ(lastRequest(), std::make_pair(0u, uint16_t{100}));
     engine.Connect(sim.devicePath());
@@ -53,28 +121,26 @@ TEST_F(EngineTest, ConnectReadsTheStatusReconnectingDisconnectsFirstAndRunLeaves
     engine.Disconnect();
     EXPECT_EQ(listener.events(),
               (Events{"Connected", "Disconnected", "Connected", "Disconnected"}));
-}
+    EXPECT_EQ(messageOf([&] { engine.SetRoutePath("1"); }),
+              "Bootloader is not connected to any device");
 
-TEST_F(EngineTest, SilentPortFailsAfterOneSecondAndIsReleased) {
-    FastClock clock(10);
-    sim.setInBootloader(false);
-    const uint32_t start = tickCount();
-    EXPECT_EQ(messageOf([&] { engine.Connect(sim.devicePath()); }), kStatusFailed);
-    EXPECT_GE(tickCount() - start, 1000u);
-    EXPECT_LT(tickCount() - start, 1900u);
+    expectLinkWaitOfOneSecond([&] { engine.Connect(sim.devicePath()); });
     EXPECT_FALSE(engine.IsConnected());
-    EXPECT_TRUE(listener.events().empty());
+    EXPECT_EQ(listener.events().size(), 4u) << "a failed connect reports no event";
     SerialPort other;
     other.open(sim.devicePath(), "115200,N,8,1", 0);  // the engine closed the port again
+    other.close();
     EXPECT_EQ(messageOf([&] { engine.Connect("/dev/no-such-port"); }),
               "open port '/dev/no-such-port' failed");
 }
 
-TEST_F(EngineTest, RoutedRequestsReachTheRightChild) {
-    sim.addChild("2", instrument(5));
-    sim.addChild("2.5", instrument(3));
-    sim.addChild("1.2.3.4.5.6.7.0", instrument(4));
-    engine.Connect(sim.devicePath());
+TEST_F(Engine, RoutedRequestsReachTheRightChild) {
+    SimConfig child;
+    for (const auto& [path, type] :
+         {std::pair<const char*, uint8_t>{"2", 5}, {"2.5", 3}, {"1.2.3.4.5.6.7.0", 4}}) {
+        child.deviceType = type;
+        sim.addChild(path, child);
+    }
     const struct {
         const char* path;
         uint32_t word;
@@ -95,16 +161,10 @@ TEST_F(EngineTest, RoutedRequestsReachTheRightChild) {
     EXPECT_FALSE(engine.IsRouted()) << "a new connection is direct";
 }
 
-TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
-    engine.Connect(sim.devicePath());
-    listener.clear();
-    std::vector<bool> busyInside;
-    listener.onEvent = [&](const std::string&) { busyInside.push_back(engine.IsBusy()); };
-    engine.UploadFirmware("/no/such/image.enc");
-    engine.stop(true, 5000);
-    EXPECT_EQ(listener.events(), Events{"Error can't open file /no/such/image.enc"});
+TEST_F(Engine, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
+    EXPECT_EQ(run([&] { engine.UploadFirmware("/no/such/image.enc"); }),
+              Events{"Error can't open file /no/such/image.enc"});
     EXPECT_EQ(busyInside, std::vector<bool>{false});
-
     engine.startWorkForTest(9);
     engine.stop(true, 5000);
     EXPECT_FALSE(engine.IsBusy());
@@ -113,7 +173,7 @@ TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
     // A listener that throws anything, then an error handler that throws too: the process
     // lives on, one error is reported and the engine is idle.
     std::vector<std::string> errors;
-    listener.onEvent = [&](const std::string& e) {
+    onEvent = [&](const std::string& e) {
         if (e == "EraseStarted")
             throw 42;
         if (e.rfind("Error", 0) == 0) {
@@ -126,3 +186,227 @@ TEST_F(EngineTest, FailingWorkItemGivesOneErrorWithTheEngineIdle) {
     EXPECT_EQ(errors, std::vector<std::string>{"Error unexpected failure in the worker"});
     EXPECT_FALSE(engine.IsBusy());
 }
+
+TEST_F(Engine, UploadPutsPagesFillAndTheFinishingMessageOnTheWireAndReadBackGetsThemBack) {
+    const Bytes body = randomBody(300, 300);
+    const std::string path = image(body);
+    const uint32_t before = static_cast<uint32_t>(std::time(nullptr));
+    EXPECT_EQ(run([&] { engine.UploadFirmware(path); }),
+              (Events{"UploadStarted " + path + " 3", "UploadProgress 1", "UploadProgress 2",
+                      "UploadProgress 3", "UploadFinished"}));
+    EXPECT_EQ(busyInside, (std::vector<bool>{true, true, true, true, false}));
+    const std::vector<Bytes> pages = sent(110);
+    ASSERT_EQ(pages.size(), 3u);
+    EXPECT_EQ(Bytes(pages[2].begin() + 8, pages[2].begin() + 14), (Bytes{110, 0, 130, 0, 2, 0}));
+    EXPECT_EQ(Bytes(pages[2].begin() + 14, pages[2].begin() + 58),
+              Bytes(body.begin() + 256, body.end()));
+    EXPECT_EQ(Bytes(pages[2].begin() + 58, pages[2].end()), Bytes(84, 0xFF));
+    const Bytes finish = sent(101).at(0);
+    ASSERT_EQ(finish.size(), 23u);
+    const uint16_t crc = crc16ArcUpdate(0, body.data(), body.size());
+    EXPECT_EQ(
+        Bytes(finish.begin() + 12, finish.begin() + 19),
+        (Bytes{0x10, 0x2C, 0x01, 0, 0, static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)}));
+    const uint32_t finishedAt = getLe32(finish.data() + 19);
+    EXPECT_GE(finishedAt, before) << "the finishing message carries the time of the upload";
+    EXPECT_LE(finishedAt, static_cast<uint32_t>(std::time(nullptr)));
+    const Bytes flash = sim.flash();
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 300), body);
+    EXPECT_EQ(engine.Status().firmwareSize, 300u) << "the status is read again";
+    expectLinkWaitOfOneSecond();
+
+    const std::string dump = dir.path("dump.bin");
+    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }),
+              (Events{"ReadStarted " + dump + " 300 3", "ReadProgress 1", "ReadProgress 2",
+                      "ReadProgress 3", "ReadFinished"}));
+    EXPECT_EQ(busyInside, (std::vector<bool>{true, true, true, true, false}));
+    EXPECT_EQ(readFileBytes(dump), body);
+    const Bytes third = sent(103).at(2);
+    EXPECT_EQ(Bytes(third.begin() + 8, third.end()), (Bytes{103, 0, 2, 0, 2, 0}));
+    const std::string bad = dir.path("no-folder/dump.bin");
+    EXPECT_EQ(run([&] { engine.ReadFlash(bad); }),
+              Events{"Error can't create file '" + bad + "'\n"});
+    EXPECT_EQ(run([&] { engine.ReadFlash("/dev/full"); }),
+              (Events{"ReadStarted /dev/full 300 3", "ReadProgress 1", "ReadProgress 2",
+                      "ReadProgress 3", "Error write into file '/dev/full' failed"}))
+        << "a dump that could not be written whole is not reported as read";
+}
+
+TEST_F(Engine, UploadOfWholePagesAndOfAnEmptyBodyOverARoute) {
+    engine.SetRoutePath("3.1");
+    std::string path = image(randomBody(256, 1));
+    EXPECT_EQ(run([&] { engine.UploadFirmware(path); }).size(), 4u);
+    EXPECT_EQ(sent(110).size(), 2u);
+    EXPECT_EQ(getLe32(sent(110)[0].data() + 4), 0x9Bu) << "every request carries the route";
+    EXPECT_EQ(sim.status("3.1").firmwareSize, 256u);
+    EXPECT_EQ(sim.status().firmwareSize, 0u) << "the router's own flash is untouched";
+    path = image(Bytes());
+    EXPECT_EQ(run([&] { engine.UploadFirmware(path); }),
+              (Events{"UploadStarted " + path + " 0", "UploadFinished"}));
+    EXPECT_EQ(sent(110).size(), 2u);
+    const Bytes finish = sent(101).back();
+    EXPECT_EQ(Bytes(finish.begin() + 12, finish.begin() + 19), (Bytes{0x10, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(Engine, AFileThatGrowsDuringTheUploadSendsOnlyTheAnnouncedPages) {
+    const std::string path = image(randomBody(300, 8));
+    onEvent = [&](const std::string& e) {
+        if (e == "UploadProgress 1")
+            writeFileBytes(path, concat({readFileBytes(path), randomBody(300, 9)}));
+    };
+    EXPECT_EQ(run([&] { engine.UploadFirmware(path); }).back(), "UploadFinished");
+    EXPECT_EQ(sent(110).size(), 3u);
+}
+
+TEST_F(Engine, UploadRefusalsAndAnswerCodes) {
+    const std::string tiny = dir.path("tiny.enc");
+    writeFileBytes(tiny, Bytes(127, 1));
+    // A folder: its size is known but reading it fails.
+    const std::string folder = "/";
+    uint64_t size = 0;
+    ASSERT_TRUE(fileSize(folder, size) && size >= 128);
+    const std::string folderPages = std::to_string((size - 1) / 128);
+    const struct {
+        std::string file;
+        uint32_t requests;  // how many reach the instrument
+        Events events;
+    } kCases[] = {
+        {dir.path("missing.enc"), 0, {"Error can't open file " + dir.path("missing.enc")}},
+        {tiny, 0, {"Error firmware file " + tiny + " is shorter than its 128-byte header"}},
+        {folder, 0, {"UploadStarted / " + folderPages, "Error read firmware file / error"}},
+        {image(randomBody(500, 2), 2),
+         1,
+         {"UploadStarted " + dir.path("image.enc") + " 4",
+          "Error Nekompatibilni firmware nebo do jineho zarizeni"}},
+    };
+    for (const auto& c : kCases) {
+        const uint32_t before = sim.requestCount();
+        EXPECT_EQ(run([&] { engine.UploadFirmware(c.file); }), c.events);
+        EXPECT_EQ(sim.requestCount(), before + c.requests) << c.file;
+    }
+    const std::string path = image(randomBody(500, 3));
+    for (const auto& [code, reply, text] :
+         {std::tuple<uint16_t, uint16_t, const char*>{109, 100, "Error Jina chyba"},
+          {101, 403, "Error Write flash firmware error"}}) {
+        sim.clearFaults();
+        sim.addFault(SimFault{Kind::ReplyCode, code, 1, 0, reply});
+        EXPECT_EQ(run([&] { engine.UploadFirmware(path); }).back(), text);
+    }
+    expectLinkWaitOfOneSecond();
+}
+
+TEST_F(SmallFlash, ReadBackOfTheWholeAreaAndAnEraseOfFifteenSeconds) {
+    const std::string dump = dir.path("area.bin");
+    EXPECT_EQ(run([&] { engine.ReadFlash(dump); }).front(), "ReadStarted " + dump + " 256 2")
+        << "with no firmware the whole area is read";
+    const size_t statusBefore = sent(100).size();
+    EXPECT_EQ(run([&] { engine.EraseFlash(); }), (Events{"EraseStarted", "EraseFinished"}));
+    EXPECT_EQ(busyInside, (std::vector<bool>{true, false}));
+    EXPECT_GE(lastWait(), 15000u) << "the erase took 1.5 s of real time";
+    EXPECT_GT(listener.ticks(), 10) << "ticks come many times a second while waiting";
+    EXPECT_EQ(sent(100).size(), statusBefore + 1) << "the status is read again";
+}
+
+// Every request of an upload, a read-back and an erase meets each fault of the instrument
+// in turn. The operation either succeeds (the fault was harmless) or ends in exactly one
+// error with the request's own text after that request's own wait; no file stays open, the
+// link waits 1000 ms again, and the next status request works once the fault is gone.
+namespace {
+enum class Operation { Upload, ReadBack, Erase };
+struct Case {
+    Operation operation;
+    uint16_t code;
+    uint32_t nth;
+    const char* text;
+    uint32_t waitMs;  // how long the engine waits for this reply
+    Kind kind;
+};
+
+std::vector<Case> allCases() {
+    const Case requests[] = {
+        {Operation::Upload, 109, 1, "BPROT_MSG_WRITE_START error", 4000, {}},
+        {Operation::Upload, 110, 1, "BPROT_MSG_WRITE_PAGE error", 4000, {}},
+        {Operation::Upload, 110, 2, "BPROT_MSG_WRITE_PAGE error", 4000, {}},
+        {Operation::Upload, 101, 1, "BPROT_WRITE_FINISH_REQ error", 4000, {}},
+        {Operation::Upload, 100, 1, kStatusFailed, 4000, {}},
+        {Operation::ReadBack, 103, 1, "BPROT_MSG_READ_PAGE - send/receive packet failed", 1000, {}},
+        {Operation::ReadBack, 103, 2, "BPROT_MSG_READ_PAGE - send/receive packet failed", 1000, {}},
+        {Operation::Erase, 104, 1, "BPROT_MSG_ERASE_FLASH - receive packet failed", 20000, {}},
+        // after the 1000-tick erase itself
+        {Operation::Erase, 100, 1, kStatusFailed, 2000, {}},
+    };
+    std::vector<Case> cases;
+    for (Case c : requests) {
+        for (Kind kind : {Kind::Silent, Kind::Late, Kind::Corrupt, Kind::WrongType, Kind::WrongTag,
+                          Kind::Noise, Kind::HangUp}) {
+            c.kind = kind;
+            cases.push_back(c);
+        }
+    }
+    return cases;
+}
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    const char* const kKinds[] = {"Silent",   "Late",  "Corrupt",   "WrongType",
+                                  "WrongTag", "Noise", "ReplyCode", "HangUp"};
+    const Case& c = info.param;
+    return std::string(c.operation == Operation::Upload     ? "Upload"
+                       : c.operation == Operation::ReadBack ? "ReadBack"
+                                                            : "Erase") +
+           "_" + std::to_string(c.code) + "_" + std::to_string(c.nth) + "_" +
+           kKinds[static_cast<int>(c.kind)];
+}
+
+class FaultMatrix : public Engine, public ::testing::WithParamInterface<Case> {
+  protected:
+    FaultMatrix() : Engine(config(256, 100)) {}
+};
+}  // namespace
+
+TEST_P(FaultMatrix, EndsInSuccessOrOneErrorAfterItsOwnWait) {
+    const Case& c = GetParam();
+    const std::string path = image(Bytes(200, 0x3C));  // two pages
+    const std::string dump = dir.path("dump.bin");
+    const int descriptors = openDescriptorCount();
+    // Late by 300 ticks, frames of another type or tag, and noise are all harmless.
+    const bool harmless = c.kind == Kind::Late || c.kind == Kind::WrongType ||
+                          c.kind == Kind::WrongTag || c.kind == Kind::Noise;
+    sim.addFault(SimFault{c.kind, c.code, c.nth, 30, 0});
+    const Events events = run([&] {
+        if (c.operation == Operation::Upload)
+            engine.UploadFirmware(path);
+        else if (c.operation == Operation::ReadBack)
+            engine.ReadFlash(dump);
+        else
+            engine.EraseFlash();
+    });
+    const std::string last = events.back();
+    if (harmless) {
+        EXPECT_NE(last.find("Finished"), std::string::npos) << last;
+    } else if (c.kind == Kind::HangUp) {
+        EXPECT_EQ(last.rfind("Error read data failed, err: ", 0), 0u) << last;
+    } else {
+        EXPECT_EQ(last, std::string("Error ") + c.text);
+    }
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string& e) { return e.rfind("Error", 0) == 0; }),
+              harmless ? 0 : 1);
+    if (c.kind == Kind::Silent) {
+        EXPECT_GE(lastWait(), c.waitMs);
+        EXPECT_LT(lastWait(), c.waitMs + kSlack);
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptors) << "no file stays open";
+    if (c.operation == Operation::ReadBack) {
+        EXPECT_EQ(readFileBytes(dump).size(), harmless ? 256 : 128 * (c.nth - 1))
+            << "a dump never holds more than was received";
+    }
+    sim.clearFaults();
+    if (c.kind == Kind::HangUp) {
+        engine.Connect(sim.devicePath());  // the line came back on a fresh terminal
+    }
+    expectLinkWaitOfOneSecond();
+    EXPECT_EQ(engine.RequestStatus().deviceType, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRequestEveryFault, FaultMatrix, ::testing::ValuesIn(allCases()),
+                         caseName);

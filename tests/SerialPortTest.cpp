@@ -125,37 +125,32 @@ TEST(SerialPort, OpenIsExclusiveDiscardsStaleBytesAndCloseIsSafe) {
     EXPECT_TRUE(other.isOpen()) << "closing releases the device for the next user";
 }
 
+// A read of n bytes with t waits 2 ms a byte plus t in all, returns what came once a
+// whole read is done, and after the first byte ends at a gap of t.
 TEST(SerialPort, ReadTimeOutsFollowThePortRules) {
     Pty pty;
     SerialPort port;
     port.open(pty.path, "115200,N,8,1", 0);
-    uint8_t buffer[300];
-    const auto timed = [&](uint32_t count, uint32_t t) {
-        const auto start = Clock::now();
-        const uint32_t got = port.read(buffer, count, t);
-        return std::make_pair(got, msSince(start));
+    const struct {
+        std::string sent;
+        uint32_t count, t;
+        long atLeastMs, underMs;
+    } kReads[] = {
+        {"", 4, 0, 8, 500},                // silent: 2 * 4 ms
+        {"ab", 10, 0, 20, 500},            // what came in time, after 2 * 10 ms
+        {"0123456789", 10, 1000, 0, 500},  // complete: at once, not after 1020 ms
+        {"x", 250, 100, 100, 450},         // a gap of 100 ms, long before 2 * 250 + 100
     };
-    // Silent line: 4 bytes with t = 0 wait 2 * 4 ms.
-    auto [got, ms] = timed(4, 0);
-    EXPECT_EQ(got, 0u);
-    EXPECT_GE(ms, 8);
-    EXPECT_LT(ms, 500);
-    // What came in time is returned after 2 * 10 ms.
-    pty.send("ab");
-    std::tie(got, ms) = timed(10, 0);
-    EXPECT_EQ(std::string(buffer, buffer + got), "ab");
-    EXPECT_GE(ms, 20);
-    // A complete read returns at once, not after its 2 * 10 + 1000 ms.
-    pty.send("0123456789");
-    std::tie(got, ms) = timed(10, 1000);
-    EXPECT_EQ(got, 10u);
-    EXPECT_LT(ms, 500);
-    // After the first byte a gap of t = 100 ends the read long before 2 * 250 + 100 ms.
-    pty.send("x");
-    std::tie(got, ms) = timed(250, 100);
-    EXPECT_EQ(got, 1u);
-    EXPECT_GE(ms, 100);
-    EXPECT_LT(ms, 450);
+    for (const auto& r : kReads) {
+        pty.send(r.sent);
+        uint8_t buffer[300];
+        const auto start = Clock::now();
+        const uint32_t got = port.read(buffer, r.count, r.t);
+        const long ms = msSince(start);
+        EXPECT_EQ(std::string(buffer, buffer + got), r.sent);
+        EXPECT_GE(ms, r.atLeastMs) << r.count << " bytes, t = " << r.t;
+        EXPECT_LT(ms, r.underMs) << r.count << " bytes, t = " << r.t;
+    }
 }
 
 TEST(SerialPort, FarEndClosingIsAReadAndWriteFailure) {
