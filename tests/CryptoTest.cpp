@@ -146,7 +146,7 @@ void checkDivision(const Words& a, Words m) {
 }
 }  // namespace
 
-TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
+TEST(Bignum, DivisionAgreesWithOpensslInTheAddBackAndCorrectionCases) {
     // Hacker's Delight test cases for Algorithm D: the first needs the add-back step, the
     // others the estimate's corrections.
     checkDivision({0, 0, 0x80000000u, 0x7FFFFFFFu}, {1, 0, 0x80000000u});
@@ -157,23 +157,6 @@ TEST(Bignum, DivisionAgreesWithOpensslIncludingCorrectionAndAddBack) {
     checkDivision({5, 6, 7}, {5, 6, 7});  // equal: quotient 1, remainder 0
     checkDivision({5, 6, 0}, {5, 6, 7});  // smaller
     checkDivision({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}, {7, 0, 0});  // one-word divisor
-
-    std::mt19937 rng(1024);
-    for (int round = 0; round < 3000; ++round) {
-        const int mlen = 2 + static_cast<int>(rng() % 31);
-        Words m = randomWords(rng, mlen, 1 + static_cast<int>(rng() % (32 * mlen)));
-        if (rng() % 3 == 0) {
-            // Top word 0x80000000 and a small second word make q-hat too large.
-            m[static_cast<size_t>(mlen - 1)] = 0x80000000u;
-            m[static_cast<size_t>(mlen - 2)] = rng() % 2;
-        }
-        if (std::all_of(m.begin(), m.end(), [](BnWord w) { return w == 0; }))
-            m[0] = 1;
-        const int alen = 2 * 32;
-        checkDivision(randomWords(rng, alen, 1 + static_cast<int>(rng() % 2048)), m);
-        if (HasFailure())
-            break;
-    }
 
     Words q(4), r(4), zero(2, 0);
     const Words a = {1, 2, 3, 4};

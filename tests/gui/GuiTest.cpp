@@ -309,43 +309,10 @@ TEST_F(GuiTest, TheImageCheckDecidesWhetherUploadIsOffered) {
         << "a cancelled dialog changes nothing";
 }
 
-TEST_F(GuiTest, GaugeFollowsThePagesOfAnUploadWhileEveryInputIsLocked) {
-    connect(kPaced);
-    choose(data("cu-25600.enc"));
-    frame->click(frame->m_buttonUploadFirmware);
-    EXPECT_FALSE(frame->anyInputEnabled());
-    EXPECT_TRUE(frame->m_gauge->IsEnabled()) << "a disabled gauge is drawn without its fill";
-    int gaugeAtBox = -1;
-    dialogs.onBox = [&] { gaugeAtBox = frame->m_gauge->GetValue(); };
-    std::vector<int> seen;
-    std::string uploading;
-    ASSERT_TRUE(pumpUntil([&] {
-        if (uploading.empty() && frame->status().rfind("Uploading", 0) == 0) {
-            uploading = frame->status();
-        }
-        const int v = frame->m_gauge->GetValue();
-        if (seen.empty() || v != seen.back()) {
-            seen.push_back(v);
-        }
-        EXPECT_TRUE(!frame->anyInputEnabled() || !dialogs.boxes.empty());
-        return !dialogs.boxes.empty();
-    }));
-    EXPECT_EQ(uploading, "Uploading firmware ver: 2.1  size: 25600 bytes, pages: 200");
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"OK: Firmware uploaded successfully"});
-    EXPECT_EQ(gaugeAtBox, 100);
-    const std::set<int> partial(seen.begin(), seen.end());
-    EXPECT_GE(std::count_if(partial.begin(), partial.end(), [](int v) { return v > 0 && v < 100; }),
-              10)
-        << "the gauge moved with the pages";
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end() - 1)) << "it only grows until the end";
-    EXPECT_EQ(frame->m_gauge->GetValue(), 0);
-    EXPECT_TRUE(frame->m_buttonConnect->IsEnabled());
-    EXPECT_EQ(text(frame->m_staticFirmwareStatus), "Loaded");
-    EXPECT_EQ(text(frame->m_staticFirmwareSize), "25600 bytes");
-}
-
-// Each operation ends in one box. While a box of the worker's operations is up, every input
-// is still locked (unless it ended in a disconnect); afterwards the gauge is empty.
+// Each operation ends in one box. While the worker's operations run every input is locked
+// and the gauge enabled (a disabled gauge is drawn without its fill), and they stay locked
+// while its box is up; a paced upload moves the gauge with its pages.
+// Afterwards the gauge is empty.
 TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
     const std::string vanishing = data("vanishing.enc"), dump = data("Jiří/dump.bin");
     enum Action { Upload, Run, Erase, Read };
@@ -354,17 +321,20 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
         std::string image;  // chosen before the action; empty: none
         Action action;
         std::string box;
-        std::string busyStatus;  // of the worker's operations, while they run
-        bool connectedAfter;
+        std::string busyStatus;  // of the long operations, while they run
+        int gaugeAtBox;          // -1: any
+        bool connectedAfter = true;
     } kOperations[] = {
-        {kFaulty, data("cu.enc"), Upload, "Error: Write flash firmware error", "", true},
-        {kFaulty, "", Run, "Error: BPROT_MSG_RUNFW - sendreceive packet failed", "", true},
-        {kPlain, vanishing, Upload, "Error: can't open file " + vanishing, "", true},
-        {kPlain, "", Erase, "OK: Firmware successfully erased", " Erasing flash ...", true},
+        {kFaulty, data("cu.enc"), Upload, "Error: Write flash firmware error", "", -1},
+        {kFaulty, "", Run, "Error: BPROT_MSG_RUNFW - sendreceive packet failed", "", -1},
+        {kPlain, vanishing, Upload, "Error: can't open file " + vanishing, "", -1},
+        {kPaced, data("cu-25600.enc"), Upload, "OK: Firmware uploaded successfully",
+         "Uploading firmware ver: 2.1  size: 25600 bytes, pages: 200", 100},
+        {kPlain, "", Erase, "OK: Firmware successfully erased", " Erasing flash ...", 20},
         {kPlain, "", Read, "OK: Firmware successfully read",
-         " Reading flash firmware size: 524288 bytes, pages: 4096", true},
-        {kPlain, data("Jiří/cu.enc"), Upload, "OK: Firmware uploaded and started", "", false},
-        {kPlain, "", Run, "OK: Firmware running", "", false},
+         " Reading flash firmware size: 524288 bytes, pages: 4096", -1},
+        {kPlain, data("Jiří/cu.enc"), Upload, "OK: Firmware uploaded and started", "", -1, false},
+        {kPlain, "", Run, "OK: Firmware running", "", -1, false},
     };
     for (const auto& op : kOperations) {
         if (!frame->engine.IsConnected())
@@ -380,8 +350,11 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
         }
         frame->m_checkRunAfterUpload->SetValue(!op.connectedAfter);
         bool lockedAtBox = false;
-        std::string statusSeen;
-        dialogs.onBox = [&] { lockedAtBox = !frame->anyInputEnabled(); };
+        int gaugeAtBox = -1;
+        dialogs.onBox = [&] {
+            lockedAtBox = !frame->anyInputEnabled();
+            gaugeAtBox = frame->m_gauge->GetValue();
+        };
         const size_t boxes = dialogs.boxes.size();
         if (op.action == Upload)
             frame->click(frame->m_buttonUploadFirmware);
@@ -391,20 +364,37 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
             frame->engine.EraseFlash();
         else
             frame->engine.ReadFlash(dump);
+        const bool worker = op.action != Run, failed = op.box.rfind("Error: ", 0) == 0;
+        EXPECT_EQ(op.action == Upload && frame->anyInputEnabled(), false) << op.box;
+        EXPECT_EQ(frame->m_gauge->IsEnabled(), true) << op.box;
+        std::string statusSeen;
+        std::vector<int> gauge;
         ASSERT_TRUE(pumpUntil([&] {
-            if (statusSeen.empty() && frame->status()[0] == ' ')
-                statusSeen = frame->status();
-            return dialogs.boxes.size() > boxes;
+            const std::string now = frame->status();
+            if (statusSeen.empty() && now != "Connected" && now != "Disconnected")
+                statusSeen = now;
+            if (gauge.empty() || frame->m_gauge->GetValue() != gauge.back())
+                gauge.push_back(frame->m_gauge->GetValue());
+            if (dialogs.boxes.size() > boxes)
+                return true;
+            EXPECT_FALSE(worker && !statusSeen.empty() && frame->anyInputEnabled()) << op.box;
+            return false;
         })) << op.box;
         EXPECT_EQ(dialogs.boxes.size(), boxes + 1);
         EXPECT_EQ(dialogs.boxes.back(), op.box);
-        EXPECT_EQ(statusSeen, op.busyStatus) << op.box;
-        EXPECT_EQ(lockedAtBox, op.action != Run && op.connectedAfter) << op.box;
+        EXPECT_EQ(op.busyStatus.empty() ? "" : statusSeen, op.busyStatus);
+        EXPECT_EQ(op.gaugeAtBox < 0 ? -1 : gaugeAtBox, op.gaugeAtBox) << op.box;
+        if (op.port == kPaced) {
+            EXPECT_GE(std::set<int>(gauge.begin(), gauge.end()).size(), 10u) << "moved with pages";
+            EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end() - 1)) << "grew until the end";
+            EXPECT_EQ(frame->device()[4] + ", " + frame->device()[5], "25600 bytes, Loaded");
+        }
+        // A successful upload unlocks the window with the status read again before its box.
+        EXPECT_EQ(lockedAtBox, worker && (failed || op.action != Upload)) << op.box;
         EXPECT_EQ(frame->m_gauge->GetValue(), 0) << op.box;
-        EXPECT_EQ(frame->engine.IsConnected(), op.connectedAfter) << op.box;
         EXPECT_EQ(frame->status(), op.connectedAfter ? "Connected" : "Disconnected") << op.box;
         EXPECT_TRUE(frame->m_buttonConnect->IsEnabled()) << op.box;
-        if (op.connectedAfter && op.action != Run)
+        if (op.connectedAfter && worker)
             frame->click(frame->m_buttonConnect);
     }
     uint64_t size = 0;
