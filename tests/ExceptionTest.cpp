@@ -5,9 +5,6 @@
 #include "support/Exception.h"
 
 TEST(Exception, KeepsTextsOfAnyLengthWhole) {
-    const std::string name(2000, 'x');
-    EXPECT_EQ(Exception("open port '%s' failed", name.c_str()).message,
-              "open port '" + name + "' failed");
     // Right at the first buffer's edge: 1023 characters fit with the zero, 1024 do not.
     for (size_t length : {1022u, 1023u, 1024u, 1025u, 4096u}) {
         const std::string text(length, 'a');
