@@ -3,36 +3,18 @@
 // images' folder): connected to the paced instrument on COM7 with a valid image chosen
 // (STEM.png), and during an upload with the gauge part way (STEM-upload.png).
 #include <wx/ffile.h>
-#include <wx/wx.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "app/MainFrame.h"
+#include "app/WindowDriver.h"
 
 namespace {
 class ShotFrame : public MainFrame {
   public:
     using MainFrame::engine, MainFrame::m_buttonConnect, MainFrame::m_buttonUploadFirmware,
         MainFrame::m_comboPort, MainFrame::m_gauge, MainFrame::m_textFirmwareFile;
-    void click(wxButton* button) {
-        wxCommandEvent event(wxEVT_COMMAND_BUTTON_CLICKED, button->GetId());
-        event.SetEventObject(button);
-        button->GetEventHandler()->ProcessEvent(event);
-    }
 };
-
-// Runs the event loop until `done` holds or 30 seconds pass.
-bool runUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done() && std::chrono::steady_clock::now() < end) {
-        wxTheApp->ProcessPendingEvents();
-        wxYield();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
-}
 
 // Saves the window's screen area as STEM.png, read from the X server: neither GTK 3's nor
 // Wine's screen device context reads back what the windows drew.
@@ -40,8 +22,7 @@ bool saveWindow(wxWindow* frame, const wxString& stem) {
     // Drawing happens when the toolkit gets round to it: let it catch up first.
     frame->Refresh();
     frame->Update();
-    const auto drawn = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
-    runUntil([&] { return std::chrono::steady_clock::now() > drawn; });
+    runEventsUntil([] { return false; }, std::chrono::milliseconds(150));
     const wxRect rect = frame->GetScreenRect();
     const wxString crop = wxString::Format("%dx%d+%d+%d", rect.width, rect.height, rect.x, rect.y);
 #ifdef __WXMSW__
@@ -49,7 +30,7 @@ bool saveWindow(wxWindow* frame, const wxString& stem) {
     // window waits, asked by STEM.ready holding the crop, and removes that file when done.
     const wxString ready = stem + ".ready";
     wxFFile(ready, "w").Write(crop);
-    return runUntil([&] { return !wxFileExists(ready); }) && wxFileExists(stem + ".png");
+    return runEventsUntil([&] { return !wxFileExists(ready); }) && wxFileExists(stem + ".png");
 #else
     // NODISABLE: a synchronous run otherwise disables every window while the picture is
     // taken, and a disabled gauge is drawn without its fill.
@@ -66,24 +47,19 @@ int main(int argc, char** argv) {
     }
     const wxString stem = wxString::FromUTF8(argv[1]);
     const char* folder = std::getenv("OSTRA_GUI_DATA");
-    int wxArgc = 1;
-    wxApp::SetInstance(new wxApp);
-    wxEntryStart(wxArgc, argv);
-    wxTheApp->OnInit();
-    wxInitAllImageHandlers();
+    const WindowSession session(argv);
     auto* frame = new ShotFrame;
     frame->Show();
     frame->m_comboPort->SetValue("COM7");
-    frame->click(frame->m_buttonConnect);
+    clickButton(frame->m_buttonConnect);
     frame->m_textFirmwareFile->SetValue(wxString::FromUTF8(folder ? folder : ".") +
                                         "/cu-25600.enc");
     bool saved = frame->engine.IsConnected() && saveWindow(frame, stem);
-    frame->click(frame->m_buttonUploadFirmware);
-    runUntil([&] { return frame->m_gauge->GetValue() >= 40; });
+    clickButton(frame->m_buttonUploadFirmware);
+    runEventsUntil([&] { return frame->m_gauge->GetValue() >= 40; });
     saved = saveWindow(frame, stem + "-upload") && saved;
     frame->Close(true);  // waits for the upload; no box is shown after a close
     wxYield();
-    wxEntryCleanup();
     if (!saved)
         std::fprintf(stderr, "ostraloader-screenshots: a picture could not be taken\n");
     return saved ? 0 : 1;

@@ -16,18 +16,25 @@ const Bytes kStatusRequestFrame = {0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x0
                                    0x01, 0x4A, 0xB6, 0x07, 0x00, 0x00, 0x00, 0x00,
                                    0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
 
-// Runs a receiver over `stream`, handed out at most chunk(n) bytes per read, until it stops
-// moving: the payloads delivered and the stream position at each delivery.
-std::pair<std::vector<Bytes>, std::vector<size_t>> receiveAll(
-    const Bytes& stream,
-    const std::function<uint16_t(uint16_t)>& chunk = [](uint16_t n) { return n; }) {
-    size_t position = 0;
-    FrameReceiver rx([&](uint8_t* out, uint16_t n) -> uint32_t {
+using Chunk = std::function<uint16_t(uint16_t)>;
+
+// Hands out `stream` from `position` on, at most chunk(n) bytes per read of n.
+ByteSource streamSource(
+    const Bytes& stream, size_t& position, Chunk chunk = [](uint16_t n) { return n; }) {
+    return [&stream, &position, chunk](uint8_t* out, uint16_t n) -> uint32_t {
         const size_t take = std::min<size_t>({chunk(n), n, stream.size() - position});
         std::copy_n(stream.begin() + static_cast<long>(position), take, out);
         position += take;
         return static_cast<uint32_t>(take);
-    });
+    };
+}
+
+// Runs a receiver over `stream` until it stops moving: the payloads delivered and the
+// stream position at each delivery.
+std::pair<std::vector<Bytes>, std::vector<size_t>> receiveAll(
+    const Bytes& stream, const Chunk& chunk = [](uint16_t n) { return n; }) {
+    size_t position = 0;
+    FrameReceiver rx(streamSource(stream, position, chunk));
     std::vector<Bytes> frames;
     std::vector<size_t> ends;
     for (int idle = 0; idle < 200;) {
@@ -90,12 +97,7 @@ TEST(FrameCodec, TakeCopiesAtMostTheMaximumAndAWaitingFrameBlocksReading) {
     const Bytes payload = randomBody(20, 1);
     const Bytes stream = concat({encodeFrame(payload), encodeFrame(Bytes{42})});
     size_t position = 0;
-    FrameReceiver rx([&](uint8_t* out, uint16_t n) -> uint32_t {
-        const size_t take = std::min<size_t>(n, stream.size() - position);
-        std::copy_n(stream.begin() + static_cast<long>(position), take, out);
-        position += take;
-        return static_cast<uint32_t>(take);
-    });
+    FrameReceiver rx(streamSource(stream, position));
     rx.step();
     ASSERT_TRUE(rx.isReady());
     rx.step();

@@ -13,11 +13,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <set>
-#include <thread>
 
 #include "app/BootloaderApp.h"
 #include "app/MainFrame.h"
 #include "app/Translate.h"
+#include "app/WindowDriver.h"
 #include "support/Files.h"
 
 namespace {
@@ -83,11 +83,7 @@ class TestFrame : public MainFrame {
         MainFrame::m_staticFirmwareVersion, MainFrame::m_staticInfoCaption,
         MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
-    void click(wxButton* button) {
-        wxCommandEvent event(wxEVT_COMMAND_BUTTON_CLICKED, button->GetId());
-        event.SetEventObject(button);
-        button->GetEventHandler()->ProcessEvent(event);
-    }
+    void click(wxButton* button) { clickButton(button); }
     void menu(wxMenuItem* item) {
         wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, item->GetId());
         ProcessWindowEvent(event);
@@ -122,21 +118,6 @@ class TestFrame : public MainFrame {
     }
 };
 
-// Runs the event loop until `done` holds or the limit passes.
-bool pumpUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        wxTheApp->ProcessPendingEvents();
-        wxYield();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 class GuiTest : public ::testing::Test {
   protected:
     GuiTest() { open(); }
@@ -168,8 +149,8 @@ class GuiTest : public ::testing::Test {
     // Runs the event loop until a new box has been shown; its text.
     std::string nextBox() {
         const size_t before = dialogs.boxes.size();
-        return pumpUntil([&] { return dialogs.boxes.size() > before; }) ? dialogs.boxes.back()
-                                                                        : "(no box)";
+        return runEventsUntil([&] { return dialogs.boxes.size() > before; }) ? dialogs.boxes.back()
+                                                                             : "(no box)";
     }
 
     DialogCapture dialogs;
@@ -200,10 +181,10 @@ TEST_F(GuiTest, StartsDisconnectedWithTheFixedPortsFirstAndAFixedHeight) {
         << "the system's other ports follow the fixed eight";
 
     frame->SetSize(900, 900);
-    pumpUntil([&] { return frame->GetSize().x == 900; }, std::chrono::seconds(2));
+    runEventsUntil([&] { return frame->GetSize().x == 900; }, std::chrono::seconds(2));
     EXPECT_EQ(frame->GetSize(), wxSize(900, 710));
     frame->SetSize(300, 300);
-    pumpUntil([&] { return frame->GetSize().x < 900; }, std::chrono::seconds(2));
+    runEventsUntil([&] { return frame->GetSize().x < 900; }, std::chrono::seconds(2));
     EXPECT_EQ(frame->GetSize(), wxSize(650, 710));
 }
 
@@ -369,7 +350,7 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
         EXPECT_EQ(frame->m_gauge->IsEnabled(), true) << op.box;
         std::string statusSeen;
         std::vector<int> gauge;
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(runEventsUntil([&] {
             const std::string now = frame->status();
             if (statusSeen.empty() && now != "Connected" && now != "Disconnected")
                 statusSeen = now;
@@ -477,8 +458,8 @@ TEST_F(GuiTest, TabVisitsOnlyTheControlsThatCanActInReadingOrder) {
     choose(data("cu.enc"));
     frame->Raise();
     frame->m_textRoutePath->SetFocus();
-    ASSERT_TRUE(pumpUntil([&] { return wxWindow::FindFocus() == frame->m_textRoutePath; },
-                          std::chrono::seconds(5)));
+    ASSERT_TRUE(runEventsUntil([&] { return wxWindow::FindFocus() == frame->m_textRoutePath; },
+                               std::chrono::seconds(5)));
     const std::vector<wxWindow*> expected = {
         frame->m_buttonRoute,          frame->m_buttonConnect,       frame->m_textFirmwareFile,
         frame->m_buttonBrowseFirmware, frame->m_checkRunAfterUpload, frame->m_buttonUploadFirmware,
@@ -486,7 +467,7 @@ TEST_F(GuiTest, TabVisitsOnlyTheControlsThatCanActInReadingOrder) {
     for (wxWindow* next : expected) {
         wxWindow* before = wxWindow::FindFocus();
         wxUIActionSimulator().Char(WXK_TAB);
-        pumpUntil([&] { return wxWindow::FindFocus() != before; }, std::chrono::seconds(2));
+        runEventsUntil([&] { return wxWindow::FindFocus() != before; }, std::chrono::seconds(2));
         wxWindow* focus = wxWindow::FindFocus();
         EXPECT_EQ(focus, next) << "Tab went to '" << (focus ? utf8(focus->GetName()) : "nothing")
                                << "' instead of '" << utf8(next->GetName()) << "'";
@@ -498,12 +479,6 @@ TEST_F(GuiTest, TabVisitsOnlyTheControlsThatCanActInReadingOrder) {
 int main(int argc, char** argv) {
     // GoogleTest takes its own flags out first: wxApp would refuse them in a message box.
     ::testing::InitGoogleTest(&argc, argv);
-    int wxArgc = 1;
-    wxApp::SetInstance(new wxApp);
-    wxEntryStart(wxArgc, argv);
-    wxTheApp->OnInit();
-    wxInitAllImageHandlers();
-    const int rc = RUN_ALL_TESTS();
-    wxEntryCleanup();
-    return rc;
+    const WindowSession session(argv);
+    return RUN_ALL_TESTS();
 }
