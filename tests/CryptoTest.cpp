@@ -17,12 +17,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 std::string hex(const uint8_t* data, size_t size) {
-    static const char* digits = "0123456789abcdef";
+    static const char digits[] = "0123456789abcdef";
     std::string s;
-    for (size_t i = 0; i < size; ++i) {
-        s += digits[data[i] >> 4];
-        s += digits[data[i] & 15];
-    }
+    for (size_t i = 0; i < size; ++i)
+        s += {digits[data[i] >> 4], digits[data[i] & 15]};
     return s;
 }
 
@@ -115,21 +113,13 @@ Words words(const BnPtr& b, size_t n) {
     return w;
 }
 
-Words randomWords(std::mt19937& rng, int n, int bits) {
-    Words w(static_cast<size_t>(n), 0);
-    for (int i = 0; i < n; ++i) {
-        const int low = i * 32;
-        if (low >= bits)
-            break;
-        w[static_cast<size_t>(i)] = static_cast<BnWord>(rng());
-        if (bits - low < 32)
-            w[static_cast<size_t>(i)] &= (1u << (bits - low)) - 1;
-    }
-    // Patterns that push the quotient estimate to its limits.
-    if (rng() % 4 == 0) {
-        for (auto& x : w)
-            x = rng() % 2 ? 0xFFFFFFFFu : x;
-    }
+// Random words; now and then with all-ones words that push the quotient estimate to its
+// limits.
+Words randomWords(std::mt19937& rng) {
+    Words w(kBnMaxWords);
+    const bool ones = rng() % 4 == 0;
+    for (auto& x : w)
+        x = ones && rng() % 2 ? 0xFFFFFFFFu : static_cast<BnWord>(rng());
     return w;
 }
 
@@ -167,10 +157,10 @@ TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
     std::mt19937 rng(65537);
     const int n = kBnMaxWords;
     for (int round = 0; round < 150; ++round) {
-        Words modulus = randomWords(rng, n, round % 2 ? 1024 : 1023);
-        modulus[0] |= 1;
-        modulus[static_cast<size_t>(n - 1)] |= round % 2 ? 0x80000000u : 0x40000000u;
-        Words base = randomWords(rng, n, 1024);
+        Words modulus = randomWords(rng), base = randomWords(rng);
+        modulus[0] |= 1;  // 1024 or 1023 bits
+        modulus.back() =
+            round % 2 ? modulus.back() | 0x80000000u : (modulus.back() & 0x7FFFFFFFu) | 0x40000000u;
         // Exponents 2, 65537, 24 random bits, 1024 random bits, 3 with a base above the
         // modulus, and up to 1000.
         Words exponent(static_cast<size_t>(n), 0);
@@ -178,7 +168,7 @@ TEST(Bignum, ModularExponentiationAgreesWithOpenssl) {
                                 0, 3,     static_cast<BnWord>(1 + rng() % 1000)};
         exponent[0] = small[round % 6];
         if (round % 6 == 3)
-            exponent = randomWords(rng, n, 1024);
+            exponent = randomWords(rng);
         if (round % 6 == 4) {
             base = modulus;
             base[0] += 5;

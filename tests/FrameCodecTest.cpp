@@ -10,12 +10,6 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-// The protocol's documented status request, as a message and as a frame.
-const Bytes kStatusRequestMessage = {0, 0, 0, 0, 0, 0, 0, 0, 0x64, 0, 0, 0};
-const Bytes kStatusRequestFrame = {0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00,
-                                   0x01, 0x4A, 0xB6, 0x07, 0x00, 0x00, 0x00, 0x00,
-                                   0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
-
 using Chunk = std::function<uint16_t(uint16_t)>;
 
 // Hands out `stream` from `position` on, at most chunk(n) bytes per read of n.

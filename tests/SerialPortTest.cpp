@@ -169,13 +169,10 @@ TEST(SerialPort, FarEndClosingIsAReadAndWriteFailure) {
         << writeError;
 }
 
-TEST(PortNames, ComNamesGoThroughTheAliasFolder) {
+// The window's tests reach instruments by COM names through the alias folder and see the
+// fixed eight listed first.
+TEST(PortNames, PathsAndBareDeviceNamesAndComNamesWithoutAnAlias) {
     EXPECT_EQ(resolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(resolvePortName("COM1"), "/dev/ttyS0");
     EXPECT_EQ(resolvePortName("ttyACM3"), "/dev/ttyACM3");
-    const std::vector<std::string> ports = listPorts();
-    ASSERT_GE(ports.size(), 8u);
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(ports[static_cast<size_t>(i)], "COM" + std::to_string(i + 1));
-    }
 }

@@ -5,6 +5,11 @@
 #include "link/FrameCodec.h"
 #include "support/Exception.h"
 
+const std::vector<uint8_t> kStatusRequestMessage = {0, 0, 0, 0, 0, 0, 0, 0, 0x64, 0, 0, 0};
+const std::vector<uint8_t> kStatusRequestFrame = {0xAA, 0xAA, 0x78, 0x1D, 0x47, 0x91, 0x0C, 0x00,
+                                                  0x01, 0x4A, 0xB6, 0x07, 0x00, 0x00, 0x00, 0x00,
+                                                  0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
+
 std::string messageOf(const std::function<void()>& action) {
     try {
         action();

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+// The protocol's documented status request, as a message and as a frame.
+extern const std::vector<uint8_t> kStatusRequestMessage, kStatusRequestFrame;
 // The text of the Exception that `action` throws, or "(no exception)".
 std::string messageOf(const std::function<void()>& action);
 long msSince(std::chrono::steady_clock::time_point start);

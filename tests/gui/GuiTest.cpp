@@ -83,11 +83,6 @@ class TestFrame : public MainFrame {
         MainFrame::m_staticFirmwareVersion, MainFrame::m_staticInfoCaption,
         MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
-    void click(wxButton* button) { clickButton(button); }
-    void menu(wxMenuItem* item) {
-        wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, item->GetId());
-        ProcessWindowEvent(event);
-    }
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
     static std::vector<std::string> texts(std::initializer_list<wxStaticText*> labels) {
         std::vector<std::string> all;
@@ -139,18 +134,16 @@ class GuiTest : public ::testing::Test {
     void connect(const char* port) {
         frame->m_comboPort->SetValue(port);
         ASSERT_EQ(utf8(frame->m_comboPort->GetValue()), port) << "the port is not listed";
-        frame->click(frame->m_buttonConnect);
+        clickButton(frame->m_buttonConnect);
         ASSERT_TRUE(frame->engine.IsConnected())
             << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
     }
+    void route(const char* path) {
+        frame->m_textRoutePath->SetValue(path);
+        clickButton(frame->m_buttonRoute);
+    }
     void choose(const std::string& image) {
         frame->m_textFirmwareFile->SetValue(wxString::FromUTF8(image));
-    }
-    // Runs the event loop until a new box has been shown; its text.
-    std::string nextBox() {
-        const size_t before = dialogs.boxes.size();
-        return runEventsUntil([&] { return dialogs.boxes.size() > before; }) ? dialogs.boxes.back()
-                                                                             : "(no box)";
     }
 
     DialogCapture dialogs;
@@ -200,10 +193,8 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
     for (const auto& row : kReached) {
         connect(row.port);
         const bool routed = *row.route != 0;
-        if (routed) {
-            frame->m_textRoutePath->SetValue(row.route);
-            frame->click(frame->m_buttonRoute);
-        }
+        if (routed)
+            route(row.route);
         EXPECT_EQ(frame->device(), (std::vector<std::string>{row.deviceType, "1.2", "0.0", "",
                                                              "0 bytes", "Not loaded"}));
         EXPECT_EQ(text(frame->m_staticInfoCaption),
@@ -216,24 +207,23 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
                                   wxString(routed ? "Disable routing" : "Enable routing"), false,
                                   !routed));
         if (routed) {
-            frame->click(frame->m_buttonRoute);
+            clickButton(frame->m_buttonRoute);
             EXPECT_EQ(text(frame->m_staticDeviceType), "SOLVAR CU");
             EXPECT_TRUE(frame->m_textRoutePath->IsEnabled());
         }
-        frame->click(frame->m_buttonConnect);
+        clickButton(frame->m_buttonConnect);
         EXPECT_EQ(frame->status(), "Disconnected");
         EXPECT_EQ(frame->device(), std::vector<std::string>(6));
     }
     const std::string silent = "Error: BPROT_MSG_STATUSINFO error, bootloader not responding";
     frame->m_comboPort->SetValue(kSilent);
-    frame->click(frame->m_buttonConnect);
+    clickButton(frame->m_buttonConnect);
     EXPECT_EQ(dialogs.boxes, std::vector<std::string>{silent});
     EXPECT_FALSE(frame->engine.IsConnected());
     EXPECT_EQ(frame->status(), "Disconnected");
 
     connect(kRouter);
-    frame->m_textRoutePath->SetValue("4");  // nobody there
-    frame->click(frame->m_buttonRoute);
+    route("4");  // nobody there
     EXPECT_EQ(dialogs.boxes, (std::vector<std::string>{silent, silent}));
     EXPECT_FALSE(frame->engine.IsRouted());
     EXPECT_EQ(frame->m_buttonRoute->GetLabel(), "Enable routing");
@@ -243,11 +233,10 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
 
 TEST_F(GuiTest, DisablingARouteWhoseDirectLineIsSilentForgetsTheRoutedStatus) {
     connect(kLosesRoutedStatus);
-    frame->m_textRoutePath->SetValue("2");
-    frame->click(frame->m_buttonRoute);
+    route("2");
     choose(data("hs.enc"));
     ASSERT_TRUE(frame->m_buttonUploadFirmware->IsEnabled()) << "a Solvar HS image, routed to one";
-    frame->click(frame->m_buttonRoute);  // the direct status request is lost
+    clickButton(frame->m_buttonRoute);  // the direct status request is lost
     EXPECT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_FALSE(frame->engine.IsRouted());
     EXPECT_EQ(frame->deviceStatus.deviceType, 0);
@@ -282,7 +271,7 @@ TEST_F(GuiTest, TheImageCheckDecidesWhetherUploadIsOffered) {
                   !image.fields[2].empty())
             << text(frame->m_staticFileTimestamp);
     }
-    frame->click(frame->m_buttonBrowseFirmware);
+    clickButton(frame->m_buttonBrowseFirmware);
     EXPECT_EQ(dialogs.fileDialogs,
               std::vector<std::string>{"Select firmware|Encrypted files (*.enc)|*.enc|BIN files "
                                        "(*.bin)|*.bin"});
@@ -337,10 +326,11 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
             gaugeAtBox = frame->m_gauge->GetValue();
         };
         const size_t boxes = dialogs.boxes.size();
+        wxCommandEvent runMenu(wxEVT_COMMAND_MENU_SELECTED, frame->m_menuItemRunFirmware->GetId());
         if (op.action == Upload)
-            frame->click(frame->m_buttonUploadFirmware);
+            clickButton(frame->m_buttonUploadFirmware);
         else if (op.action == Run)
-            frame->menu(frame->m_menuItemRunFirmware);
+            frame->ProcessWindowEvent(runMenu);
         else if (op.action == Erase)
             frame->engine.EraseFlash();
         else
@@ -376,7 +366,7 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
         EXPECT_EQ(frame->status(), op.connectedAfter ? "Connected" : "Disconnected") << op.box;
         EXPECT_TRUE(frame->m_buttonConnect->IsEnabled()) << op.box;
         if (op.connectedAfter && worker)
-            frame->click(frame->m_buttonConnect);
+            clickButton(frame->m_buttonConnect);
     }
     uint64_t size = 0;
     EXPECT_TRUE(fileSize(dump, size));
@@ -386,7 +376,7 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
 TEST_F(GuiTest, CloseIsRefusedDuringAnUploadAndAForcedCloseLetsItFinish) {
     connect(kPaced);
     choose(data("cu-12800.enc"));
-    frame->click(frame->m_buttonUploadFirmware);
+    clickButton(frame->m_buttonUploadFirmware);
     EXPECT_FALSE(frame->Close(false));
     EXPECT_TRUE(frame->IsShown());
     EXPECT_TRUE(frame->Close(true)) << "a close that cannot be refused";
@@ -435,8 +425,7 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
             EXPECT_EQ(text(frame->m_staticInfoCaption), "Informace");
         }
         connect(kRouter);
-        frame->m_textRoutePath->SetValue("7.7.7.7.7.7.7.7");
-        frame->click(frame->m_buttonRoute);
+        route("7.7.7.7.7.7.7.7");
         choose(data("random.bin"));  // the longest verdict
         // The longest value of each device field.
         frame->m_staticFirmwareSize->SetLabel(wxString::Format(tr("%u bytes"), 4294967295u));
@@ -446,7 +435,7 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
         wxYield();
         EXPECT_EQ(frame->GetSize(), wxSize(650, 710));
         expectEveryTextWhole(frame, language);
-        frame->click(frame->m_buttonConnect);
+        clickButton(frame->m_buttonConnect);
     }
 }
 
