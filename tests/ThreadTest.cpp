@@ -60,6 +60,7 @@ TEST(Thread, MessagesAreHandledInOrderAndZeroDoesNotEndTheWait) {
         std::this_thread::yield();
     }
     EXPECT_TRUE(w.post(0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // handled on its own
     EXPECT_TRUE(w.post(7));
     w.stop(true, 10000);
     EXPECT_EQ(w.result, 7u);
