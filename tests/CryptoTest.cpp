@@ -12,22 +12,15 @@
 #include "image/Gost.h"
 #include "image/Sha1.h"
 #include "tests/TestSupport.h"
+#include "tools/ImageSigner.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-std::string hex(const uint8_t* data, size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < size; ++i)
-        s += {digits[data[i] >> 4], digits[data[i] & 15]};
-    return s;
-}
-
 std::string sha1Hex(const std::string& text) {
     uint8_t digest[20];
     Sha1Digest(reinterpret_cast<const uint8_t*>(text.data()), text.size(), digest);
-    return hex(digest, 20);
+    return hexBytes(digest, 20);
 }
 }  // namespace
 
@@ -55,7 +48,8 @@ TEST(Sha1, PublishedVectorsAndEveryLengthInPieces) {
         uint8_t digest[20], expected[20];
         Sha1Result(&c, digest);
         SHA1(text.data(), length, expected);
-        ASSERT_EQ(hex(digest, 20), hex(expected, 20)) << length << " bytes in pieces of " << piece;
+        ASSERT_EQ(hexBytes(digest, 20), hexBytes(expected, 20))
+            << length << " bytes in pieces of " << piece;
     }
 }
 

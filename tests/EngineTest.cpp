@@ -92,6 +92,7 @@ class Engine : public ::testing::Test, public VantorBootloaderEventListener {
     }
     Events run(const std::function<void()>& start) {
         events.clear();
+        at.clear();
         busyInside.clear();
         start();
         engine.stop(true, 60000);

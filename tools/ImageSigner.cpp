@@ -135,18 +135,16 @@ std::string productKeyTableLine(int deviceType, const std::string& pemPath) {
     if (!ok) {
         throw SignerError{"key file " + pemPath + ": modulus or exponent does not fit the table"};
     }
-    std::string line = "product" + std::to_string(deviceType) + " ";
-    char hex[3];
-    for (uint8_t b : modulus) {
-        std::snprintf(hex, sizeof hex, "%02x", b);
-        line += hex;
-    }
-    line += ' ';
-    for (uint8_t b : exponent) {
-        std::snprintf(hex, sizeof hex, "%02x", b);
-        line += hex;
-    }
-    return line;
+    return "product" + std::to_string(deviceType) + " " + hexBytes(modulus, sizeof modulus) + " " +
+           hexBytes(exponent, sizeof exponent);
+}
+
+std::string hexBytes(const uint8_t* bytes, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i)
+        text += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+    return text;
 }
 
 void signHeader(const std::string& pemPath, uint8_t header[128], uint8_t block[128]) {

@@ -26,6 +26,8 @@ struct SignerError {
 void generateProductKey(const std::string& pemPath);
 // "product<N> <modulus> <exponent>" for a key table, hex least significant byte first.
 std::string productKeyTableLine(int deviceType, const std::string& pemPath);
+// The bytes in lower-case hex, two digits each, in the order given.
+std::string hexBytes(const uint8_t* bytes, size_t size);
 
 // A signed image: header block (the opened header signed with the private key) followed
 // by the body encrypted with a random key and chaining value.
