@@ -176,21 +176,18 @@ TEST_F(Engine, ConnectReadsTheStatusReconnectingDisconnectsFirstAndRunLeavesTheB
 }
 
 TEST_F(Engine, RoutedRequestsReachTheRightChild) {
+    // Path, route word, device type.
+    const std::tuple<const char*, uint32_t, uint8_t> kRoutes[] = {
+        {"2", 0x0A, 5}, {"2.5", 0xDA, 3}, {"1.2.3.4.5.6.7.0", 0x8FEDCBA9u, 4}};
     SimConfig child;
-    for (const auto& [path, type] :
-         {std::pair<const char*, uint8_t>{"2", 5}, {"2.5", 3}, {"1.2.3.4.5.6.7.0", 4}}) {
+    for (const auto& [path, word, type] : kRoutes) {
         child.deviceType = type;
         sim.addChild(path, child);
     }
-    const struct {
-        const char* path;
-        uint32_t word;
-        uint8_t deviceType;
-    } kRoutes[] = {{"2.5", 0xDA, 3}, {"2", 0x0A, 5}, {"1.2.3.4.5.6.7.0", 0x8FEDCBA9u, 4}};
-    for (const auto& r : kRoutes) {
-        engine.SetRoutePath(r.path);
-        EXPECT_EQ(engine.RequestStatus().deviceType, r.deviceType) << r.path;
-        EXPECT_EQ(lastRequest(), std::make_pair(r.word, uint16_t{100})) << r.path;
+    for (const auto& [path, word, type] : kRoutes) {
+        engine.SetRoutePath(path);
+        EXPECT_EQ(engine.RequestStatus().deviceType, type) << path;
+        EXPECT_EQ(lastRequest(), std::make_pair(word, uint16_t{100})) << path;
     }
     engine.SetRoutePath("4");  // nobody on port 4
     EXPECT_EQ(messageOf([&] { engine.RequestStatus(); }), kStatusFailed);
@@ -307,11 +304,8 @@ TEST_F(Engine, UploadRefusalsAndAnswerCodes) {
     uint64_t size = 0;
     ASSERT_TRUE(fileSize(folder, size) && size >= 128);
     const std::string folderPages = std::to_string((size - 1) / 128);
-    const struct {
-        std::string file;
-        uint32_t requests;  // how many reach the instrument
-        Events events;
-    } kCases[] = {
+    // The file, how many requests reach the instrument, the events.
+    const std::tuple<std::string, uint32_t, Events> kCases[] = {
         {dir.path("missing.enc"), 0, {"Error can't open file " + dir.path("missing.enc")}},
         {tiny, 0, {"Error firmware file " + tiny + " is shorter than its 128-byte header"}},
         {folder, 0, {"UploadStarted / " + folderPages, "Error read firmware file / error"}},
@@ -320,10 +314,10 @@ TEST_F(Engine, UploadRefusalsAndAnswerCodes) {
          {"UploadStarted " + dir.path("image.enc") + " 4",
           "Error Nekompatibilni firmware nebo do jineho zarizeni"}},
     };
-    for (const auto& c : kCases) {
+    for (const auto& [file, requests, expected] : kCases) {
         const uint32_t before = sim.requestCount();
-        EXPECT_EQ(run([&] { engine.UploadFirmware(c.file); }), c.events);
-        EXPECT_EQ(sim.requestCount(), before + c.requests) << c.file;
+        EXPECT_EQ(run([&, f = file] { engine.UploadFirmware(f); }), expected);
+        EXPECT_EQ(sim.requestCount(), before + requests) << file;
     }
     const std::string path = image(randomBody(500, 3));
     for (const auto& [code, reply, text] :

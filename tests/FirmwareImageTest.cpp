@@ -41,19 +41,16 @@ TEST(FirmwareImage, FlagsTextAndBuildTimeFollowTheRules) {
     EXPECT_EQ(firmwareFlagsText(0x8000), "Flag15");
     EXPECT_EQ(firmwareFlagsText(0x0005), "Beta,Flag2");
 
-    const struct {
-        uint32_t timestamp;
-        int year, month, day, hour, minute, second;
-    } kTimes[] = {
+    const std::tuple<uint32_t, int, int, int, int, int, int> kTimes[] = {
         {0, 2000, 1, 1, 0, 0, 0},           {86399, 2000, 1, 1, 23, 59, 59},
         {59 * 86400, 2000, 2, 29, 0, 0, 0},  // 2000 is a leap year
         {366 * 86400, 2001, 1, 1, 0, 0, 0}, {0xFFFFFFFFu, 2136, 2, 7, 6, 28, 15},
     };
-    for (const auto& t : kTimes) {
-        const CalendarTime c = firmwareBuildTime(t.timestamp);
+    for (const auto& [timestamp, year, month, day, hour, minute, second] : kTimes) {
+        const CalendarTime c = firmwareBuildTime(timestamp);
         EXPECT_EQ(std::make_tuple(c.year, c.month, c.day, c.hour, c.minute, c.second),
-                  std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second))
-            << t.timestamp;
+                  std::make_tuple(year, month, day, hour, minute, second))
+            << timestamp;
     }
 }
 

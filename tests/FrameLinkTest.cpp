@@ -86,13 +86,8 @@ TEST(FrameLink, AnAnswerCountsOnlyBeforeTheDeadlineAndOnlyWithItsTypeAndTag) {
     const Bytes right = encodeFrame(message(200, 0));
     const Bytes otherType = encodeFrame(message(200, 0), 75, 1974);
     const Bytes otherTag = encodeFrame(message(200, 0), 74, 1975);
-    const struct {
-        uint16_t timeout;
-        uint32_t answerAfter;
-        Bytes answer;  // empty: silent
-        int32_t result;
-        uint32_t ticks;
-    } kCases[] = {
+    // Time-out, answer after so many ticks, the answer (none: silent), result, ticks taken.
+    const std::tuple<uint16_t, uint32_t, Bytes, int32_t, uint32_t> kCases[] = {
         {1000, 0, {}, -1, 1000},
         {300, 0, {}, -1, 300},
         {4000, 0, {}, -1, 4000},
@@ -103,13 +98,13 @@ TEST(FrameLink, AnAnswerCountsOnlyBeforeTheDeadlineAndOnlyWithItsTypeAndTag) {
         {1000, 5, otherTag, -1, 1000},
         {1000, 5, concat({otherType, otherTag, right}), 12, 5},
     };
-    for (const auto& c : kCases) {
+    for (const auto& [timeout, answerAfter, answer, result, ticks] : kCases) {
         MemoryLine line;
-        if (!c.answer.empty())
-            line.answer = [&](const Bytes&) { return c.answer; };
-        line.answerAfter = c.answerAfter;
-        EXPECT_EQ(line.exchange(c.timeout), std::make_pair(c.result, c.ticks))
-            << "time-out " << c.timeout << ", answer after " << c.answerAfter;
+        if (!answer.empty())
+            line.answer = [a = answer](const Bytes&) { return a; };
+        line.answerAfter = answerAfter;
+        EXPECT_EQ(line.exchange(timeout), std::make_pair(result, ticks))
+            << "time-out " << timeout << ", answer after " << answerAfter;
         EXPECT_EQ(line.written.size(), 24u) << "the request goes out exactly once";
     }
 }

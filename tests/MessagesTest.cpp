@@ -33,18 +33,16 @@ TEST(StatusInfo, DecodedFieldByFieldFromLittleEndianBytes) {
 }
 
 TEST(RoutePath, WordsFromPaths) {
-    const struct {
-        const char* text;
-        uint32_t word;
-    } kRoutes[] = {
+    const std::pair<const char*, uint32_t> kRoutes[] = {
         {"2.5", 0xDA}, {"0", 0x08},     {"3", 0x0B},  {"7.7.7.7.7.7.7.7", 0xFFFFFFFFu},
         {".3", 0xB8},  {"1..2", 0xA89}, {"3.", 0x0B}, {".", 0x08},
         {"x", 0x08},   {"3a", 0x0B},    {" 4", 0x0C}, {"1.2.3", 0xBA9},
     };
-    for (const auto& r : kRoutes) {
+    for (const auto& [text, word] : kRoutes) {
         uint32_t route = 0x12345678;
-        EXPECT_EQ(messageOf([&] { applyRoutePath(r.text, route); }), "(no exception)") << r.text;
-        EXPECT_EQ(route, r.word) << r.text;
+        EXPECT_EQ(messageOf([&, text = text] { applyRoutePath(text, route); }), "(no exception)")
+            << text;
+        EXPECT_EQ(route, word) << text;
     }
 }
 

@@ -42,20 +42,16 @@ struct Pty {
 
 TEST(LineSettings, ParsesAndRejectsAsDocumented) {
     using P = LineSettings::Parity;
-    const struct {
-        const char* text;
-        int baud;
-        P parity;
-        int dataBits, stopBits;
-    } kValid[] = {{"115200,N,8,1", 115200, P::None, 8, 1},
-                  {"9600,e,7,2", 9600, P::Even, 7, 2},
-                  {"115200,N,8,1.5", 115200, P::None, 8, 1},
-                  {" -5,o,x,2", -5, P::Odd, 0, 2}};
-    for (const auto& v : kValid) {
-        const LineSettings s = parseLineSettings(v.text);
+    const std::tuple<const char*, int, P, int, int> kValid[] = {
+        // baud, parity, data, stop{"115200,N,8,1", 115200, P::None, 8, 1},
+        {"9600,e,7,2", 9600, P::Even, 7, 2},
+        {"115200,N,8,1.5", 115200, P::None, 8, 1},
+        {" -5,o,x,2", -5, P::Odd, 0, 2}};
+    for (const auto& [text, baud, parity, dataBits, stopBits] : kValid) {
+        const LineSettings s = parseLineSettings(text);
         EXPECT_EQ(std::make_tuple(s.baud, s.parity, s.dataBits, s.stopBits),
-                  std::make_tuple(v.baud, v.parity, v.dataBits, v.stopBits))
-            << v.text;
+                  std::make_tuple(baud, parity, dataBits, stopBits))
+            << text;
     }
     const std::pair<const char*, const char*> kInvalid[] = {
         {"115200,N,8", "not valid format of com settings, (have to be 19200,8,N,1)"},
@@ -131,25 +127,22 @@ TEST(SerialPort, ReadTimeOutsFollowThePortRules) {
     Pty pty;
     SerialPort port;
     port.open(pty.path, "115200,N,8,1", 0);
-    const struct {
-        std::string sent;
-        uint32_t count, t;
-        long atLeastMs, underMs;
-    } kReads[] = {
+    // Sent, bytes asked for, t; at least and under so many ms.
+    const std::tuple<std::string, uint32_t, uint32_t, long, long> kReads[] = {
         {"", 4, 0, 8, 500},                // silent: 2 * 4 ms
         {"ab", 10, 0, 20, 500},            // what came in time, after 2 * 10 ms
         {"0123456789", 10, 1000, 0, 500},  // complete: at once, not after 1020 ms
         {"x", 250, 100, 100, 450},         // a gap of 100 ms, long before 2 * 250 + 100
     };
-    for (const auto& r : kReads) {
-        pty.send(r.sent);
+    for (const auto& [sent, count, t, atLeastMs, underMs] : kReads) {
+        pty.send(sent);
         uint8_t buffer[300];
         const auto start = Clock::now();
-        const uint32_t got = port.read(buffer, r.count, r.t);
+        const uint32_t got = port.read(buffer, count, t);
         const long ms = msSince(start);
-        EXPECT_EQ(std::string(buffer, buffer + got), r.sent);
-        EXPECT_GE(ms, r.atLeastMs) << r.count << " bytes, t = " << r.t;
-        EXPECT_LT(ms, r.underMs) << r.count << " bytes, t = " << r.t;
+        EXPECT_EQ(std::string(buffer, buffer + got), sent);
+        EXPECT_GE(ms, atLeastMs) << count << " bytes, t = " << t;
+        EXPECT_LT(ms, underMs) << count << " bytes, t = " << t;
     }
 }
 

@@ -14,11 +14,8 @@ uint32_t fakeTicks() {
 // A deadline made at `made` for `ms`, read at `now`: a plain unsigned comparison would end
 // at once before the wrap and wait for days after it.
 TEST(Deadline, ReachedPassedAndTheWaitLeftAroundTheDueTickAndTheWrap) {
-    const struct {
-        uint32_t made, ms, now;
-        bool reached, passed;
-        uint32_t left;
-    } kCases[] = {
+    // Made at, for ms, read at; reached, passed, ms left.
+    const std::tuple<uint32_t, uint32_t, uint32_t, bool, bool, uint32_t> kCases[] = {
         {1000, 50, 1049, false, false, 2},
         {1000, 50, 1050, true, false, 1},
         {1000, 50, 1051, true, true, 0},
@@ -28,13 +25,13 @@ TEST(Deadline, ReachedPassedAndTheWaitLeftAroundTheDueTickAndTheWrap) {
         {5, Deadline::kNever, 0x7FFFFFFF, false, false, Deadline::kNever},
     };
     setTickSource(&fakeTicks);
-    for (const auto& c : kCases) {
-        g_now = c.made;
-        const Deadline d(c.ms);
-        g_now = c.now;
+    for (const auto& [made, ms, now, reached, passed, left] : kCases) {
+        g_now = made;
+        const Deadline d(ms);
+        g_now = now;
         EXPECT_EQ(std::make_tuple(d.reached(), d.passed(), d.msUntilPassed()),
-                  std::make_tuple(c.reached, c.passed, c.left))
-            << c.made << " + " << c.ms << " at " << c.now;
+                  std::make_tuple(reached, passed, left))
+            << made << " + " << ms << " at " << now;
     }
     setTickSource(nullptr);
 }
