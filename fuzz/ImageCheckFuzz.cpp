@@ -1,6 +1,6 @@
-// The image check on arbitrary files. Headers signed with the development keys carry
-// arbitrary fields (the length above all) so that fuzzing reaches the body check; whole
-// images made by the image tool are damaged at a chosen byte.
+// The image check on arbitrary files, and on whole images made by the image tool with the
+// development keys, their length field perhaps changed (so that fuzzing reaches the body
+// check with any length), perhaps damaged at a chosen byte.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -25,24 +25,13 @@ const std::string& scratchFile() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
-    const int mode = input.ConsumeIntegralInRange<int>(0, 2);
+    const bool anyBytes = input.ConsumeBool();
     const int type = input.ConsumeIntegralInRange<int>(1, 5);
     std::vector<uint8_t> file;
     bool expectIntact = false;
-    if (mode == 0) {
-        file = input.ConsumeRemainingBytes<uint8_t>();  // any bytes at all
-    } else if (mode == 1) {
-        // A signed header with arbitrary fields, then an arbitrary body.
-        uint8_t header[128];
-        const std::vector<uint8_t> fields = input.ConsumeBytes<uint8_t>(106);
-        std::copy(fields.begin(), fields.end(), header);
-        std::fill(header + fields.size(), header + 128, 0);
-        file.resize(128);
-        signHeader(keyPath(type), header, file.data());
-        const std::vector<uint8_t> body = input.ConsumeRemainingBytes<uint8_t>();
-        file.insert(file.end(), body.begin(), body.end());
+    if (anyBytes) {
+        file = input.ConsumeRemainingBytes<uint8_t>();
     } else {
-        // A whole image, its length field perhaps changed, perhaps damaged at one byte.
         ImageSpec spec;
         spec.overrideLength = input.ConsumeBool();
         spec.length = input.ConsumeIntegral<uint32_t>();
