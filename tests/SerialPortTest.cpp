@@ -42,8 +42,9 @@ struct Pty {
 
 TEST(LineSettings, ParsesAndRejectsAsDocumented) {
     using P = LineSettings::Parity;
+    // Text, baud, parity, data bits, stop bits.
     const std::tuple<const char*, int, P, int, int> kValid[] = {
-        // baud, parity, data, stop{"115200,N,8,1", 115200, P::None, 8, 1},
+        {"115200,N,8,1", 115200, P::None, 8, 1},
         {"9600,e,7,2", 9600, P::Even, 7, 2},
         {"115200,N,8,1.5", 115200, P::None, 8, 1},
         {" -5,o,x,2", -5, P::Odd, 0, 2}};

@@ -247,8 +247,8 @@ TEST_F(GuiTest, TheImageCheckDecidesWhetherUploadIsOffered) {
     using Texts = std::vector<std::string>;
     const Texts valid = {"Solvar CU", "2.1 ", "1974", "1000 bytes"};
     const Texts unknown = {"Unknown product or firmware corrupted", "", "", ""};
+    // The file, the fields shown, whether Upload is offered.
     const std::tuple<std::string, Texts, bool> kImages[] = {
-        // file, fields, upload offered
         {data("cu.enc"), valid, true},
         {data("Jiří/cu.enc"), valid, true},
         {data("tamrik.enc"), {"Tamrik", "2.1 ", "1974", "1000 bytes"}, false},
