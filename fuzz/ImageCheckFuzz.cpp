@@ -9,14 +9,10 @@
 
 #include "image/FirmwareImage.h"
 #include "support/LittleEndian.h"
+#include "tests/TestSupport.h"
 #include "tools/ImageSigner.h"
 
 namespace {
-std::string keyPath(int type) {
-    return std::string(OSTRA_SOURCE_DIR) + "/keys/development-only/product" + std::to_string(type) +
-           ".pem";
-}
-
 const std::string& scratchFile() {
     static const std::string path = "/tmp/ostra-fuzz-image-" + std::to_string(::getpid());
     return path;
@@ -38,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t damageAt = input.ConsumeIntegral<uint16_t>();
         const uint8_t damage = input.ConsumeIntegral<uint8_t>();
         const std::vector<uint8_t> body = input.ConsumeRemainingBytes<uint8_t>();
-        file = makeFirmwareImage(keyPath(type), body, spec);
+        file = makeFirmwareImage(developmentKey(type), body, spec);
         const bool damaged = damage != 0 && damageAt < file.size();
         if (damaged) {
             file[damageAt] ^= damage;

@@ -147,6 +147,8 @@ std::string hexBytes(const uint8_t* bytes, size_t size) {
     return text;
 }
 
+namespace {
+// Signs an opened 128-byte header (its header digest is filled in first).
 void signHeader(const std::string& pemPath, uint8_t header[128], uint8_t block[128]) {
     sha1Reference(header, header::kDigestedBytes, header + header::kHeaderDigest);
     header[126] = 0;  // keeps the integer below any 1024-bit modulus with its top bit set
@@ -167,6 +169,7 @@ void signHeader(const std::string& pemPath, uint8_t header[128], uint8_t block[1
     }
     std::reverse_copy(out, out + 128, block);
 }
+}  // namespace
 
 std::vector<uint8_t> makeFirmwareImage(const std::string& pemPath, const std::vector<uint8_t>& body,
                                        const ImageSpec& spec) {

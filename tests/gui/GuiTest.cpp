@@ -323,15 +323,16 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
             gaugeAtBox = frame->m_gauge->GetValue();
         };
         const size_t boxes = dialogs.boxes.size();
-        wxCommandEvent runMenu(wxEVT_COMMAND_MENU_SELECTED, frame->m_menuItemRunFirmware->GetId());
-        if (op.action == Upload)
+        if (op.action == Upload) {
             clickButton(frame->m_buttonUploadFirmware);
-        else if (op.action == Run)
-            frame->ProcessWindowEvent(runMenu);
-        else if (op.action == Erase)
+        } else if (op.action == Run) {
+            wxCommandEvent menu(wxEVT_COMMAND_MENU_SELECTED, frame->m_menuItemRunFirmware->GetId());
+            frame->ProcessWindowEvent(menu);
+        } else if (op.action == Erase) {
             frame->engine.EraseFlash();
-        else
+        } else {
             frame->engine.ReadFlash(dump);
+        }
         const bool worker = op.action != Run, failed = op.box.rfind("Error: ", 0) == 0;
         EXPECT_EQ(op.action == Upload && frame->anyInputEnabled(), false) << op.box;
         EXPECT_EQ(frame->m_gauge->IsEnabled(), true) << op.box;
