@@ -57,8 +57,10 @@ void ensureGcrypt() {
     (void)ready;
 }
 
-std::vector<uint8_t> gostReference(const uint8_t key[32], const uint8_t iv[8],
-                                   const std::vector<uint8_t>& input, bool encrypt) {
+// libgcrypt's GOST 28147-89 in CBC mode with the S-box "1.2.643.2.2.30.0", laid out as the
+// loader reads blocks (each 8-byte block's two halves swapped against libgcrypt's order).
+std::vector<uint8_t> gostCbcEncryptReference(const uint8_t key[32], const uint8_t iv[8],
+                                             const std::vector<uint8_t>& input) {
     ensureGcrypt();
     if (input.size() % 8 != 0) {
         throw SignerError{"GOST input must be whole 8-byte blocks"};
@@ -78,8 +80,7 @@ std::vector<uint8_t> gostReference(const uint8_t key[32], const uint8_t iv[8],
     if (!err)
         err = gcry_cipher_setiv(h, swappedIv, 8);
     if (!err && !data.empty()) {
-        err = encrypt ? gcry_cipher_encrypt(h, data.data(), data.size(), nullptr, 0)
-                      : gcry_cipher_decrypt(h, data.data(), data.size(), nullptr, 0);
+        err = gcry_cipher_encrypt(h, data.data(), data.size(), nullptr, 0);
     }
     gcry_cipher_close(h);
     if (err) {
@@ -93,16 +94,6 @@ std::vector<uint8_t> gostReference(const uint8_t key[32], const uint8_t iv[8],
 void randomBytes(uint8_t* out, size_t count) {
     ensureGcrypt();
     gcry_randomize(out, count, GCRY_STRONG_RANDOM);
-}
-
-std::vector<uint8_t> gostCbcEncryptReference(const uint8_t key[32], const uint8_t iv[8],
-                                             const std::vector<uint8_t>& plain) {
-    return gostReference(key, iv, plain, true);
-}
-
-std::vector<uint8_t> gostCbcDecryptReference(const uint8_t key[32], const uint8_t iv[8],
-                                             const std::vector<uint8_t>& cipher) {
-    return gostReference(key, iv, cipher, false);
 }
 
 void generateProductKey(const std::string& pemPath) {

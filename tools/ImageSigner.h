@@ -34,13 +34,6 @@ std::string hexBytes(const uint8_t* bytes, size_t size);
 std::vector<uint8_t> makeFirmwareImage(const std::string& pemPath, const std::vector<uint8_t>& body,
                                        const ImageSpec& spec);
 
-// libgcrypt's GOST 28147-89 in CBC mode with the S-box "1.2.643.2.2.30.0", laid out as the
-// loader reads blocks (each 8-byte block's two halves swapped against libgcrypt's order).
-std::vector<uint8_t> gostCbcEncryptReference(const uint8_t key[32], const uint8_t iv[8],
-                                             const std::vector<uint8_t>& plain);
-std::vector<uint8_t> gostCbcDecryptReference(const uint8_t key[32], const uint8_t iv[8],
-                                             const std::vector<uint8_t>& cipher);
-
 void randomBytes(uint8_t* out, size_t count);
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
