@@ -55,9 +55,6 @@ class VantorBootloader : public Thread {
         link.trace = std::move(trace);
     }
 
-    // Test seam: schedule any work code, as the dispatch sees it.
-    void startWorkForTest(int32_t code) { startWork(code); }
-
   protected:
     void run() override;
 
