@@ -4,8 +4,8 @@
 // 142-byte message buffer.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "link/FrameLink.h"
@@ -27,12 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FrameLink link([](const uint8_t*, uint16_t count) -> uint32_t { return count; },
                    [&](uint8_t* out, uint16_t count) -> uint32_t {
                        const size_t n = std::min<size_t>({chunk, count, line.size() - position});
-                       if (n == 0) {
+                       if (n == 0)
                            ++g_ticks;  // a silent read takes time
-                       }
-                       if (n > 0) {
-                           std::memcpy(out, line.data() + position, n);
-                       }
+                       std::copy_n(line.begin() + static_cast<long>(position), n, out);
                        position += n;
                        return static_cast<uint32_t>(n);
                    });

@@ -12,14 +12,8 @@
 #include "tests/TestSupport.h"
 #include "tools/ImageSigner.h"
 
-namespace {
-const std::string& scratchFile() {
-    static const std::string path = "/tmp/ostra-fuzz-image-" + std::to_string(::getpid());
-    return path;
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string scratchFile = "/tmp/ostra-fuzz-image-" + std::to_string(::getpid());
     FuzzedDataProvider input(data, size);
     const bool anyBytes = input.ConsumeBool();
     const int type = input.ConsumeIntegralInRange<int>(1, 5);
@@ -36,13 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> body = input.ConsumeRemainingBytes<uint8_t>();
         file = makeFirmwareImage(developmentKey(type), body, spec);
         const bool damaged = damage != 0 && damageAt < file.size();
-        if (damaged) {
+        if (damaged)
             file[damageAt] ^= damage;
-        }
         expectIntact = !damaged && (!spec.overrideLength || spec.length == body.size());
     }
-    writeFileBytes(scratchFile(), file);
-    const FirmwareImageInfo info = examineFirmwareImage(scratchFile());
+    writeFileBytes(scratchFile, file);
+    const FirmwareImageInfo info = examineFirmwareImage(scratchFile);
     if (expectIntact &&
         (info.verdict != FirmwareImageInfo::Verdict::Intact || info.deviceType != type)) {
         std::abort();  // a good image must pass, for its own product

@@ -40,7 +40,6 @@ TEST(VirtualInstrument, AnswerCodesTheFinishCheckAndTheRoutes) {
     const std::tuple<uint16_t, Bytes, uint16_t, uint32_t> kRequests[] = {
         {100, {}, 200, 0},
         {100, {}, 200, 0x0A},       // the child on port 2
-        {100, {}, 0, 0x0E},         // no child on port 6
         {100, {}, 0, 0x03},         // not a hop nibble
         {110, page1, 401, 0},       // no upload begun
         {109, Bytes(12), 400, 0},   // malformed
@@ -66,9 +65,6 @@ TEST(VirtualInstrument, AnswerCodesTheFinishCheckAndTheRoutes) {
     EXPECT_EQ(std::make_tuple(sim.status().firmwareSize, sim.status().firmwareTime,
                               sim.status().firmwareLoaded()),
               std::make_tuple(200u, 1234567, true));
-    const SimFault f = parseSimFault("late:code=110:nth=3:delay=250");
-    EXPECT_EQ(std::make_tuple(f.kind, f.code, f.nth, f.delayMs),
-              std::make_tuple(SimFault::Kind::Late, 110, 3u, 250u));
     EXPECT_EQ(messageOf([] { parseSimFault("melt"); }), "unknown fault 'melt'");
     EXPECT_EQ(messageOf([] { parseSimFault("late:delay"); }),
               "fault option 'delay' needs a number: late:delay");

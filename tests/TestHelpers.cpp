@@ -1,5 +1,6 @@
 #include "tests/TestHelpers.h"
 
+#include <algorithm>
 #include <random>
 
 #include "link/FrameCodec.h"
@@ -47,8 +48,6 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
 std::vector<uint8_t> randomBody(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> body(size);
-    for (auto& b : body) {
-        b = static_cast<uint8_t>(rng());
-    }
+    std::generate(body.begin(), body.end(), [&rng] { return static_cast<uint8_t>(rng()); });
     return body;
 }

@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -11,7 +9,8 @@
 #include "tests/TestHelpers.h"
 
 namespace {
-// Waits for messages once and records what it handled and how long the wait took.
+// Waits for messages once and records what it handled, the wait's result and its length.
+// The test reads `handled` only once the thread has ended.
 class Waiter : public Thread {
   public:
     explicit Waiter(uint32_t waitMs) : waitMs_(waitMs) {}
@@ -22,36 +21,15 @@ class Waiter : public Thread {
         elapsedMs = msSince(start);
         self = Thread::current();
     }
-    void onMessage(uint32_t message) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        handled.push_back(message);
-    }
+    void onMessage(uint32_t message) override { handled.push_back(message); }
     const uint32_t waitMs_;
     std::atomic<bool> ready{false};
     std::atomic<uint32_t> result{0xFFFF};
     std::atomic<long> elapsedMs{0};
     std::atomic<Thread*> self{nullptr};
-    std::mutex mutex;
     std::vector<uint32_t> handled;
 };
 }  // namespace
-
-TEST(Thread, SilenceEndsTheWaitWithZeroAndAnEndedThreadRefusesMessages) {
-    Waiter silent(100);
-    EXPECT_EQ(silent.start(true, 20), Thread::kWaitTimedOut) << "the thread was still waiting";
-    silent.stop(true, Thread::kInfinite);
-    EXPECT_EQ(std::make_tuple(silent.result.load(), silent.self.load()),
-              std::make_tuple(0u, static_cast<Thread*>(&silent)));
-    EXPECT_GE(silent.elapsedMs, 95);
-    char refused[64];
-    std::snprintf(refused, sizeof refused, "Thread with handle 0x%x is not running",
-                  static_cast<unsigned>(silent.handle()));
-    EXPECT_EQ(messageOf([&] { silent.post(7); }), refused);
-    EXPECT_EQ(messageOf([&] { silent.postTo(0, 1); }), "can't get status of thread");
-    silent.stop(true, 1000);  // waiting on an ended thread touches nothing
-    Waiter quick(1);
-    EXPECT_EQ(quick.start(true, 5000), Thread::kWaitEnded);
-}
 
 TEST(Thread, MessagesAreHandledInOrderAndZeroDoesNotEndTheWait) {
     Waiter w(10000);
@@ -63,6 +41,23 @@ TEST(Thread, MessagesAreHandledInOrderAndZeroDoesNotEndTheWait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // handled on its own
     EXPECT_TRUE(w.post(7));
     w.stop(true, 10000);
-    EXPECT_EQ(w.result, 7u);
+    EXPECT_EQ(std::make_tuple(w.result.load(), w.self.load()),
+              std::make_tuple(7u, static_cast<Thread*>(&w)));
     EXPECT_EQ(w.handled, (std::vector<uint32_t>{0, 7}));
+    char refused[64];
+    std::snprintf(refused, sizeof refused, "Thread with handle 0x%x is not running",
+                  static_cast<unsigned>(w.handle()));
+    EXPECT_EQ(messageOf([&] { w.post(7); }), refused);
+    EXPECT_EQ(messageOf([&] { w.postTo(0, 1); }), "can't get status of thread");
+    w.stop(true, 1000);  // waiting on an ended thread touches nothing
+}
+
+TEST(Thread, SilenceEndsTheWaitWithZeroAndStartCanWaitForTheEnd) {
+    Waiter silent(100);
+    EXPECT_EQ(silent.start(true, 20), Thread::kWaitTimedOut) << "the thread was still waiting";
+    silent.stop(true, Thread::kInfinite);
+    EXPECT_EQ(silent.result, 0u);
+    EXPECT_GE(silent.elapsedMs, 95);
+    Waiter quick(1);
+    EXPECT_EQ(quick.start(true, 5000), Thread::kWaitEnded);
 }

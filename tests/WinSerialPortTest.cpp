@@ -22,7 +22,6 @@ TEST(WinSerialPort, ConfiguresExchangesPurgesOnOpenAndReadsTimeOut) {
               "open port 'COM99' failed");
     port.open(testPort, "9600,e,7,2", 0);
     port.configure("115200,N,8,1");
-    EXPECT_EQ(messageOf([&] { port.configure("115200,N,8,3"); }), "Not valid number of stop bits");
     FrameLink link([&](const uint8_t* d, uint16_t n) { return port.write(d, n, 0); },
                    [&](uint8_t* d, uint16_t n) { return port.read(d, n, 0); });
     uint8_t buffer[kMessageBufferSize] = {};

@@ -56,9 +56,8 @@ class DialogCapture : public wxModalDialogHook {
         EXPECT_TRUE(wxIsMainThread()) << "a box opened on a worker thread";
         if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
             boxes.push_back(utf8(box->GetTitle() + ": " + box->GetMessage()));
-            if (onBox) {
+            if (onBox)
                 onBox();
-            }
             return wxID_OK;
         }
         if (auto* files = dynamic_cast<wxFileDialog*>(dialog)) {
