@@ -2,7 +2,6 @@
 // development keys, their length field perhaps changed (so that fuzzing reaches the body
 // check with any length), perhaps damaged at a chosen byte.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -13,7 +12,8 @@
 #include "tools/ImageSigner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string scratchFile = "/tmp/ostra-fuzz-image-" + std::to_string(::getpid());
+    static const TempDir scratch;  // removed with its file when the fuzzer exits
+    static const std::string scratchFile = scratch.path("image.enc");
     FuzzedDataProvider input(data, size);
     const bool anyBytes = input.ConsumeBool();
     const int type = input.ConsumeIntegralInRange<int>(1, 5);
