@@ -4,6 +4,7 @@
 // requires every good image to pass.
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <memory>
@@ -18,16 +19,24 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// FIPS 180-1 appendices A, B and C and RFC 3174 section 7.3, each whole and fed in pieces
-// of 1 to 67 bytes, which cross every block boundary and the padding's.
-TEST(Sha1, PublishedVectorsWholeAndInPieces) {
-    const std::pair<std::string, const char*> kVectors[] = {
+// FIPS 180-1 appendices A, B and C and RFC 3174 section 7.3, then every length from 0 to
+// 130 bytes against OpenSSL (the padding's boundaries at 55, 56, 63, 64 and 65 bytes past
+// a block and their second block), each whole and fed in pieces of 1 to 67 bytes.
+TEST(Sha1, PublishedVectorsAndEveryShortLengthWholeAndInPieces) {
+    std::vector<std::pair<std::string, std::string>> kVectors = {
         {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
         {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
         {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
     };
+    const Bytes random = randomBody(130, 55);
+    for (size_t length = 0; length <= 130; ++length) {
+        uint8_t reference[20];
+        ASSERT_EQ(EVP_Digest(random.data(), length, reference, nullptr, EVP_sha1(), nullptr), 1);
+        kVectors.emplace_back(std::string(random.begin(), random.begin() + length),
+                              hexBytes(reference, 20));
+    }
     for (const auto& [input, digest] : kVectors) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(input.data());
         uint8_t whole[20], pieces[20];

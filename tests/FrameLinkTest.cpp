@@ -46,6 +46,7 @@ struct MemoryLine {
 
     std::function<Bytes(const Bytes& written)> answer;
     uint32_t answerAfter = 0;
+    uint32_t ticksPerRead = 0;  // what a read that brings bytes costs
     Bytes written;
     std::deque<std::pair<uint32_t, uint8_t>> pending;  // due tick, byte
     uint8_t buffer[kMessageBufferSize + 16] = {};
@@ -63,8 +64,7 @@ struct MemoryLine {
                            out[got] = pending.front().second;
                            pending.pop_front();
                        }
-                       if (got == 0)
-                           ++g_now;  // an empty read lets one tick pass
+                       g_now += got == 0 ? 1 : ticksPerRead;  // an empty read: one tick
                        return got;
                    }};
 };
@@ -102,6 +102,18 @@ TEST(FrameLink, AnAnswerCountsOnlyBeforeTheDeadlineAndOnlyWithItsTypeAndTag) {
         EXPECT_EQ(line.exchange(timeout), std::make_pair(result, ticks))
             << "time-out " << timeout << ", answer after " << answerAfter;
         EXPECT_EQ(line.written.size(), 24u) << "the request goes out exactly once";
+    }
+}
+
+TEST(FrameLink, AnAnswerCompletedPastTheDeadlineIsATimeOut) {
+    // Each read that brings bytes takes 5 ticks, so an answer whose first byte is due at
+    // tick 999 is whole only after the deadline, within the pass that started before it.
+    for (const auto& [answerAfter, result] : {std::pair{900u, 12}, std::pair{999u, -1}}) {
+        MemoryLine line;
+        line.answer = [](const Bytes&) { return encodeFrame(message(200, 0)); };
+        line.answerAfter = answerAfter;
+        line.ticksPerRead = 5;
+        EXPECT_EQ(line.exchange(1000).first, result) << "answer after " << answerAfter;
     }
 }
 
