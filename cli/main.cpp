@@ -10,6 +10,7 @@
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
 #include "image/FirmwareImage.h"
+#include "link/PortInfo.h"
 #include "link/PortNames.h"
 #include "support/Exception.h"
 #include "support/Version.h"
@@ -122,14 +123,27 @@ std::string imageText(const FirmwareImageInfo& info) {
 }
 
 int listPortsCommand(Reporter& out) {
-    for (const std::string& name : listPorts()) {
-        const std::string device = resolvePortName(name);
-        const PortAccess access = portAccess(device);
-        out.event(name + "  " + device + "  " + access.note, {{"event", "port"},
-                                                              {"name", name},
-                                                              {"device", device},
-                                                              {"present", access.present},
-                                                              {"accessible", access.accessible}});
+    for (const PortInfo& port : describePorts()) {
+        const PortAccess access = portAccess(port.device);
+        const bool present = port.present && access.present;
+        nlohmann::json j = {{"event", "port"},
+                            {"name", port.name},
+                            {"device", port.device},
+                            {"present", present},
+                            {"accessible", present && access.accessible}};
+        std::string line = port.name + "  " + port.device + "  " +
+                           (present ? access.note : std::string("not present"));
+        if (port.usb) {
+            const std::string id = usbId(port.vid, port.pid);
+            j.update({{"vid", id.substr(0, 4)},
+                      {"pid", id.substr(5)},
+                      {"serial", port.serial},
+                      {"product", port.product},
+                      {"manufacturer", port.manufacturer},
+                      {"location", port.location}});
+            line += "  " + portSummary(port);
+        }
+        out.event(line, j);
     }
     return kOk;
 }

@@ -31,17 +31,28 @@ class SerialPort {
     bool isOpen() const;
 
   private:
-#ifdef _WIN32
-    void* handle_ = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
-#else
+    // The five time-outs of the read and write rules, in milliseconds.
     struct Timeouts {
         uint32_t readInterval = 0;
         uint32_t readTotalPerByte = 0;
         uint32_t readTotalConstant = 0;
         uint32_t writeTotalPerByte = 0;
         uint32_t writeTotalConstant = 0;
+        bool operator==(const Timeouts& o) const {
+            return readInterval == o.readInterval && readTotalPerByte == o.readTotalPerByte &&
+                   readTotalConstant == o.readTotalConstant &&
+                   writeTotalPerByte == o.writeTotalPerByte &&
+                   writeTotalConstant == o.writeTotalConstant;
+        }
     };
+    // Windows: what the driver holds since open. POSIX: the rules the port applies itself.
+    Timeouts timeouts_;
+#ifdef _WIN32
+    // Hands the values to the driver when they differ from those it holds (or always, on
+    // open): the call costs more than a short read itself.
+    void applyTimeouts(const Timeouts& wanted, bool always = false);
+    void* handle_ = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
+#else
     int handle_ = -1;
-    Timeouts timeouts_;  // the driver keeps these on Windows; here the port does
 #endif
 };

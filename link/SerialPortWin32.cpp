@@ -35,13 +35,21 @@ void SerialPort::open(const std::string& name, const std::string& settings, uint
     handle_ = h;
     ::SetupComm(h, 128, 128);
     configure(settings);
+    applyTimeouts(Timeouts{500, 2, t, 0xFFFFFFFFu, t}, true);
+}
+
+void SerialPort::applyTimeouts(const Timeouts& wanted, bool always) {
+    if (!always && wanted == timeouts_) {
+        return;
+    }
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 500;
-    timeouts.ReadTotalTimeoutMultiplier = 2;
-    timeouts.ReadTotalTimeoutConstant = t;
-    timeouts.WriteTotalTimeoutMultiplier = 0xFFFFFFFFu;
-    timeouts.WriteTotalTimeoutConstant = t;
-    ::SetCommTimeouts(h, &timeouts);
+    timeouts.ReadIntervalTimeout = wanted.readInterval;
+    timeouts.ReadTotalTimeoutMultiplier = wanted.readTotalPerByte;
+    timeouts.ReadTotalTimeoutConstant = wanted.readTotalConstant;
+    timeouts.WriteTotalTimeoutMultiplier = wanted.writeTotalPerByte;
+    timeouts.WriteTotalTimeoutConstant = wanted.writeTotalConstant;
+    ::SetCommTimeouts(asHandle(handle_), &timeouts);
+    timeouts_ = wanted;
 }
 
 void SerialPort::configure(const std::string& settings) {
@@ -88,12 +96,11 @@ void SerialPort::configure(const std::string& settings) {
 
 uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
     HANDLE h = asHandle(handle_);
-    COMMTIMEOUTS timeouts{};
-    ::GetCommTimeouts(h, &timeouts);
-    timeouts.ReadIntervalTimeout = t;
-    timeouts.ReadTotalTimeoutMultiplier = 2;
-    timeouts.ReadTotalTimeoutConstant = t;
-    ::SetCommTimeouts(h, &timeouts);
+    Timeouts wanted = timeouts_;
+    wanted.readInterval = t;
+    wanted.readTotalPerByte = 2;
+    wanted.readTotalConstant = t;
+    applyTimeouts(wanted);
     DWORD got = 0;
     if (!::ReadFile(h, buffer, count, &got, nullptr)) {
         throw Exception("read data failed, err: %d", static_cast<int>(::GetLastError()));
@@ -103,11 +110,10 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
 
 uint32_t SerialPort::write(const uint8_t* buffer, uint32_t count, uint32_t t) {
     HANDLE h = asHandle(handle_);
-    COMMTIMEOUTS timeouts{};
-    ::GetCommTimeouts(h, &timeouts);
-    timeouts.WriteTotalTimeoutMultiplier = 0xFFFFFFFFu;
-    timeouts.WriteTotalTimeoutConstant = t;
-    ::SetCommTimeouts(h, &timeouts);
+    Timeouts wanted = timeouts_;
+    wanted.writeTotalPerByte = 0xFFFFFFFFu;
+    wanted.writeTotalConstant = t;
+    applyTimeouts(wanted);
     DWORD done = 0;
     if (!::WriteFile(h, buffer, count, &done, nullptr)) {
         throw Exception("SerialPort::write %d bytes data failed, err: %d", static_cast<int>(count),

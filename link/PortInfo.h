@@ -1,0 +1,24 @@
+#pragma once
+// What the system tells of each port a user can pick: listing and description only;
+// opening and driving a port stays SerialPort's.
+#include <string>
+#include <vector>
+
+struct PortInfo {
+    std::string name;      // as the user picks it: COMn or a device path
+    std::string device;    // what SerialPort opens for it
+    bool present = false;  // a device is really behind it (a /dev/ttyS* without a UART is not)
+    // USB ports: numbers and the strings of the device's descriptors, empty when unknown.
+    bool usb = false;
+    int vid = 0;
+    int pid = 0;
+    std::string manufacturer, product, serial, location;
+};
+
+// listPorts(), each described.
+std::vector<PortInfo> describePorts();
+// The port described for a person: "Solvar USB (Vantor) 0525:a4a7, serial 1234" for a USB
+// port, otherwise its device, or "not present".
+std::string portSummary(const PortInfo& port);
+// "0525:a4a7": four lower-case hexadecimal digits each.
+std::string usbId(int vid, int pid);

@@ -1,0 +1,74 @@
+#include <libserialport.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "link/PortInfo.h"
+#include "link/PortNames.h"
+
+namespace {
+std::string realPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+std::string text(const char* s) {
+    return s ? std::string(s) : std::string();
+}
+
+// The ports the system enumerates, by their real device path. libserialport leaves out a
+// platform port whose UART the kernel did not find.
+std::map<std::string, PortInfo> enumerated() {
+    std::map<std::string, PortInfo> found;
+    sp_port** list = nullptr;
+    if (sp_list_ports(&list) != SP_OK) {
+        return found;
+    }
+    for (sp_port** p = list; *p != nullptr; ++p) {
+        PortInfo info;
+        info.present = true;
+        if (sp_get_port_transport(*p) == SP_TRANSPORT_USB) {
+            info.usb = true;
+            sp_get_port_usb_vid_pid(*p, &info.vid, &info.pid);
+            info.manufacturer = text(sp_get_port_usb_manufacturer(*p));
+            info.product = text(sp_get_port_usb_product(*p));
+            info.serial = text(sp_get_port_usb_serial(*p));
+            int bus = 0, address = 0;
+            if (sp_get_port_usb_bus_address(*p, &bus, &address) == SP_OK) {
+                info.location = "bus " + std::to_string(bus) + " device " + std::to_string(address);
+            }
+        }
+        found[realPath(sp_get_port_name(*p))] = info;
+    }
+    sp_free_port_list(list);
+    return found;
+}
+
+// A terminal the kernel made for hardware (it has a device in sysfs) is there only when
+// enumerated; one without (a pseudo-terminal) is there when its node is.
+bool hardwareTerminal(const std::string& real) {
+    struct stat st;
+    const std::string base = real.substr(real.rfind('/') + 1);
+    return ::stat(("/sys/class/tty/" + base + "/device").c_str(), &st) == 0;
+}
+}  // namespace
+
+std::vector<PortInfo> describePorts() {
+    const std::map<std::string, PortInfo> system = enumerated();
+    std::vector<PortInfo> ports;
+    for (const std::string& name : listPorts()) {
+        const std::string device = resolvePortName(name);
+        const std::string real = realPath(device);
+        const auto it = system.find(real);
+        PortInfo info = it != system.end() ? it->second : PortInfo{};
+        struct stat st;
+        info.present =
+            ::stat(device.c_str(), &st) == 0 && (it != system.end() || !hardwareTerminal(real));
+        info.name = name;
+        info.device = device;
+        ports.push_back(info);
+    }
+    return ports;
+}
