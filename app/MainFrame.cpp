@@ -115,7 +115,7 @@ void MainFrame::OnQuit(wxCommandEvent&) {
             engine.Disconnect();
         }
     } catch (const Exception& e) {
-        ShowError(fromEngine(e.message));
+        ShowError(fromEngine(e.report()));
     }
     Close(false);
 }
@@ -127,7 +127,7 @@ void MainFrame::OnRunFirmware(wxCommandEvent&) {
         UpdateControls();
         ShowInfo(tr("Firmware running"));
     } catch (const Exception& e) {
-        ShowError(fromEngine(e.message));
+        ShowError(fromEngine(e.report()));
     }
 }
 
@@ -161,7 +161,7 @@ void MainFrame::OnRoute(wxCommandEvent&) {
             forgetDeviceStatus();
         }
         UpdateControls();
-        ShowError(fromEngine(e.message));
+        ShowError(fromEngine(e.report()));
     }
 }
 
@@ -177,7 +177,7 @@ void MainFrame::OnConnect(wxCommandEvent&) {
     } catch (const Exception& e) {
         engine.Disconnect();
         UpdateControls();
-        ShowError(fromEngine(e.message));
+        ShowError(fromEngine(e.report()));
     }
 }
 
@@ -205,7 +205,7 @@ void MainFrame::OnUploadFirmware(wxCommandEvent&) {
     } catch (const Exception& e) {
         endOperation();
         UpdateControls();
-        ShowError(fromEngine(e.message));
+        ShowError(fromEngine(e.report()));
         m_gauge->SetValue(0);
     }
 }

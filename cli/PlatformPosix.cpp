@@ -1,8 +1,8 @@
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/Platform.h"
+#include "link/FailureHint.h"
 
 PortAccess portAccess(const std::string& device) {
     PortAccess access;
@@ -13,10 +13,7 @@ PortAccess portAccess(const std::string& device) {
                   : access.accessible ? "available"
                                       : "no permission";
     if (access.present && !access.accessible) {
-        const group* g = ::getgrgid(st.st_gid);
-        const std::string name = g ? g->gr_name : std::to_string(st.st_gid);
-        access.note += ": join the group '" + name + "' (sudo usermod -aG " + name +
-                       " $USER) and log in again";
+        access.note += ": " + permissionAdvice(device);
     }
     return access;
 }

@@ -37,13 +37,23 @@ void Reporter::result(const nlohmann::json& object) {
     }
 }
 
-void Reporter::error(const std::string& message) {
+void Reporter::error(const std::string& report) {
+    const size_t cut = report.find('\n');
+    const std::string message = report.substr(0, cut);
+    const std::string hint = cut == std::string::npos ? "" : report.substr(cut + 1);
     std::lock_guard<std::mutex> lock(mutex_);
     endLine();
     std::fflush(stdout);
     std::fprintf(stderr, "ostraloader-cli: %s\n", message.c_str());
+    if (!hint.empty()) {
+        std::fprintf(stderr, "%s\n", hint.c_str());
+    }
     if (json_) {
-        emit({{"event", "error"}, {"message", message}});
+        nlohmann::json j = {{"event", "error"}, {"message", message}};
+        if (!hint.empty()) {
+            j["hint"] = hint;
+        }
+        emit(j);
     }
 }
 

@@ -22,8 +22,9 @@ class Reporter {
     // One tick of a wait of unknown length.
     void tick();
     void endLine();
-    // An error message on standard error, prefixed with the program's name.
-    void error(const std::string& message);
+    // An error on standard error, prefixed with the program's name: the message, then its
+    // hint (the report's further line, if any) on a line of its own.
+    void error(const std::string& report);
     bool json() const { return json_; }
 
   private:

@@ -280,6 +280,6 @@ int main(int argc, char** argv) {
         engine.Disconnect();
         return result(kOk);
     } catch (const Exception& e) {
-        return result(kDeviceFailed, e.message);
+        return result(kDeviceFailed, e.report());
     }
 }

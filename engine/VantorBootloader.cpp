@@ -140,7 +140,7 @@ void VantorBootloader::run() {
         }
         return;
     } catch (const Exception& e) {
-        failure = e.text();
+        failure = e.report();
     } catch (const std::exception& e) {
         failure = e.what();
     } catch (...) {

@@ -45,6 +45,8 @@ class SerialPort {
                    writeTotalConstant == o.writeTotalConstant;
         }
     };
+    // The port as the user named it and the device opened for it, for failure hints.
+    std::string name_, device_;
     // Windows: what the driver holds since open. POSIX: the rules the port applies itself.
     Timeouts timeouts_;
 #ifdef _WIN32

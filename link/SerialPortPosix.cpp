@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "link/FailureHint.h"
 #include "link/PortNames.h"
 #include "link/PosixCustomBaud.h"
 #include "link/SerialPort.h"
@@ -101,15 +102,19 @@ void SerialPort::open(const std::string& name, const std::string& settings, uint
     const std::string path = resolvePortName(name);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        throw Exception("open port '%s' failed", name.c_str());
+        throwWithHint(Exception("open port '%s' failed", name.c_str()), PortFailure::Open, name,
+                      path, errno);
     }
     // Exclusive: the advisory lock also holds against root, which TIOCEXCL does not.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        throw Exception("open port '%s' failed", name.c_str());
+        throwWithHint(Exception("open port '%s' failed", name.c_str()), PortFailure::Open, name,
+                      path, EWOULDBLOCK);
     }
     ::ioctl(fd, TIOCEXCL);
     handle_ = fd;
+    name_ = name;
+    device_ = path;
     configure(settings);
     timeouts_.readInterval = 500;
     timeouts_.readTotalPerByte = 2;
@@ -122,7 +127,8 @@ void SerialPort::configure(const std::string& settings) {
     ::tcdrain(handle_);
     termios tio;
     if (::tcgetattr(handle_, &tio) != 0) {
-        throw Exception("GetCommState failed");
+        throwWithHint(Exception("GetCommState failed"), PortFailure::Settings, name_, device_,
+                      errno);
     }
     const LineSettings line = parseLineSettings(settings);
 
@@ -130,7 +136,8 @@ void SerialPort::configure(const std::string& settings) {
     tio = termios{};
     tcflag_t sizeFlag = 0;
     if (!dataBitsFlag(line.dataBits, sizeFlag)) {
-        throw Exception("SetCommState failed");
+        throwWithHint(Exception("SetCommState failed"), PortFailure::Settings, name_, device_,
+                      errno);
     }
     tio.c_cflag = CREAD | CLOCAL | sizeFlag;
     if (line.parity != LineSettings::Parity::None) {
@@ -149,17 +156,20 @@ void SerialPort::configure(const std::string& settings) {
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     if (::tcsetattr(handle_, TCSANOW, &tio) != 0) {
-        throw Exception("SetCommState failed");
+        throwWithHint(Exception("SetCommState failed"), PortFailure::Settings, name_, device_,
+                      errno);
     }
     if (!standard &&
         (line.baud <= 0 || !setCustomBaud(handle_, static_cast<unsigned long>(line.baud)))) {
-        throw Exception("SetCommState failed");
+        throwWithHint(Exception("SetCommState failed"), PortFailure::Settings, name_, device_,
+                      errno);
     }
     // DTR and RTS inactive. A line without modem control (a pseudo-terminal) refuses
     // this, which is harmless; any other refusal is a failure to apply the state.
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(handle_, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-        throw Exception("SetCommState failed");
+        throwWithHint(Exception("SetCommState failed"), PortFailure::Settings, name_, device_,
+                      errno);
     }
     ::tcflush(handle_, TCIOFLUSH);
 }
@@ -168,7 +178,10 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
     timeouts_.readInterval = t;
     timeouts_.readTotalPerByte = 2;
     timeouts_.readTotalConstant = t;
-    auto fail = [](int code) -> void { throw Exception("read data failed, err: %d", code); };
+    auto fail = [this](int code) -> void {
+        throwWithHint(Exception("read data failed, err: %d", code), PortFailure::Transfer, name_,
+                      device_, code);
+    };
     if (handle_ < 0) {
         fail(EBADF);  // as the platform's read on a released handle: never a silent line
     }
@@ -208,9 +221,10 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
 uint32_t SerialPort::write(const uint8_t* buffer, uint32_t count, uint32_t t) {
     timeouts_.writeTotalPerByte = kNoWriteLimit;
     timeouts_.writeTotalConstant = t;
-    auto fail = [count](int code) -> void {
-        throw Exception("SerialPort::write %d bytes data failed, err: %d", static_cast<int>(count),
-                        code);
+    auto fail = [this, count](int code) -> void {
+        throwWithHint(Exception("SerialPort::write %d bytes data failed, err: %d",
+                                static_cast<int>(count), code),
+                      PortFailure::Transfer, name_, device_, code);
     };
     const Deadline limit(
         totalLimit(timeouts_.writeTotalPerByte, count, timeouts_.writeTotalConstant));

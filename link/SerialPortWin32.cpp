@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "link/FailureHint.h"
 #include "link/PortNames.h"
 #include "link/SerialPort.h"
 #include "link/SerialSettings.h"
@@ -30,9 +31,12 @@ void SerialPort::open(const std::string& name, const std::string& settings, uint
     HANDLE h = ::CreateFileA(resolvePortName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                              nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        throw Exception("open port '%s' failed", name.c_str());
+        throwWithHint(Exception("open port '%s' failed", name.c_str()), PortFailure::Open, name,
+                      resolvePortName(name), static_cast<int>(::GetLastError()));
     }
     handle_ = h;
+    name_ = name;
+    device_ = resolvePortName(name);
     ::SetupComm(h, 128, 128);
     configure(settings);
     applyTimeouts(Timeouts{500, 2, t, 0xFFFFFFFFu, t}, true);
@@ -58,7 +62,8 @@ void SerialPort::configure(const std::string& settings) {
     DCB dcb;
     dcb.DCBlength = sizeof(dcb);
     if (!::GetCommState(h, &dcb)) {
-        throw Exception("GetCommState failed");
+        throwWithHint(Exception("GetCommState failed"), PortFailure::Settings, name_, device_,
+                      static_cast<int>(::GetLastError()));
     }
     const LineSettings line = parseLineSettings(settings);
     // Every line setting starts from zero; the state read above only proves the device.
@@ -87,8 +92,10 @@ void SerialPort::configure(const std::string& settings) {
         // Wine's emulation on a pseudo-terminal, which has no modem control lines, refuses
         // the DTR and RTS part with ERROR_NOT_SUPPORTED and applies the rest. A real
         // driver's refusal is a failure.
-        if (::GetLastError() != ERROR_NOT_SUPPORTED || !runningUnderWine()) {
-            throw Exception("SetCommState failed");
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_NOT_SUPPORTED || !runningUnderWine()) {
+            throwWithHint(Exception("SetCommState failed"), PortFailure::Settings, name_, device_,
+                          static_cast<int>(error));
         }
     }
     ::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
@@ -103,7 +110,9 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t count, uint32_t t) {
     applyTimeouts(wanted);
     DWORD got = 0;
     if (!::ReadFile(h, buffer, count, &got, nullptr)) {
-        throw Exception("read data failed, err: %d", static_cast<int>(::GetLastError()));
+        const int error = static_cast<int>(::GetLastError());
+        throwWithHint(Exception("read data failed, err: %d", error), PortFailure::Transfer, name_,
+                      device_, error);
     }
     return got;
 }
@@ -116,8 +125,10 @@ uint32_t SerialPort::write(const uint8_t* buffer, uint32_t count, uint32_t t) {
     applyTimeouts(wanted);
     DWORD done = 0;
     if (!::WriteFile(h, buffer, count, &done, nullptr)) {
-        throw Exception("SerialPort::write %d bytes data failed, err: %d", static_cast<int>(count),
-                        static_cast<int>(::GetLastError()));
+        const int error = static_cast<int>(::GetLastError());
+        throwWithHint(Exception("SerialPort::write %d bytes data failed, err: %d",
+                                static_cast<int>(count), error),
+                      PortFailure::Transfer, name_, device_, error);
     }
     return done;
 }

@@ -7,6 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include <functional>
+#include <thread>
+
+#include "link/FailureHint.h"
 #include "sim/VirtualInstrument.h"
 #include "tests/TestSupport.h"
 #include "tools/ImageSigner.h"
@@ -23,6 +27,12 @@ std::pair<int, std::string> run(const TempDir& dir, const char* program, const s
     return {WEXITSTATUS(status), std::string(text.begin(), text.end())};
 }
 
+std::string concatHolders(const std::string& device) {
+    std::string all;
+    for (const std::string& holder : portHolders(device))
+        all += holder + " ";
+    return all;
+}
 SimConfig type(uint8_t deviceType) {
     SimConfig c;
     c.deviceType = deviceType;
@@ -110,4 +120,56 @@ TEST(Cli, EveryCommandItsTextAndItsExitCode) {
         }
     }
     EXPECT_EQ(readFileBytes(dump), Bytes(file.begin() + 128, file.end())) << "the body as uploaded";
+}
+
+// A port failure keeps its message as the first line and says why on the next: a port that
+// is not there, one that is not a serial line, one another program holds, and a line that
+// goes away during an upload (the instrument hangs up at its third page, twice). "{line}"
+// stands for the instrument's line at the time.
+TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
+    TempDir dir;
+    VirtualInstrument sim(type(1));
+    sim.addFault(parseSimFault("hang-up:code=110:nth=3"));
+    sim.addFault(parseSimFault("hang-up:code=110:nth=6"));
+    sim.start();
+    const std::string fw = dir.path("fw.enc"), pid = dir.path("pid");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(3000, 9), ImageSpec{}));
+    const std::string lost =
+        "The connection to the instrument on {line} was lost: it was "
+        "unplugged, reset or powered off. Connect it again and repeat the "
+        "operation.";
+    const std::pair<std::string, std::vector<std::string>> kFailures[] = {
+        {"--port /dev/ttyNOPE0 status",
+         {"ostraloader-cli: open port '/dev/ttyNOPE0' failed\nThere is no port /dev/ttyNOPE0 on "
+          "this computer. Ports present: "}},
+        {"--port /dev/null status",
+         {"ostraloader-cli: GetCommState failed\nThe driver of /dev/null refused the line "
+          "settings: is it the instrument's serial port?\n"}},
+        {"held: --port {line} status",
+         {"ostraloader-cli: open port '{line}' failed\n{line} is held by ", "flock (process ",
+          ": close it, or pick another port.\n"}},
+        {"--port {line} upload " + fw,
+         {"ostraloader-cli: read data failed, err: 5\n" + lost + "\n"}},
+        {"--json --port {line} upload " + fw,
+         {"{\"event\":\"error\",\"hint\":\"" + lost +
+          "\",\"message\":\"read data failed, err: 5\"}\n"}},
+    };
+    for (auto [args, texts] : kFailures) {
+        const std::string line = sim.devicePath();
+        const auto place = [&](std::string text) {
+            for (size_t at; (at = text.find("{line}")) != std::string::npos;)
+                text.replace(at, 6, line);
+            return text;
+        };
+        if (args.rfind("held: ", 0) == 0) {
+            args = args.substr(6);  // flock(1) holds the line while the loader tries it
+            ASSERT_EQ(std::system(("flock -o " + line + " sleep 30 & echo $! >" + pid).c_str()), 0);
+            for (int i = 0; i < 100 && concatHolders(line).find("flock") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        const std::string out = run(dir, OSTRA_CLI, place(args)).second;
+        std::system(("[ -f " + pid + " ] && kill $(cat " + pid + ") && rm " + pid).c_str());
+        for (const std::string& text : texts)
+            EXPECT_NE(out.find(place(text)), std::string::npos) << place(text) << "\n---\n" << out;
+    }
 }

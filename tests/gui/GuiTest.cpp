@@ -232,6 +232,15 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
     EXPECT_EQ(frame->m_buttonRoute->GetLabel(), "Enable routing");
     EXPECT_EQ(text(frame->m_staticInfoCaption), "Information - direct USB connection");
     EXPECT_EQ(text(frame->m_staticDeviceType), "SOLVAR CU") << "the direct instrument's status";
+
+    clickButton(frame->m_buttonConnect);
+    // No instrument registers COM2 and the test machines have no second UART: the box says
+    // so under the message.
+    frame->m_comboPort->SetValue("COM2");
+    clickButton(frame->m_buttonConnect);
+    EXPECT_EQ(
+        dialogs.boxes.back().rfind("Error: open port 'COM2' failed\nThere is no port COM2", 0), 0u)
+        << dialogs.boxes.back();
 }
 
 TEST_F(GuiTest, DisablingARouteWhoseDirectLineIsSilentForgetsTheRoutedStatus) {
