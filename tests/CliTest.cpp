@@ -70,7 +70,9 @@ TEST(Cli, EveryCommandItsTextAndItsExitCode) {
         std::string text;  // found in the output
         const char* program = OSTRA_CLI;
     } kRuns[] = {
-        {port + "status", 0, "Device type         SOLVAR CU\n"},
+        {port + "status", 0,
+         "Device type         SOLVAR CU\nBootloader version  1.2\nFirmware version    0.0\n"
+         "Firmware loaded     \nFirmware size       0 bytes\nFirmware status     Not loaded\n"},
         {port + "--route 2 status", 0, "Device type         TAMRIK\n"},
         {port + "--route 2.5 status", 0, "TAMRIK 3\nBootloader version  "},
         {port + "--route 3 status", 1, notResponding},

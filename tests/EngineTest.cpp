@@ -295,11 +295,23 @@ TEST_F(Engine, UploadRefusalsAndAnswerCodes) {
     uint64_t size = 0;
     ASSERT_TRUE(fileSize(folder, size) && size >= 128);
     const std::string folderPages = std::to_string((size - 1) / 128);
+    // The most pages a 16-bit page index reaches, and one more.
+    const std::string most = dir.path("most.enc"), tooMany = dir.path("too-many.enc");
+    writeFileBytes(most, Bytes(128 + 65536 * 128, 1));
+    writeFileBytes(tooMany, Bytes(128 + 65536 * 128 + 1, 1));
     // The file, how many requests reach the instrument, the events.
     const std::tuple<std::string, uint32_t, Events> kCases[] = {
         {dir.path("missing.enc"), 0, {"Error can't open file " + dir.path("missing.enc")}},
         {tiny, 0, {"Error firmware file " + tiny + " is shorter than its 128-byte header"}},
         {folder, 0, {"UploadStarted / " + folderPages, "Error read firmware file / error"}},
+        {most,
+         1,
+         {"UploadStarted " + most + " 65536",
+          "Error Nekompatibilni firmware nebo do jineho zarizeni"}},
+        {tooMany,
+         0,
+         {"Error firmware file " + tooMany +
+          " needs 65537 pages, more than the 65536 a page index reaches"}},
         {image(randomBody(500, 2), 2),
          1,
          {"UploadStarted " + dir.path("image.enc") + " 4",
