@@ -22,6 +22,7 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
+constexpr auto kCutFrameGap = std::chrono::milliseconds(100);
 
 // Bytes that can never start a frame: no 0xAA among them.
 const uint8_t kNoise[] = {0x00, 0x55, 0x13, 0xFF, 0x42, 0x07, 0xA5, 0x5A, 0x11, 0x99, 0x00, 0x3C};
@@ -80,11 +81,55 @@ SimFault parseSimFault(const std::string& text) {
     return fault;
 }
 
-VirtualInstrument::VirtualInstrument(const SimConfig& config) : root_(config) {
+VirtualInstrument::VirtualInstrument(const SimConfig& config, const std::string& device)
+    : root_(config), device_(device) {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw Exception("virtual instrument: pipe failed, err: %d", errno);
     }
-    openTerminal();
+    if (device_.empty()) {
+        openTerminal();
+    } else if (!openDevice()) {
+        throw Exception(
+            "virtual instrument: cannot open %s, err: %d: is it a terminal this user "
+            "may open?",
+            device_.c_str(), errno);
+    }
+}
+
+bool VirtualInstrument::openDevice() {
+    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // Raw, at the instruments' speed, without modem control: a gadget or a cable's far end
+    // takes the same settings the loader gives its side. What came before is stale.
+    termios tio;
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+        ::cfsetispeed(&tio, B115200);
+        ::cfsetospeed(&tio, B115200);
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    std::lock_guard<std::mutex> lock(mutex_);
+    master_ = fd;
+    path_ = device_;
+    return true;
+}
+
+void VirtualInstrument::reopenDevice() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ::close(master_);
+        master_ = -1;
+    }
+    // The far end went away (a gadget unloaded, a cable pulled): wait for the device to come
+    // back.
+    while (!stopping_.load() && !openDevice()) {
+        pauseUntil(Clock::now() + std::chrono::milliseconds(200));
+    }
 }
 
 VirtualInstrument::~VirtualInstrument() {
@@ -133,8 +178,11 @@ void VirtualInstrument::closeTerminal() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (master_ >= 0) {
         ::close(master_);
+        master_ = -1;
+    }
+    if (slaveKeeper_ >= 0) {
         ::close(slaveKeeper_);
-        master_ = slaveKeeper_ = -1;
+        slaveKeeper_ = -1;
     }
 }
 
@@ -363,8 +411,10 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
     }
     if (fault && fault->kind == SimFault::Kind::HangUp) {
         // The line goes away under the host; a fresh one takes its place (and its alias).
+        // A served device cannot be hung up from this end: the request is just lost.
         try {
-            openTerminal();
+            if (device_.empty())
+                openTerminal();
         } catch (const Exception& e) {
             std::fprintf(stderr, "%s\n", e.text());
         }
@@ -408,24 +458,62 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
 }
 
 void VirtualInstrument::serve() {
-    FrameReceiver receiver([this](uint8_t* data, uint16_t count) -> uint32_t {
+    bool lineLost = false;
+    const auto source = [this, &lineLost](uint8_t* data, uint16_t count) -> uint32_t {
         const ssize_t n = ::read(master_, data, count);
-        return n > 0 ? static_cast<uint32_t>(n) : 0;
-    });
+        if (n > 0) {
+            return static_cast<uint32_t>(n);
+        }
+        // A device's read of 0 with the line readable, or an error, is its far end gone.
+        lineLost =
+            lineLost || (!device_.empty() && (n == 0 || (errno != EAGAIN && errno != EINTR)));
+        return 0;
+    };
+    FrameReceiver receiver(source);
     uint8_t message[kFrameMaxPayload];
-    // When the first byte of the frame being received came in.
+    // When the first byte of the frame being received came in, and the last byte.
     bool betweenFrames = true;
-    Clock::time_point frameStart = Clock::now();
+    Clock::time_point frameStart = Clock::now(), lastByte = frameStart;
     while (!stopping_.load()) {
+        // Between frames the wait is long; inside one, only until the gap that cuts it.
+        int waitMs = 200;
+        if (!betweenFrames) {
+            const auto left = lastByte + kCutFrameGap - Clock::now();
+            waitMs = static_cast<int>(
+                std::max<int64_t>(
+                    0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) +
+                1);
+        }
         pollfd pfds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(pfds, 2, 200) <= 0 || (pfds[1].revents & POLLIN) != 0) {
+        const int ready = ::poll(pfds, 2, waitMs);
+        if (ready < 0 || (pfds[1].revents & POLLIN) != 0) {
             continue;
         }
-        if (betweenFrames) {
-            frameStart = Clock::now();
-            betweenFrames = false;
+        if (ready == 0 || (pfds[0].revents & POLLIN) == 0) {
+            // Bytes of a started frame that stop coming are dropped, as a bootloader's
+            // receiver does; the next sync pair starts afresh.
+            if (!betweenFrames && Clock::now() - lastByte > kCutFrameGap) {
+                receiver = FrameReceiver(source);
+                betweenFrames = true;
+            }
+            if (ready > 0 && !device_.empty()) {
+                lineLost = true;  // hung up or failed without anything to read
+            }
+        } else {
+            if (betweenFrames) {
+                frameStart = Clock::now();
+                betweenFrames = false;
+            }
+            lastByte = Clock::now();
+            receiver.step();
         }
-        receiver.step();
+        if (lineLost) {
+            reopenDevice();
+            receiver = FrameReceiver(source);
+            betweenFrames = true;
+            lineLost = false;
+            continue;
+        }
         while (receiver.isReady()) {
             uint16_t length = 0;
             uint8_t type = 0;

@@ -37,8 +37,10 @@ SimFault parseSimFault(const std::string& text);
 
 class VirtualInstrument {
   public:
-    // Creates the pseudo-terminal at once; the line answers after start().
-    explicit VirtualInstrument(const SimConfig& config);
+    // Creates the pseudo-terminal at once, or with `device` serves that existing terminal
+    // (a USB gadget's /dev/ttyGS0, a null-modem cable's end) in raw mode, opening it again
+    // when its far end goes away and comes back. The line answers after start().
+    explicit VirtualInstrument(const SimConfig& config, const std::string& device = "");
     ~VirtualInstrument();
     VirtualInstrument(const VirtualInstrument&) = delete;
     VirtualInstrument& operator=(const VirtualInstrument&) = delete;
@@ -82,6 +84,10 @@ class VirtualInstrument {
 
     // Opens a fresh terminal, replacing (and then closing) the current one.
     void openTerminal();
+    // Opens the served device; false when it is not there (yet).
+    bool openDevice();
+    // Closes the device that went away and waits until it can be opened again.
+    void reopenDevice();
     void closeTerminal();
     void updateAlias();
     using Clock = std::chrono::steady_clock;
@@ -112,6 +118,7 @@ class VirtualInstrument {
     int slaveKeeper_ = -1;  // keeps the terminal alive while no host has it open
     std::string path_;
     std::string alias_;
+    const std::string device_;  // empty: a pseudo-terminal of its own
     int wake_[2] = {-1, -1};
     std::atomic<bool> stopping_{false};
     std::thread thread_;

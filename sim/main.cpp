@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Virtual instrument: a bootloader stand-in on a pseudo-terminal"};
     SimConfig config;
     int type = 1;
-    std::string bootloader = "1.2", firmware = "0.0", com;
+    std::string bootloader = "1.2", firmware = "0.0", com, device;
     std::vector<std::string> children, faults;
     uint32_t baud = 0;
     bool trace = false;
@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
                    "Milliseconds an erase takes (default 3000)");
     app.add_flag("--stay", config.stayAfterRun, "Keep answering after the firmware is started");
     app.add_option("--com", com, "Register as this port name (COMn) for the loader");
+    app.add_option("--device", device,
+                   "Serve this existing terminal (e.g. /dev/ttyGS0) instead of a pseudo-terminal");
     app.add_option("--child", children,
                    "Routed instrument PATH:type=N, e.g. 2:type=5 or 2.5:type=3");
     app.add_option("--fault", faults,
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
         sigaddset(&stopSignals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-        VirtualInstrument instrument(config);
+        VirtualInstrument instrument(config, device);
         for (const std::string& text : children) {
             std::string path;
             SimConfig child;

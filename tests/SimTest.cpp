@@ -1,6 +1,14 @@
 // The virtual instrument driven with the frame codec over a real pseudo-terminal: its
-// answer codes, its check of a finished upload, and its routing.
+// answer codes, its check of a finished upload, its routing, and its service of a terminal
+// it did not make.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "engine/Crc16.h"
 #include "link/FrameLink.h"
@@ -68,4 +76,69 @@ TEST(VirtualInstrument, AnswerCodesTheFinishCheckAndTheRoutes) {
     EXPECT_EQ(messageOf([] { parseSimFault("melt"); }), "unknown fault 'melt'");
     EXPECT_EQ(messageOf([] { parseSimFault("late:delay"); }),
               "fault option 'delay' needs a number: late:delay");
+}
+
+namespace {
+// A pseudo-terminal whose far side is reached through `link`; the host end is returned.
+int plugLine(const std::string& link) {
+    int host = -1, far = -1;
+    char name[256] = {};
+    EXPECT_EQ(::openpty(&host, &far, name, nullptr, nullptr), 0);
+    termios raw{};  // no echo of a request sent before the instrument has taken the line
+    ::tcgetattr(far, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(far, TCSANOW, &raw);
+    ::close(far);
+    ::unlink(link.c_str());
+    EXPECT_EQ(::symlink(name, link.c_str()), 0);
+    return host;
+}
+
+// The status request on the host end, then the bytes that come back within a second: the
+// answer's frame has 44.
+Bytes askStatus(int host, const Bytes& before = {}) {
+    const Bytes request = concat({before, kStatusRequestFrame});
+    EXPECT_EQ(::write(host, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    Bytes answer;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+         answer.size() < 44 && std::chrono::steady_clock::now() < end;) {
+        pollfd pfd{host, POLLIN, 0};
+        uint8_t chunk[64];
+        const ssize_t n = ::poll(&pfd, 1, 50) > 0 ? ::read(host, chunk, sizeof chunk) : 0;
+        answer.insert(answer.end(), chunk, chunk + std::max<ssize_t>(n, 0));
+    }
+    return answer;
+}
+}  // namespace
+
+// Served on an existing terminal, the instrument answers; a frame whose bytes stop after 64
+// of its 154 is dropped after 100 ms, not joined to the next request; when the line goes
+// away (its host end closed) and another comes back under the same name, it answers there.
+TEST(VirtualInstrument, ServesAnExistingTerminalDropsACutFrameAndWaitsForItsReturn) {
+    TempDir dir;
+    const std::string link = dir.path("line");
+    int host = plugLine(link);
+    VirtualInstrument sim(SimConfig{}, link);
+    sim.start();
+    Bytes page(142, 0x5C);
+    putLe16(page.data() + 8, 110);
+    putLe16(page.data() + 10, 130);
+    const Bytes whole = encodeFrame(page), cut(whole.begin(), whole.begin() + 64);
+    EXPECT_EQ(askStatus(host).size(), 44u);
+    EXPECT_EQ(::write(host, cut.data(), cut.size()), 64);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(askStatus(host).size(), 44u) << "the cut frame swallowed the request";
+    ::close(host);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    host = plugLine(link);
+    // The host end hangs up until the instrument has opened the far side again.
+    for (int i = 0; i < 100; ++i) {
+        pollfd pfd{host, POLLOUT, 0};
+        if (::poll(&pfd, 1, 20) > 0 && (pfd.revents & POLLHUP) == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(askStatus(host).size(), 44u) << "not served again after the line came back";
+    ::close(host);
+    EXPECT_EQ(sim.requestCount(), 3u);
 }
