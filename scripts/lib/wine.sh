@@ -4,7 +4,7 @@
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine_sims=()  # virtual instruments started by wine_instrument
+. "$(dirname "${BASH_SOURCE[0]}")/sim.sh"
 
 # A new prefix under FOLDER, made without a display: under one, the first boot can wait on
 # windows nobody answers.
@@ -40,32 +40,10 @@ wine_serial_map() {  # COM names...
   done
 }
 
-# A virtual instrument started by SIM with OPTIONS; its output goes to FOLDER/COMn.out
-# (the terminal's path first) and .err.
-sim_start() {  # sim, folder, COM name, options...
-  local sim=$1 folder=$2 com=$3
-  shift 3
-  "$sim" "$@" >"$folder/$com.out" 2>"$folder/$com.err" &
-  wine_sims+=($!)
-  for _ in $(seq 100); do [ -s "$folder/$com.out" ] && break; sleep 0.05; done
-  if [ ! -s "$folder/$com.out" ]; then
-    echo "virtual instrument for $com did not start:" >&2
-    cat "$folder/$com.err" >&2
-    return 1
-  fi
-}
-
 # The same, with its terminal mapped to COMn of the prefix.
 wine_instrument() {  # sim, folder, COM name, options...
   sim_start "$@"
   wine_map_com "$3" "$(head -n1 "$2/$3.out")"
-}
-
-# Stops the instruments.
-sim_stop() {
-  local pid
-  for pid in "${wine_sims[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
 }
 
 # Stops the instruments and the server.
