@@ -6,7 +6,6 @@
 
 #include "app/AppIcon.h"
 #include "app/Translate.h"
-#include "link/PortNames.h"
 #include "support/Exception.h"
 #include "support/Version.h"
 
@@ -21,11 +20,8 @@ MainFrame::MainFrame(wxWindow* parent)
                     wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL),
       engine(this) {
     // After the eight fixed names, the serial devices found on this machine.
-    const std::vector<std::string> ports = listPorts();
-    for (size_t i = 8; i < ports.size(); ++i) {
-        m_comboPort->Append(fromEngine(ports[i]));
-    }
     m_comboPort->SetValue("COM2");
+    watchPorts();
     m_textRoutePath->SetValue("0");
     m_textFirmwareFile->SetValue(wxEmptyString);
     SetTitle(wxString::Format("Ostraloader ver. %s", kOstraVersion));
@@ -45,6 +41,7 @@ void MainFrame::ShowInfo(const wxString& text) {
 }
 
 void MainFrame::UpdateControls() {
+    describeChosenPort();
     const bool connected = engine.IsConnected();
     const bool routed = engine.IsRouted();
     const bool idle = !isBusy();

@@ -8,12 +8,16 @@
 // start) until that operation's finished or error reaction has run; the engine alone
 // turns idle earlier, while the reaction is still queued. While either is busy no input
 // can be used, and the gauge stays live to show the progress.
+#include <wx/timer.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/MainFrameBase.h"
 #include "engine/VantorBootloader.h"
+#include "link/PortInfo.h"
 
 class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
   public:
@@ -80,8 +84,21 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     // Forgets the device status the window shows, when no status is known any more.
     void forgetDeviceStatus();
     void onClose(wxCloseEvent& event);
+    // The port list: rebuilt when it opens and when the machine's ports change.
+    void watchPorts();
+    void scanPorts();
+    void refreshPorts();
+    void describeChosenPort();
+#ifdef __WXMSW__
+    WXLRESULT MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) override;
+#endif
+    std::vector<PortInfo> ports;  // as last described
+    wxTimer portScan;
+    bool portListOpen = false;
 
     bool operationRunning = false;
     bool closing = false;
-    void setStatusText(const wxString& text) { SetStatusText(text, 0); }
+    void setStatusText(const wxString& text) {
+        SetStatusText(text, 0);
+    }
 };

@@ -17,7 +17,14 @@
 #include "app/MainFrame.h"
 #include "app/Translate.h"
 #include "app/WindowDriver.h"
+#include "link/PortNames.h"
 #include "support/Files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 // Ports by role (tests/gui/instruments).
@@ -69,6 +76,40 @@ class DialogCapture : public wxModalDialogHook {
     void Exit(wxDialog*) override {}
 };
 
+// Takes a registered port off the machine and puts it back, as pulling and plugging an
+// instrument does: on Linux its alias, on Windows its entry in the serial map.
+class PortPlug {
+  public:
+    explicit PortPlug(const std::string& com) : com_(com) {}
+#ifdef _WIN32
+    bool set(bool present) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_SET_VALUE,
+                            &key) != ERROR_SUCCESS)
+            return false;
+        const std::string value = "\\Device\\Ostra" + com_.substr(3);
+        const LONG rc = present ? ::RegSetValueExA(key, value.c_str(), 0, REG_SZ,
+                                                   reinterpret_cast<const BYTE*>(com_.c_str()),
+                                                   static_cast<DWORD>(com_.size() + 1))
+                                : ::RegDeleteValueA(key, value.c_str());
+        ::RegCloseKey(key);
+        return rc == ERROR_SUCCESS;
+    }
+#else
+    bool set(bool present) {
+        const std::string alias = portAliasFolder() + "/" + com_;
+        if (present)
+            return ::symlink(target_.c_str(), alias.c_str()) == 0;
+        char target[512] = {};
+        const ssize_t n = ::readlink(alias.c_str(), target, sizeof target - 1);
+        target_.assign(target, n > 0 ? static_cast<size_t>(n) : 0);
+        return n > 0 && ::unlink(alias.c_str()) == 0;
+    }
+#endif
+  private:
+    std::string com_, target_;
+};
+
 class TestFrame : public MainFrame {
   public:
     using MainFrame::deviceStatus, MainFrame::engine, MainFrame::m_buttonBrowseFirmware,
@@ -83,6 +124,15 @@ class TestFrame : public MainFrame {
         MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
+    // The port list as it stands after the user opens it.
+    std::vector<wxString> portsWhenOpened() {
+        wxCommandEvent open(wxEVT_COMBOBOX_DROPDOWN, m_comboPort->GetId());
+        m_comboPort->ProcessWindowEvent(open);
+        wxCommandEvent closed(wxEVT_COMBOBOX_CLOSEUP, m_comboPort->GetId());
+        m_comboPort->ProcessWindowEvent(closed);
+        const wxArrayString all = m_comboPort->GetStrings();
+        return std::vector<wxString>(all.begin(), all.end());
+    }
     static std::vector<std::string> texts(std::initializer_list<wxStaticText*> labels) {
         std::vector<std::string> all;
         for (wxStaticText* label : labels)
@@ -241,6 +291,27 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
     EXPECT_EQ(
         dialogs.boxes.back().rfind("Error: open port 'COM2' failed\nThere is no port COM2", 0), 0u)
         << dialogs.boxes.back();
+}
+
+// An instrument pulled out while the window is open leaves the list the next time it is
+// opened, and one plugged in appears there and can be reached; the fixed eight stay.
+TEST_F(GuiTest, ThePortListFollowsTheMachineWhileTheWindowIsOpen) {
+    PortPlug tamrik(kTamrik);
+    const auto listed = [&] {
+        const std::vector<wxString> ports = frame->portsWhenOpened();
+        EXPECT_EQ(ports.at(7), "COM8");
+        return std::find(ports.begin(), ports.end(), kTamrik) != ports.end();
+    };
+    ASSERT_TRUE(listed());
+    ASSERT_TRUE(tamrik.set(false));
+    EXPECT_FALSE(listed()) << "a port that went away";
+    ASSERT_TRUE(tamrik.set(true));
+    EXPECT_TRUE(listed()) << "a port that came";
+    connect(kTamrik);
+    EXPECT_EQ(text(frame->m_staticDeviceType), "TAMRIK");
+    EXPECT_EQ(utf8(frame->m_comboPort->GetToolTipText()), resolvePortName(kTamrik))
+        << "the tooltip names the port's device";
+    clickButton(frame->m_buttonConnect);
 }
 
 TEST_F(GuiTest, DisablingARouteWhoseDirectLineIsSilentForgetsTheRoutedStatus) {

@@ -1,0 +1,80 @@
+// The port selector follows the machine: instruments plugged in or pulled out while the
+// window is open appear in and leave the list, and the chosen port's tooltip says what
+// device it is.
+#include "app/MainFrame.h"
+#include "link/PortInfo.h"
+#include "link/PortNames.h"
+
+namespace {
+// How often the list is compared with the machine's ports while nothing is connected.
+constexpr int kPortScanMs = 3000;
+}  // namespace
+
+void MainFrame::watchPorts() {
+    m_comboPort->Bind(wxEVT_COMBOBOX_DROPDOWN, [this](wxCommandEvent&) {
+        portListOpen = true;
+        refreshPorts();
+    });
+    m_comboPort->Bind(wxEVT_COMBOBOX_CLOSEUP, [this](wxCommandEvent&) { portListOpen = false; });
+    m_comboPort->Bind(wxEVT_COMBOBOX, [this](wxCommandEvent& event) {
+        describeChosenPort();
+        event.Skip();
+    });
+    portScan.SetOwner(this);
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { scanPorts(); }, portScan.GetId());
+    portScan.Start(kPortScanMs);
+    refreshPorts();
+}
+
+void MainFrame::scanPorts() {
+    // Only the names: a description may open ports, which a scan must not do behind the
+    // user's back. Never while the list is open under the pointer or a port is in use.
+    if (portListOpen || engine.IsConnected() || isBusy()) {
+        return;
+    }
+    const std::vector<std::string> now = listPorts();
+    std::vector<std::string> shown;
+    for (unsigned i = 0; i < m_comboPort->GetCount(); ++i) {
+        shown.push_back(m_comboPort->GetString(i).utf8_string());
+    }
+    if (now != shown) {
+        refreshPorts();
+    }
+}
+
+void MainFrame::refreshPorts() {
+    ports = describePorts();
+    const wxString chosen = m_comboPort->GetValue();
+    // "COM1" to "COM8" always stay, first; the machine's other ports follow them.
+    while (m_comboPort->GetCount() > 8) {
+        m_comboPort->Delete(m_comboPort->GetCount() - 1);
+    }
+    for (size_t i = 8; i < ports.size(); ++i) {
+        m_comboPort->Append(wxString::FromUTF8(ports[i].name));
+    }
+    m_comboPort->SetValue(m_comboPort->FindString(chosen, true) != wxNOT_FOUND ? chosen
+                                                                               : wxString("COM2"));
+    describeChosenPort();
+}
+
+void MainFrame::describeChosenPort() {
+    const std::string chosen = m_comboPort->GetValue().utf8_string();
+    for (const PortInfo& port : ports) {
+        if (port.name == chosen) {
+            m_comboPort->SetToolTip(wxString::FromUTF8(portSummary(port)));
+            return;
+        }
+    }
+    m_comboPort->SetToolTip(wxString::FromUTF8(resolvePortName(chosen)));
+}
+
+#ifdef __WXMSW__
+WXLRESULT MainFrame::MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) {
+    // A device arrived or left: compare the list with the machine's ports at once.
+    if (message == 0x0219 /* WM_DEVICECHANGE */) {
+        CallAfter([this] { scanPorts(); });
+    }
+    return MainFrameBase::MSWWindowProc(message, wParam, lParam);
+}
+#endif
