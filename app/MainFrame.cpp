@@ -16,7 +16,8 @@ wxString fromEngine(const std::string& text) {
 }  // namespace
 
 MainFrame::MainFrame(wxWindow* parent)
-    : MainFrameBase(parent, -1, tr("Ostraloader"), wxDefaultPosition, wxSize(650, 710),
+    : MainFrameBase(parent, -1, tr("Ostraloader"), wxDefaultPosition,
+                    wxWindow::FromDIP(wxSize(650, 710), nullptr),
                     wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL),
       engine(this) {
     // After the eight fixed names, the serial devices found on this machine.

@@ -48,7 +48,7 @@ wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const ch
     if (plain) {
         label->SetFont(plainFont());
     }
-    sizer->Add(label, 0, flags, 5);
+    sizer->Add(label, 0, flags, FromDIP(5));
     return label;
 }
 
@@ -67,22 +67,23 @@ MainFrameBase::Group MainFrameBase::makeGroup(const char* caption, bool holdsInp
     g.caption = new wxStaticText(strip, wxID_ANY, tr(caption), wxDefaultPosition, wxDefaultSize, 0);
     g.caption->Wrap(-1);
     g.caption->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_CAPTIONTEXT));
-    stripSizer->Add(g.caption, 0, wxALL, 5);
+    stripSizer->Add(g.caption, 0, wxALL, FromDIP(5));
     finishPanel(strip, stripSizer);
-    g.sizer->Add(strip, 1, wxEXPAND | wxALL, 1);
+    g.sizer->Add(strip, 1, wxEXPAND | wxALL, FromDIP(1));
 
     g.content = holdsInputs ? new wxPanel(g.panel, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                           wxTAB_TRAVERSAL)
                             : new PassivePanel(g.panel, wxTAB_TRAVERSAL);
-    g.sizer->Add(g.content, 1, wxEXPAND | wxALL, 5);
+    g.sizer->Add(g.content, 1, wxEXPAND | wxALL, FromDIP(5));
     return g;
 }
 
 MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title,
                              const wxPoint& pos, const wxSize& size, long style)
     : wxFrame(parent, id, title, pos, size, style) {
-    // Only the width can grow: the height is fixed at 710.
-    SetSizeHints(wxSize(650, 710), wxSize(-1, 710));
+    // Only the width can grow: the height is fixed at 710. Device-independent pixels: the
+    // same at 96 DPI, scaled with the monitor's DPI where the program is DPI-aware.
+    SetSizeHints(FromDIP(wxSize(650, 710)), wxSize(-1, FromDIP(710)));
     SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
 
     m_menubar = new wxMenuBar(0);
@@ -124,23 +125,23 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
                               tr("COM5"), tr("COM6"), tr("COM7"), tr("COM8")};
     m_comboPort = new wxComboBox(connection.content, wxID_ANY, tr("Combo!"), wxDefaultPosition,
                                  wxDefaultSize, 8, ports, wxCB_DROPDOWN | wxCB_READONLY);
-    connectionGrid->Add(m_comboPort, 0, wxALL, 5);
-    connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
+    connectionGrid->Add(m_comboPort, 0, wxALL, FromDIP(5));
+    connectionGrid->Add(0, 0, 1, wxEXPAND, FromDIP(5));
     addLabel(connection.content, connectionGrid, trLater("Route path"), false);
     m_textRoutePath = new wxTextCtrl(connection.content, wxID_ANY, tr("0"));
-    connectionGrid->Add(m_textRoutePath, 0, wxALL, 5);
+    connectionGrid->Add(m_textRoutePath, 0, wxALL, FromDIP(5));
     // The routing button under its field, not beside it: beside it the Connection group
     // took so much of the 650 pixels that the Information group cut its longest texts.
-    connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
-    connectionGrid->Add(0, 0, 1, wxEXPAND, 5);
+    connectionGrid->Add(0, 0, 1, wxEXPAND, FromDIP(5));
+    connectionGrid->Add(0, 0, 1, wxEXPAND, FromDIP(5));
     m_buttonRoute = new wxButton(connection.content, wxID_ANY, tr("Route"));
-    connectionGrid->Add(m_buttonRoute, 0, wxEXPAND | wxALL, 5);
+    connectionGrid->Add(m_buttonRoute, 0, wxEXPAND | wxALL, FromDIP(5));
     finishPanel(connection.content, connectionGrid);
     m_buttonConnect = new wxButton(connection.panel, wxID_ANY, tr("Connect"));
     // Centred: the 2.8 series let centring win over right alignment; 3.2 refuses the pair.
-    connection.sizer->Add(m_buttonConnect, 0, wxALIGN_CENTER_HORIZONTAL | wxALL, 5);
+    connection.sizer->Add(m_buttonConnect, 0, wxALIGN_CENTER_HORIZONTAL | wxALL, FromDIP(5));
     finishPanel(connection.panel, connection.sizer);
-    topRow->Add(connection.panel, 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, 3);
+    topRow->Add(connection.panel, 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, FromDIP(3));
 
     Group information = makeGroup(trLater("Information "), false);
     m_staticInfoCaption = information.caption;
@@ -160,8 +161,8 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     }
     finishPanel(information.content, infoGrid);
     finishPanel(information.panel, information.sizer);
-    topRow->Add(information.panel, 1, wxEXPAND | wxALL, 3);
-    frameSizer->Add(topRow, 1, wxEXPAND, 5);
+    topRow->Add(information.panel, 1, wxEXPAND | wxALL, FromDIP(3));
+    frameSizer->Add(topRow, 1, wxEXPAND, FromDIP(5));
 
     // Firmware row: Upload firmware and the gauge.
     auto* firmwareRow = flexGrid(1, 1);
@@ -174,14 +175,14 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     addLabel(upload.content, uploadGrid, trLater("Firmware file name"), true,
              wxALIGN_CENTER_VERTICAL | wxALL);
     m_textFirmwareFile = new wxTextCtrl(upload.content, wxID_ANY, tr("firmware filename"));
-    uploadGrid->Add(m_textFirmwareFile, 0, wxEXPAND | wxALL, 5);
+    uploadGrid->Add(m_textFirmwareFile, 0, wxEXPAND | wxALL, FromDIP(5));
     m_buttonBrowseFirmware = new wxButton(upload.content, wxID_ANY, tr("Browse"));
-    uploadGrid->Add(m_buttonBrowseFirmware, 0, wxALL, 5);
-    uploadGrid->Add(0, 0, 1, wxEXPAND, 5);
+    uploadGrid->Add(m_buttonBrowseFirmware, 0, wxALL, FromDIP(5));
+    uploadGrid->Add(0, 0, 1, wxEXPAND, FromDIP(5));
     m_checkRunAfterUpload = new wxCheckBox(upload.content, wxID_ANY, tr("Run after upload"));
-    uploadGrid->Add(m_checkRunAfterUpload, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    uploadGrid->Add(m_checkRunAfterUpload, 0, wxALIGN_CENTER_VERTICAL | wxALL, FromDIP(5));
     m_buttonUploadFirmware = new wxButton(upload.content, wxID_ANY, tr("Upload"));
-    uploadGrid->Add(m_buttonUploadFirmware, 0, wxALL, 5);
+    uploadGrid->Add(m_buttonUploadFirmware, 0, wxALL, FromDIP(5));
     const LabelledValue kFile[] = {
         {trLater("Product"), "device type", &m_staticFileProduct},
         {trLater("Firmware version"), "revision", &m_staticFileVersion},
@@ -193,7 +194,7 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
         addLabel(upload.content, uploadGrid, row.label, false);
         *row.value = addLabel(upload.content, uploadGrid, row.sample, false);
         if (row.value != &m_staticFileLength) {
-            uploadGrid->Add(0, 0, 1, wxEXPAND, 5);
+            uploadGrid->Add(0, 0, 1, wxEXPAND, FromDIP(5));
         }
     }
     finishPanel(upload.content, uploadGrid);
@@ -202,11 +203,11 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     m_gauge =
         new wxGauge(upload.panel, wxID_ANY, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL);
     m_gauge->SetValue(0);
-    gaugeRow->Add(m_gauge, 0, wxEXPAND | wxALL, 5);
-    upload.sizer->Add(gaugeRow, 1, wxEXPAND, 5);
+    gaugeRow->Add(m_gauge, 0, wxEXPAND | wxALL, FromDIP(5));
+    upload.sizer->Add(gaugeRow, 1, wxEXPAND, FromDIP(5));
     finishPanel(upload.panel, upload.sizer);
-    firmwareRow->Add(upload.panel, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 3);
-    frameSizer->Add(firmwareRow, 1, wxEXPAND, 5);
+    firmwareRow->Add(upload.panel, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, FromDIP(3));
+    frameSizer->Add(firmwareRow, 1, wxEXPAND, FromDIP(5));
 
     SetSizer(frameSizer);
     Layout();

@@ -77,6 +77,7 @@ class MainFrameBase : public wxFrame {
     // A group that holds no input is passed over by Tab.
     Group makeGroup(const char* caption, bool holdsInputs);
     static void finishPanel(wxPanel* panel, wxSizer* sizer);
+
     wxStaticText* addLabel(wxWindow* parent, wxSizer* sizer, const char* text, bool plainFont,
                            int flags = wxALL);
 };

@@ -517,7 +517,7 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
             wxDateTime(28, wxDateTime::Nov, 2026, 23, 58, 58).Format(wxDefaultDateTimeFormat));
         frame->Layout();
         wxYield();
-        EXPECT_EQ(frame->GetSize(), wxSize(650, 710));
+        EXPECT_EQ(frame->GetSize(), frame->FromDIP(wxSize(650, 710)));
         expectEveryTextWhole(frame, language);
         clickButton(frame->m_buttonConnect);
     }
