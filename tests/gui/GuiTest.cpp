@@ -128,8 +128,6 @@ class TestFrame : public MainFrame {
     std::vector<wxString> portsWhenOpened() {
         wxCommandEvent open(wxEVT_COMBOBOX_DROPDOWN, m_comboPort->GetId());
         m_comboPort->ProcessWindowEvent(open);
-        wxCommandEvent closed(wxEVT_COMBOBOX_CLOSEUP, m_comboPort->GetId());
-        m_comboPort->ProcessWindowEvent(closed);
         const wxArrayString all = m_comboPort->GetStrings();
         return std::vector<wxString>(all.begin(), all.end());
     }
@@ -294,12 +292,11 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
 }
 
 // An instrument pulled out while the window is open leaves the list the next time it is
-// opened, and one plugged in appears there and can be reached; the fixed eight stay.
+// opened, and one plugged in appears there and can be reached.
 TEST_F(GuiTest, ThePortListFollowsTheMachineWhileTheWindowIsOpen) {
     PortPlug tamrik(kTamrik);
     const auto listed = [&] {
         const std::vector<wxString> ports = frame->portsWhenOpened();
-        EXPECT_EQ(ports.at(7), "COM8");
         return std::find(ports.begin(), ports.end(), kTamrik) != ports.end();
     };
     ASSERT_TRUE(listed());
