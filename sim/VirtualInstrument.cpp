@@ -489,13 +489,14 @@ void VirtualInstrument::serve() {
         if (ready < 0 || (pfds[1].revents & POLLIN) != 0) {
             continue;
         }
+        // Bytes of a started frame that stop coming are dropped, as a bootloader's receiver
+        // does; the next sync pair starts afresh. Judged on every wake, also when new bytes
+        // are what woke it.
+        if (!betweenFrames && Clock::now() - lastByte > kCutFrameGap) {
+            receiver = FrameReceiver(source);
+            betweenFrames = true;
+        }
         if (ready == 0 || (pfds[0].revents & POLLIN) == 0) {
-            // Bytes of a started frame that stop coming are dropped, as a bootloader's
-            // receiver does; the next sync pair starts afresh.
-            if (!betweenFrames && Clock::now() - lastByte > kCutFrameGap) {
-                receiver = FrameReceiver(source);
-                betweenFrames = true;
-            }
             if (ready > 0 && !device_.empty()) {
                 lineLost = true;  // hung up or failed without anything to read
             }

@@ -27,12 +27,6 @@ std::pair<int, std::string> run(const TempDir& dir, const char* program, const s
     return {WEXITSTATUS(status), std::string(text.begin(), text.end())};
 }
 
-std::string concatHolders(const std::string& device) {
-    std::string all;
-    for (const std::string& holder : portHolders(device))
-        all += holder + " ";
-    return all;
-}
 SimConfig type(uint8_t deviceType) {
     SimConfig c;
     c.deviceType = deviceType;
@@ -125,9 +119,9 @@ TEST(Cli, EveryCommandItsTextAndItsExitCode) {
 }
 
 // A port failure keeps its message as the first line and says why on the next: a port that
-// is not there, one that is not a serial line, one another program holds, and a line that
-// goes away during an upload (the instrument hangs up at its third page, twice). "{line}"
-// stands for the instrument's line at the time.
+// is not a serial line, one another program holds, and a line that goes away during an
+// upload (the instrument hangs up at its third page, twice). (A port that is not there: the
+// window's test.) "{line}" stands for the instrument's line at the time.
 TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
     TempDir dir;
     VirtualInstrument sim(type(1));
@@ -141,9 +135,6 @@ TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
         "unplugged, reset or powered off. Connect it again and repeat the "
         "operation.";
     const std::pair<std::string, std::vector<std::string>> kFailures[] = {
-        {"--port /dev/ttyNOPE0 status",
-         {"ostraloader-cli: open port '/dev/ttyNOPE0' failed\nThere is no port /dev/ttyNOPE0 on "
-          "this computer. Ports present: "}},
         {"--port /dev/null status",
          {"ostraloader-cli: GetCommState failed\nThe driver of /dev/null refused the line "
           "settings: is it the instrument's serial port?\n"}},
@@ -165,8 +156,12 @@ TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
         };
         if (args.rfind("held: ", 0) == 0) {
             args = args.substr(6);  // flock(1) holds the line while the loader tries it
-            ASSERT_EQ(std::system(("flock -o " + line + " sleep 30 & echo $! >" + pid).c_str()), 0);
-            for (int i = 0; i < 100 && concatHolders(line).find("flock") == std::string::npos; ++i)
+            ASSERT_EQ(
+                std::system(
+                    ("flock -o " + line + " sleep 30 >/dev/null 2>&1 & echo $! >" + pid).c_str()),
+                0);
+            // Held by this program (the instrument's own end) and by flock.
+            for (int i = 0; i < 100 && portHolders(line).size() < 2; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         const std::string out = run(dir, OSTRA_CLI, place(args)).second;

@@ -83,17 +83,12 @@ class PortPlug {
     explicit PortPlug(const std::string& com) : com_(com) {}
 #ifdef _WIN32
     bool set(bool present) {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_SET_VALUE,
-                            &key) != ERROR_SUCCESS)
-            return false;
+        const char* map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
         const std::string value = "\\Device\\Ostra" + com_.substr(3);
-        const LONG rc = present ? ::RegSetValueExA(key, value.c_str(), 0, REG_SZ,
-                                                   reinterpret_cast<const BYTE*>(com_.c_str()),
-                                                   static_cast<DWORD>(com_.size() + 1))
-                                : ::RegDeleteValueA(key, value.c_str());
-        ::RegCloseKey(key);
-        return rc == ERROR_SUCCESS;
+        return (present ? ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, map, value.c_str(), REG_SZ,
+                                            com_.c_str(), static_cast<DWORD>(com_.size() + 1))
+                        : ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, map, value.c_str())) ==
+               ERROR_SUCCESS;
     }
 #else
     bool set(bool present) {
