@@ -50,9 +50,9 @@ class SerialPort {
     // Windows: what the driver holds since open. POSIX: the rules the port applies itself.
     Timeouts timeouts_;
 #ifdef _WIN32
-    // Hands the values to the driver when they differ from those it holds (or always, on
-    // open): the call costs more than a short read itself.
-    void applyTimeouts(const Timeouts& wanted, bool always = false);
+    // Hands the values to the driver when they differ from those it holds: the call costs
+    // more than a short read itself.
+    void applyTimeouts(const Timeouts& wanted);
     void* handle_ = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
 #else
     int handle_ = -1;

@@ -37,13 +37,16 @@ void SerialPort::open(const std::string& name, const std::string& settings, uint
     handle_ = h;
     name_ = name;
     device_ = resolvePortName(name);
+    // What this device holds is unknown until set; no row of values is all zeros, so the
+    // first apply always reaches the driver, even after a configure that failed.
+    timeouts_ = Timeouts{};
     ::SetupComm(h, 128, 128);
     configure(settings);
-    applyTimeouts(Timeouts{500, 2, t, 0xFFFFFFFFu, t}, true);
+    applyTimeouts(Timeouts{500, 2, t, 0xFFFFFFFFu, t});
 }
 
-void SerialPort::applyTimeouts(const Timeouts& wanted, bool always) {
-    if (!always && wanted == timeouts_) {
+void SerialPort::applyTimeouts(const Timeouts& wanted) {
+    if (wanted == timeouts_) {
         return;
     }
     COMMTIMEOUTS timeouts{};
