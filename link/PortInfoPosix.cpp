@@ -1,6 +1,4 @@
 #include <libserialport.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -9,11 +7,6 @@
 #include "link/PortNames.h"
 
 namespace {
-std::string realPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
 std::string text(const char* s) {
     return s ? std::string(s) : std::string();
 }

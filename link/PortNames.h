@@ -11,6 +11,9 @@ long comPortNumber(const std::string& name);
 // $XDG_RUNTIME_DIR/ostraloader/ports, or /tmp/ostraloader-<uid>/ports without it.
 std::string portAliasFolder();
 
+// POSIX: the path with every link resolved, or the path itself when it cannot be.
+std::string realPath(const std::string& path);
+
 // The device to open for a port name. Windows: COM10 and up exist only in the device
 // namespace (\\.\COM12), every other name is used as it is. POSIX: a name with a slash is
 // a path; COMn is the alias in portAliasFolder() when one exists, /dev/ttyS(n-1)

@@ -31,11 +31,12 @@ std::vector<std::string> folderEntries(const std::string& folder, const std::str
     return names;
 }
 
+}  // namespace
+
 std::string realPath(const std::string& path) {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
-}  // namespace
 
 std::string portAliasFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
