@@ -23,6 +23,7 @@ MainFrame::MainFrame(wxWindow* parent)
     // After the eight fixed names, the serial devices found on this machine.
     m_comboPort->SetValue("COM2");
     watchPorts();
+    watchDrops();
     m_textRoutePath->SetValue("0");
     m_textFirmwareFile->SetValue(wxEmptyString);
     SetTitle(wxString::Format("Ostraloader ver. %s", kOstraVersion));
@@ -85,7 +86,7 @@ void MainFrame::UpdateControls() {
     if (!idle) {
         m_buttonUploadFirmware->Disable();
     }
-    Layout();  // the captions and labels may have grown
+    fitContent();  // the captions and labels may have grown
 }
 
 void MainFrame::UpdateDeviceStatus() {

@@ -24,6 +24,9 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     explicit MainFrame(wxWindow* parent = nullptr);
     ~MainFrame() override;
 
+    // Files dropped on the window; whether the first was taken as the image to check.
+    bool dropImage(const wxArrayString& files);
+
   protected:
     void OnQuit(wxCommandEvent& event) override;
     void OnRunFirmware(wxCommandEvent& event) override;
@@ -89,6 +92,7 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     void scanPorts();
     void refreshPorts();
     void describeChosenPort();
+    void watchDrops();
 #ifdef __WXMSW__
     WXLRESULT MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) override;
 #endif

@@ -1,5 +1,7 @@
 #include "app/MainFrameBase.h"
 
+#include <algorithm>
+
 #include "app/Translate.h"
 
 namespace {
@@ -39,6 +41,21 @@ void MainFrameBase::finishPanel(wxPanel* panel, wxSizer* sizer) {
     panel->SetSizer(sizer);
     panel->Layout();
     sizer->Fit(panel);
+}
+
+void MainFrameBase::fitContent() {
+    // Device-independent pixels: the same at 96 DPI, scaled with the monitor's DPI where the
+    // program is DPI-aware. Larger text (GTK's text scaling, Czech) may need more: then the
+    // window is as large as its contents, and still only the width can grow.
+    const wxSize least = FromDIP(wxSize(650, 710));
+    const wxSize need = ClientToWindowSize(GetSizer()->GetMinSize());
+    const wxSize fixed(std::max(least.x, need.x), std::max(least.y, need.y));
+    SetSizeHints(fixed, wxSize(-1, fixed.y));
+    const wxSize now = GetSize();
+    if (now.x < fixed.x || now.y != fixed.y) {
+        SetSize(std::max(now.x, fixed.x), fixed.y);
+    }
+    Layout();
 }
 
 wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const char* text,
@@ -81,9 +98,6 @@ MainFrameBase::Group MainFrameBase::makeGroup(const char* caption, bool holdsInp
 MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title,
                              const wxPoint& pos, const wxSize& size, long style)
     : wxFrame(parent, id, title, pos, size, style) {
-    // Only the width can grow: the height is fixed at 710. Device-independent pixels: the
-    // same at 96 DPI, scaled with the monitor's DPI where the program is DPI-aware.
-    SetSizeHints(FromDIP(wxSize(650, 710)), wxSize(-1, FromDIP(710)));
     SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
 
     m_menubar = new wxMenuBar(0);
@@ -210,7 +224,11 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     frameSizer->Add(firmwareRow, 1, wxEXPAND, FromDIP(5));
 
     SetSizer(frameSizer);
-    Layout();
+    fitContent();
+    Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
+        event.Skip();
+        CallAfter([this] { fitContent(); });  // once the fonts have followed the new DPI
+    });
 
     for (const Binding& b : bindings()) {
         b.source->Connect(b.id, b.type, b.handler, nullptr, b.sink);

@@ -55,6 +55,10 @@ class MainFrameBase : public wxFrame {
     wxStaticText* m_staticFileLength;
     wxGauge* m_gauge;
 
+    // Lays the window out at its fixed height and least width: 650 x 710 device-independent
+    // pixels, or what the contents need at the current fonts and DPI where that is more.
+    void fitContent();
+
   private:
     // One event connection made at construction and undone at destruction.
     struct Binding {

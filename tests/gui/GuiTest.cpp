@@ -3,6 +3,7 @@
 // and makes the images; OSTRA_GUI_DATA names their folder. Modal boxes are answered by a
 // dialog hook instead of blocking.
 #include <gtest/gtest.h>
+#include <wx/dnd.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/modalhook.h>
@@ -16,9 +17,9 @@
 #include "app/BootloaderApp.h"
 #include "app/MainFrame.h"
 #include "app/Translate.h"
-#include "app/WindowDriver.h"
 #include "link/PortNames.h"
 #include "support/Files.h"
+#include "tests/gui/WindowDriver.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -351,6 +352,35 @@ TEST_F(GuiTest, TheImageCheckDecidesWhetherUploadIsOffered) {
         << "a cancelled dialog changes nothing";
 }
 
+// Files dropped on any part of the window, through the handler the toolkit calls.
+TEST_F(GuiTest, AnImageDroppedOnTheWindowIsCheckedAtOnceOnlyWhileItsFieldTakesInput) {
+    const auto drop = [](wxWindow* where, const std::vector<std::string>& files) {
+        auto* target = dynamic_cast<wxFileDropTarget*>(where->GetDropTarget());
+        EXPECT_NE(target, nullptr) << "no drop target on " << utf8(where->GetName());
+        wxArrayString names;
+        for (const std::string& file : files)
+            names.Add(wxString::FromUTF8(file));
+        return target != nullptr && target->OnDropFiles(10, 10, names);
+    };
+    EXPECT_FALSE(drop(frame, {data("cu.enc")})) << "disconnected";
+    EXPECT_EQ(utf8(frame->m_textFirmwareFile->GetValue()), "");
+    EXPECT_EQ(frame->image()[0], "");
+    connect(kPlain);
+    // The window part, the files, the product then shown, whether Upload is offered.
+    const std::tuple<wxWindow*, std::vector<std::string>, std::string, bool> kDrops[] = {
+        {frame->m_gauge, {data("tamrik.enc"), data("cu.enc")}, "Tamrik", false},
+        {frame->m_staticDeviceType->GetParent(), {data("Jiří/cu.enc")}, "Solvar CU", true},
+        {frame, {data("broken.enc")}, "Firmware corrupted", false},
+    };
+    for (const auto& [where, files, product, upload] : kDrops) {
+        EXPECT_TRUE(drop(where, files)) << files[0];
+        EXPECT_EQ(utf8(frame->m_textFirmwareFile->GetValue()), files[0]);
+        EXPECT_EQ(frame->image()[0], product) << files[0];
+        EXPECT_EQ(frame->m_buttonUploadFirmware->IsEnabled(), upload) << files[0];
+    }
+    EXPECT_FALSE(drop(frame, {})) << "nothing dropped";
+}
+
 // Each operation ends in one box. While the worker's operations run every input is locked
 // and the gauge enabled (a disabled gauge is drawn without its fill), and they stay locked
 // while its box is up; a paced upload moves the gauge with its pages.
@@ -466,11 +496,13 @@ TEST_F(GuiTest, CloseIsRefusedDuringAnUploadAndAForcedCloseLetsItFinish) {
 }
 
 namespace {
-// Every static text shows whole: its best width fits its own width, and its rectangle lies
-// inside each of its parents up to the frame.
+// Every static text, button and check box shows whole: its best width fits its own width,
+// and its rectangle lies inside each of its parents up to the frame.
 void expectEveryTextWhole(wxWindow* window, const std::string& language) {
     for (wxWindow* child : window->GetChildren()) {
-        if (auto* label = dynamic_cast<wxStaticText*>(child)) {
+        auto* label = dynamic_cast<wxControl*>(child);
+        if (label && (dynamic_cast<wxStaticText*>(child) || dynamic_cast<wxButton*>(child) ||
+                      dynamic_cast<wxCheckBox*>(child))) {
             EXPECT_LE(label->GetBestSize().x, label->GetSize().x)
                 << language << ": '" << utf8(label->GetLabel()) << "' is cut";
             for (wxWindow* w = label; !w->IsTopLevel(); w = w->GetParent()) {
@@ -509,7 +541,19 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
             wxDateTime(28, wxDateTime::Nov, 2026, 23, 58, 58).Format(wxDefaultDateTimeFormat));
         frame->Layout();
         wxYield();
-        EXPECT_EQ(frame->GetSize(), frame->FromDIP(wxSize(650, 710)));
+        // Exactly 650 x 710 at the normal text size; larger text makes only more room.
+        const wxSize least = frame->FromDIP(wxSize(650, 710));
+        const char* textScale = std::getenv("GDK_DPI_SCALE");
+        const double scale = textScale ? std::atof(textScale) : 1.0;
+        if (scale == 1.0) {
+            EXPECT_EQ(frame->GetSize(), least) << language;
+        } else if (scale >= 2.0) {
+            EXPECT_GT(frame->GetSize().x, least.x) << language;
+        }
+        EXPECT_GE(frame->GetSize().x, least.x) << language;
+        EXPECT_GE(frame->GetSize().y, least.y) << language;
+        EXPECT_EQ(frame->GetSize().y, frame->GetMinSize().y) << language << ": the height is fixed";
+        EXPECT_EQ(frame->GetMaxSize().y, frame->GetMinSize().y) << language;
         expectEveryTextWhole(frame, language);
         clickButton(frame->m_buttonConnect);
     }

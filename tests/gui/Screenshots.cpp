@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "app/MainFrame.h"
-#include "app/WindowDriver.h"
+#include "tests/gui/WindowDriver.h"
 
 namespace {
 class ShotFrame : public MainFrame {
@@ -34,7 +34,7 @@ bool saveWindow(wxWindow* frame, const wxString& stem) {
 #else
     // NODISABLE: a synchronous run otherwise disables every window while the picture is
     // taken, and a disabled gauge is drawn without its fill.
-    return wxExecute("import -window root -crop " + crop + " " + stem + ".png",
+    return wxExecute("import -window root -crop " + crop + " +repage " + stem + ".png",
                      wxEXEC_SYNC | wxEXEC_NODISABLE) == 0;
 #endif
 }
