@@ -1,6 +1,8 @@
 #pragma once
 // What the command line needs of its platform: whether a port's device is there and may be
-// opened (for `ports`), whether output goes to a terminal, and the arguments as UTF-8.
+// opened (for `ports`), whether output goes to a terminal, the arguments as UTF-8, and copies of
+// itself run as child processes (a station runs one per instrument).
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,3 +19,20 @@ bool outputIsTerminal();
 // under a folder such as "Jiří" reaches the program whole only through the wide command
 // line.
 std::vector<std::string> utf8Arguments(int argc, char** argv);
+
+// This program's own file, to run copies of it.
+std::string selfPath();
+
+// A child process whose standard output is read here, line by line; its standard error is
+// this program's.
+class ChildProgram {
+  public:
+    virtual ~ChildProgram() = default;
+    // The next line without its end; false once the child's output has ended.
+    virtual bool readLine(std::string& line) = 0;
+    // Waits for the child to end; its exit code (1 when it did not end normally).
+    virtual int wait() = 0;
+};
+// Starts `program` with `args` (UTF-8); throws Exception when it cannot be started.
+std::unique_ptr<ChildProgram> startChild(const std::string& program,
+                                         const std::vector<std::string>& args);

@@ -24,6 +24,9 @@ void Reporter::event(const std::string& text, const nlohmann::json& object) {
         emit(object);
         return;
     }
+    if (text.empty()) {
+        return;  // a fact for tools only
+    }
     endLine();
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
@@ -44,9 +47,11 @@ void Reporter::error(const std::string& report) {
     std::lock_guard<std::mutex> lock(mutex_);
     endLine();
     std::fflush(stdout);
-    std::fprintf(stderr, "ostraloader-cli: %s\n", message.c_str());
-    if (!hint.empty()) {
-        std::fprintf(stderr, "%s\n", hint.c_str());
+    if (stderr_) {
+        std::fprintf(stderr, "ostraloader-cli: %s\n", message.c_str());
+        if (!hint.empty()) {
+            std::fprintf(stderr, "%s\n", hint.c_str());
+        }
     }
     if (json_) {
         nlohmann::json j = {{"event", "error"}, {"message", message}};

@@ -12,7 +12,7 @@ class Reporter {
   public:
     Reporter(bool json, bool terminal) : json_(json), terminal_(terminal) {}
 
-    // A finished fact: text for people, the object for tools.
+    // A finished fact: text for people (none when empty), the object for tools.
     void event(const std::string& text, const nlohmann::json& object);
     // The closing object, for tools only.
     void result(const nlohmann::json& object);
@@ -26,6 +26,8 @@ class Reporter {
     // hint (the report's further line, if any) on a line of its own.
     void error(const std::string& report);
     bool json() const { return json_; }
+    // Errors only in JSON, not on standard error: a station copy, whose station shows them.
+    void errorsInJsonOnly() { stderr_ = false; }
 
   private:
     void emit(const nlohmann::json& object);
@@ -33,6 +35,7 @@ class Reporter {
     std::mutex mutex_;
     bool json_;
     bool terminal_;
+    bool stderr_ = true;
     std::string what_;
     int32_t total_ = 0;
     int lastPercent_ = -1;

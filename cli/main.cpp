@@ -1,14 +1,13 @@
 // ostraloader-cli: every capability of the engine from a shell, CI job or production line.
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 
 #include "cli/Platform.h"
+#include "cli/PortIdentity.h"
 #include "cli/Reporter.h"
-#include "engine/FrameTrace.h"
-#include "engine/VantorBootloader.h"
+#include "cli/Service.h"
+#include "cli/Station.h"
 #include "image/FirmwareImage.h"
 #include "link/PortInfo.h"
 #include "link/PortNames.h"
@@ -16,83 +15,10 @@
 #include "support/Version.h"
 
 namespace {
-enum ExitCode { kOk = 0, kDeviceFailed = 1, kUsage = 2, kImageRefused = 3 };
-
 const char* kExitCodes =
     "Exit codes: 0 success, 1 the device or line failed (time-out, refusal, line error), "
-    "2 wrong usage, 3 the image is not acceptable.";
-
-// Carries the engine's events to the reporter and wakes the main thread at the end of a
-// work item.
-class CliListener : public VantorBootloaderEventListener {
-  public:
-    explicit CliListener(Reporter& reporter) : reporter_(reporter) {}
-    void OnConnected() override {}
-    void OnDisconnected() override {}
-    void OnUploadStarted(const char*, int32_t pages) override {
-        reporter_.started("upload", pages);
-    }
-    void OnUploadProgress(int32_t done) override { reporter_.progress(done); }
-    void OnUploadFinished() override { finish(""); }
-    void OnReadStarted(const char*, int32_t, int32_t pages) override {
-        reporter_.started("read", pages);
-    }
-    void OnReadProgress(int32_t done) override { reporter_.progress(done); }
-    void OnReadFinished() override { finish(""); }
-    void OnEraseStarted() override { reporter_.started("erase", -1); }
-    void OnEraseTick() override { reporter_.tick(); }
-    void OnEraseFinished() override { finish(""); }
-    void OnError(const char* message) override { finish(message); }
-
-    // Waits for the end of the work item; returns its error text, empty on success.
-    std::string wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ended_.wait(lock, [&] { return done_; });
-        done_ = false;
-        return error_;
-    }
-
-  private:
-    void finish(const std::string& error) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        error_ = error;
-        done_ = true;
-        ended_.notify_all();
-    }
-    Reporter& reporter_;
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
-    std::string error_;
-};
-
-nlohmann::json statusJson(const StatusInfo& s) {
-    return {
-        {"event", "status"},
-        {"deviceType", s.deviceType},
-        {"device", deviceStatusName(s.deviceType)},
-        {"bootloader", std::to_string(s.bootloaderMajor) + "." + std::to_string(s.bootloaderMinor)},
-        {"firmware", std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor)},
-        {"firmwareTime", s.firmwareTime},
-        {"firmwareSize", s.firmwareSize},
-        {"loaded", s.firmwareLoaded()}};
-}
-
-std::string statusText(const StatusInfo& s) {
-    char when[64] = "";
-    if (s.firmwareTime > 0) {
-        const time_t t = s.firmwareTime;
-        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
-    }
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "Device type         %s\nBootloader version  %d.%d\nFirmware version    %d.%d\n"
-                  "Firmware loaded     %s\nFirmware size       %u bytes\nFirmware status     %s",
-                  deviceStatusName(s.deviceType), s.bootloaderMajor, s.bootloaderMinor,
-                  s.firmwareMajor, s.firmwareMinor, when, s.firmwareSize,
-                  s.firmwareLoaded() ? "Loaded" : "Not loaded");
-    return text;
-}
+    "2 wrong usage, 3 the image is not acceptable (also an older version than the firmware "
+    "loaded). Several ports: the largest of the instruments' codes.";
 
 nlohmann::json imageJson(const FirmwareImageInfo& info) {
     nlohmann::json j = {{"event", "image"},
@@ -147,6 +73,34 @@ int listPortsCommand(Reporter& out) {
     }
     return kOk;
 }
+
+int probeCommand(Reporter& out, bool allPorts) {
+    for (const ProbeAnswer& a : probePorts(allPorts)) {
+        nlohmann::json j = {{"event", "probe"},
+                            {"name", a.port.name},
+                            {"device", a.port.device},
+                            {"answered", a.answered}};
+        std::string line = a.port.name + "  " + a.port.device + "  ";
+        if (a.answered) {
+            const StatusInfo& s = a.status;
+            const std::string bootloader =
+                std::to_string(s.bootloaderMajor) + "." + std::to_string(s.bootloaderMinor);
+            const std::string firmware =
+                std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor);
+            j.update({{"deviceType", deviceStatusName(s.deviceType)},
+                      {"bootloader", bootloader},
+                      {"firmware", firmware},
+                      {"firmwareSize", s.firmwareSize}});
+            line += std::string(deviceStatusName(s.deviceType)) + "  bootloader " + bootloader +
+                    "  firmware " + firmware + "  " + std::to_string(s.firmwareSize) + " bytes";
+        } else {
+            j["error"] = a.error;
+            line += "no bootloader answers";
+        }
+        out.event(line, j);
+    }
+    return kOk;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,29 +108,44 @@ int main(int argc, char** argv) {
         "Ostraloader command line: status, upload, read-back and erase of an instrument's flash"};
     app.footer(kExitCodes);
     app.set_version_flag("--version", kOstraVersion);
-    std::string port = "COM2", route;
-    bool json = false, trace = false;
-    app.add_option("--port", port, "Port name: COMn, or a device path (default COM2)");
-    app.add_option("--route", route, "Route path to a routed instrument, e.g. 2.5");
-    app.add_flag("--json", json, "One JSON object per line for every event, then a result object");
-    app.add_flag("--trace", trace, "Every frame in and out on standard error");
+    CliOptions o;
+    app.add_option("--port", o.ports,
+                   "Port: COMn, a device path, usb:SERIAL, usb:VVVV:PPPP[:SERIAL] or auto "
+                   "(default COM2); repeated: every port at once")
+        ->take_all();
+    app.add_option("--route", o.route, "Route path to a routed instrument, e.g. 2.5");
+    app.add_option("--report", o.report,
+                   "Append one JSON service record per instrument and command to this file");
+    app.add_flag("--json", o.json,
+                 "One JSON object per line for every event, then a result object");
+    app.add_flag("--trace", o.trace, "Every frame in and out on standard error");
+    app.add_flag("--station-copy", o.stationCopy)->group("");  // one port of a station
     app.require_subcommand(1);
+    app.fallthrough();  // the options above also after the command
 
+    bool probe = false, allPorts = false;
     auto* ports =
         app.add_subcommand("ports", "The ports a user can pick, and whether they can be opened");
-    std::string inspectFile, uploadFile, readFile;
+    ports->add_flag("--probe", probe,
+                    "Ask each USB serial port and registered COM name for a bootloader's status");
+    ports->add_flag("--all-ports", allPorts, "With --probe: every present port");
+    std::string inspectFile;
     auto* inspect = app.add_subcommand("inspect", "Check an image file offline");
     inspect->add_option("FILE", inspectFile, "Image file")->required();
     auto* status = app.add_subcommand("status", "Connect and show the bootloader's status");
-    bool runAfter = false, forceProduct = false;
     auto* upload = app.add_subcommand("upload", "Check an image, upload it, optionally start it");
-    upload->add_option("FILE", uploadFile, "Image file")->required();
-    upload->add_flag("--run", runAfter, "Start the firmware after the upload");
-    upload->add_flag("--force-product", forceProduct,
+    upload->add_option("FILE", o.file, "Image file")->required();
+    upload->add_flag("--run", o.runAfter, "Start the firmware after the upload");
+    upload->add_flag("--force-product", o.forceProduct,
                      "Skip the product comparison; the bootloader judges");
+    upload->add_flag("--allow-downgrade", o.allowDowngrade,
+                     "Upload an image older than the firmware loaded");
+    upload->add_flag("--verify", o.verify, "Read the flash back and compare it with the image");
     auto* run = app.add_subcommand("run", "Start the firmware in the instrument");
     auto* read = app.add_subcommand("read", "Read the flash back into a file");
-    read->add_option("FILE", readFile, "File to write")->required();
+    read->add_option("FILE", o.file,
+                     "File to write; with several ports a pattern holding {port} or {serial}")
+        ->required();
     auto* erase = app.add_subcommand("erase", "Erase the flash");
 
     try {
@@ -189,8 +158,23 @@ int main(int argc, char** argv) {
         const int rc = app.exit(e);
         return rc == 0 ? kOk : kUsage;
     }
+    if (o.ports.empty()) {
+        o.ports.push_back("COM2");
+    }
+    for (const auto& [sub, name] : {std::pair{status, "status"},
+                                    {upload, "upload"},
+                                    {run, "run"},
+                                    {read, "read"},
+                                    {erase, "erase"}}) {
+        if (*sub) {
+            o.command = name;
+        }
+    }
 
-    Reporter out(json, outputIsTerminal());
+    Reporter out(o.json, outputIsTerminal());
+    if (o.stationCopy) {
+        out.errorsInJsonOnly();
+    }
     auto result = [&](int code, const std::string& message = "") {
         if (!message.empty()) {
             out.error(message);
@@ -200,7 +184,7 @@ int main(int argc, char** argv) {
     };
 
     if (*ports) {
-        return listPortsCommand(out);
+        return probe ? probeCommand(out, allPorts) : listPortsCommand(out);
     }
     if (*inspect) {
         const FirmwareImageInfo info = examineFirmwareImage(inspectFile);
@@ -208,78 +192,39 @@ int main(int argc, char** argv) {
         return result(info.verdict == FirmwareImageInfo::Verdict::Intact ? kOk : kImageRefused);
     }
 
+    const bool station = o.ports.size() > 1;
+    if (station && o.command == "read" && o.file.find("{port}") == std::string::npos &&
+        o.file.find("{serial}") == std::string::npos) {
+        return result(kUsage, "read with several ports: the file name " + o.file +
+                                  " needs {port} or {serial}, or every instrument would write "
+                                  "the same file");
+    }
+    if (!o.report.empty()) {
+        if (const std::string error = checkReportFile(o.report); !error.empty()) {
+            return result(kUsage, error);
+        }
+    }
+    // The image is checked once, before anything is sent to any instrument.
     FirmwareImageInfo image;
-    if (*upload) {
-        image = examineFirmwareImage(uploadFile);
-        out.event(imageText(image), imageJson(image));
+    if (o.command == "upload") {
+        image = examineFirmwareImage(o.file);
+        if (!o.stationCopy) {
+            out.event(imageText(image), imageJson(image));
+        }
         if (image.verdict != FirmwareImageInfo::Verdict::Intact) {
-            return result(kImageRefused, uploadFile + ": " + image.verdictText());
+            return result(kImageRefused, o.file + ": " + image.verdictText());
         }
     }
-
-    CliListener listener(out);
-    VantorBootloader engine(&listener);
-    if (trace) {
-        engine.SetFrameTrace([](bool outgoing, const uint8_t* wire, size_t size) {
-            std::fprintf(stderr, "%s %s\n", outgoing ? "->" : "<-",
-                         describeFrame(wire, size).c_str());
-        });
+    if (station) {
+        return result(runStation(o, out, outputIsTerminal()));
     }
-    try {
-        engine.Connect(port);
-        if (!route.empty()) {
-            try {
-                engine.SetRoutePath(route);
-                engine.RequestStatus();
-            } catch (const Exception&) {
-                engine.ClearRoute();
-                throw;
-            }
+    ServiceRecord record;
+    int code = serviceInstrument(o, o.ports[0], image, out, record);
+    if (!o.report.empty()) {
+        if (const std::string error = appendRecord(o.report, record); !error.empty()) {
+            out.error(error);
+            code = std::max(code, static_cast<int>(kDeviceFailed));
         }
-        out.event("Connected to " + port + (route.empty() ? "" : " through route " + route),
-                  {{"event", "connected"}, {"port", port}, {"route", route}});
-        const StatusInfo s = engine.Status();
-        if (*status) {
-            out.event(statusText(s), statusJson(s));
-        } else if (*run) {
-            engine.RunFirmware();
-            engine.Disconnect();
-            out.event("Firmware running", {{"event", "finished"}, {"operation", "run"}});
-        } else if (*upload) {
-            if (!forceProduct && image.deviceType != s.deviceType) {
-                return result(kImageRefused,
-                              uploadFile + ": image is for " + productName(image.deviceType) +
-                                  ", the instrument is a " + productName(s.deviceType));
-            }
-            engine.UploadFirmware(uploadFile);
-            if (const std::string error = listener.wait(); !error.empty()) {
-                return result(kDeviceFailed, error);
-            }
-            out.event("Firmware uploaded successfully",
-                      {{"event", "finished"}, {"operation", "upload"}});
-            if (runAfter) {
-                engine.RunFirmware();
-                engine.Disconnect();
-                out.event("Firmware uploaded and started",
-                          {{"event", "finished"}, {"operation", "run"}});
-            }
-        } else if (*read) {
-            engine.ReadFlash(readFile);
-            if (const std::string error = listener.wait(); !error.empty()) {
-                return result(kDeviceFailed, error);
-            }
-            out.event("Firmware successfully read", {{"event", "finished"}, {"operation", "read"}});
-        } else if (*erase) {
-            engine.EraseFlash();
-            if (const std::string error = listener.wait(); !error.empty()) {
-                return result(kDeviceFailed, error);
-            }
-            out.event("Firmware successfully erased",
-                      {{"event", "finished"}, {"operation", "erase"}});
-        }
-        engine.Disconnect();
-        return result(kOk);
-    } catch (const Exception& e) {
-        return result(kDeviceFailed, e.report());
     }
+    return result(code);
 }

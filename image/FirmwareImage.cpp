@@ -76,6 +76,26 @@ bool CheckFirmwareBody(FILE* file, const uint8_t header[kFirmwareHeaderSize]) {
     return std::memcmp(digest, header + header::kBodyDigest, kSha1DigestSize) == 0;
 }
 
+int64_t flashDifference(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& body,
+                        const uint8_t header[kFirmwareHeaderSize]) {
+    if (flash == body) {
+        return -1;
+    }
+    const uint32_t length = getLe32(header + header::kLength);
+    if (flash.size() >= length) {
+        uint8_t digest[kSha1DigestSize];
+        Sha1Digest(flash.data(), length, digest);
+        if (std::memcmp(digest, header + header::kBodyDigest, kSha1DigestSize) == 0) {
+            return -1;
+        }
+    }
+    size_t at = 0;
+    while (at < flash.size() && at < body.size() && flash[at] == body[at]) {
+        ++at;
+    }
+    return static_cast<int64_t>(at);
+}
+
 std::string firmwareFlagsText(uint16_t flags) {
     std::string text;
     for (int bit = 0; bit < 16; ++bit) {

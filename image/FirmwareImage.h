@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "image/ProductKeys.h"
 
@@ -33,6 +34,12 @@ void VerifyFirmwareHeader(uint8_t block[kFirmwareHeaderSize], DeviceType& device
 // digest with the header's. Reads at most length + 8 bytes; fails without allocating when
 // the file holds fewer than `length` bytes. Only whole 8-byte blocks are decrypted.
 bool CheckFirmwareBody(FILE* file, const uint8_t header[kFirmwareHeaderSize]);
+
+// Where a flash read back after an upload first differs from the body as sent, or -1 when it
+// holds that body: as sent, or decrypted (a bootloader may keep it so) when its first
+// `length` bytes carry the opened header's body digest.
+int64_t flashDifference(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& body,
+                        const uint8_t header[kFirmwareHeaderSize]);
 
 // "Beta", "Debug", "Flag2".."Flag15" for the set bits, joined by ",".
 std::string firmwareFlagsText(uint16_t flags);

@@ -11,7 +11,19 @@
 SimDevice::SimDevice(const SimConfig& config)
     : config_(config),
       flash_(config.flashSize, 0xFF),
-      written_((config.flashSize + kPageSize - 1) / kPageSize) {}
+      written_((config.flashSize + kPageSize - 1) / kPageSize) {
+    if (config.firmwareLoaded) {
+        firmwareSize_ = std::min(config.firmwareSize, config.flashSize);
+        firmwareTime_ = config.firmwareTime;
+        loaded_ = true;
+    }
+}
+
+void SimDevice::damageFlash() {
+    if (firmwareSize_ > 0) {
+        flash_[firmwareSize_ / 2] ^= 0xFF;
+    }
+}
 
 SimDevice& SimDevice::child(int port, const SimConfig& config) {
     auto& slot = children_[port];
@@ -141,10 +153,9 @@ uint16_t SimDevice::writeStart(const uint8_t* payload, uint16_t length) {
     }
     uploading_ = true;
     std::fill(written_.begin(), written_.end(), false);
-    const uint32_t major = block[header::kVersion + 1];
-    const uint32_t minor = block[header::kVersion];
-    config_.firmwareMajor = static_cast<uint8_t>(major);
-    config_.firmwareMinor = static_cast<uint8_t>(minor);
+    // The version it will report once the upload is accepted.
+    uploadMajor_ = block[header::kVersion + 1];
+    uploadMinor_ = block[header::kVersion];
     return kReplyAccepted;
 }
 
@@ -188,5 +199,7 @@ uint16_t SimDevice::finish(const uint8_t* payload, uint16_t length) {
     firmwareSize_ = total;
     firmwareTime_ = static_cast<int32_t>(time);
     loaded_ = true;
+    config_.firmwareMajor = uploadMajor_;
+    config_.firmwareMinor = uploadMinor_;
     return kReplyAccepted;
 }

@@ -13,6 +13,10 @@ struct SimConfig {
     uint8_t deviceType = 1;
     uint8_t bootloaderMajor = 1, bootloaderMinor = 2;
     uint8_t firmwareMajor = 0, firmwareMinor = 0;
+    // Firmware already loaded at the start: its size and load time (seconds since 1970).
+    bool firmwareLoaded = false;
+    uint32_t firmwareSize = 0;
+    int32_t firmwareTime = 0;
     uint32_t flashSize = 512 * 1024;
     uint32_t eraseDelayMs = 3000;
     bool stayAfterRun = false;  // keep answering after BPROT_MSG_RUNFW
@@ -47,6 +51,9 @@ class SimDevice {
     bool inBootloader() const { return inBootloader_; }
     void setInBootloader(bool on) { inBootloader_ = on; }
     const SimConfig& config() const { return config_; }
+    // Flips the bits of one byte in the middle of the loaded firmware, as a flash cell that
+    // does not hold its value would.
+    void damageFlash();
 
   private:
     std::optional<Reply> handleHere(const MessageHeader& request, const uint8_t* payload);
@@ -65,5 +72,6 @@ class SimDevice {
     // Upload in progress: pages written since the accepted WRITE_START.
     bool uploading_ = false;
     std::vector<bool> written_;
+    uint8_t uploadMajor_ = 0, uploadMinor_ = 0;  // the version of the image being uploaded
     std::map<int, std::unique_ptr<SimDevice>> children_;
 };

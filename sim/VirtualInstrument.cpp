@@ -43,7 +43,8 @@ SimFault::Kind faultKind(const std::string& name) {
         {"silent", SimFault::Kind::Silent},        {"late", SimFault::Kind::Late},
         {"corrupt", SimFault::Kind::Corrupt},      {"wrong-type", SimFault::Kind::WrongType},
         {"wrong-tag", SimFault::Kind::WrongTag},   {"noise", SimFault::Kind::Noise},
-        {"reply-code", SimFault::Kind::ReplyCode}, {"hang-up", SimFault::Kind::HangUp}};
+        {"reply-code", SimFault::Kind::ReplyCode}, {"hang-up", SimFault::Kind::HangUp},
+        {"flip-flash", SimFault::Kind::FlipFlash}};
     for (const auto& k : kKinds) {
         if (name == k.name) {
             return k.kind;
@@ -407,6 +408,10 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
             reply.reset();
         } else {
             reply = root_.handle(message, size);
+        }
+        if (fault && fault->kind == SimFault::Kind::FlipFlash && code == BPROT_WRITE_FINISH_REQ &&
+            reply && MessageHeader::decode(reply->message.data()).code == kReplyAccepted) {
+            root_.damageFlash();
         }
     }
     if (fault && fault->kind == SimFault::Kind::HangUp) {

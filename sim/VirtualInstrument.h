@@ -23,6 +23,7 @@ struct SimFault {
         Noise,      // bytes that hold no frame come first
         ReplyCode,  // the reply carries replyCode instead of its own code
         HangUp,     // the line hangs up instead of answering
+        FlipFlash,  // an accepted upload's firmware has one byte changed in the flash
     };
     Kind kind = Kind::Silent;
     uint16_t code = 0;  // request code it applies to; 0: any request
@@ -32,7 +33,7 @@ struct SimFault {
 };
 
 // Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N]", kind one of silent, late, corrupt,
-// wrong-type, wrong-tag, noise, reply-code, hang-up. Throws Exception on bad text.
+// wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash. Throws Exception on bad text.
 SimFault parseSimFault(const std::string& text);
 
 class VirtualInstrument {

@@ -48,7 +48,10 @@ int main(int argc, char** argv) {
     bool trace = false;
     app.add_option("--type", type, "Device type 1 to 5")->check(CLI::Range(1, 5));
     app.add_option("--bootloader", bootloader, "Bootloader version MAJOR.MINOR");
-    app.add_option("--firmware", firmware, "Firmware version MAJOR.MINOR");
+    auto* loaded = app.add_option(
+        "--firmware", firmware,
+        "Firmware MAJOR.MINOR is loaded (64 KiB, loaded 2026-01-01 00:00:00 UTC); by default "
+        "none is");
     app.add_option("--flash-size", config.flashSize, "Flash size in bytes (default 524288)");
     app.add_option("--erase-delay", config.eraseDelayMs,
                    "Milliseconds an erase takes (default 3000)");
@@ -60,7 +63,7 @@ int main(int argc, char** argv) {
                    "Routed instrument PATH:type=N, e.g. 2:type=5 or 2.5:type=3");
     app.add_option("--fault", faults,
                    "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N]; KIND: silent, late, corrupt, "
-                   "wrong-type, wrong-tag, noise, reply-code, hang-up");
+                   "wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash");
     app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
     app.add_flag("--trace", trace, "Every frame in and out on standard error");
     app.set_version_flag("--version", kOstraVersion);
@@ -71,6 +74,11 @@ int main(int argc, char** argv) {
         if (!parseVersion(bootloader, config.bootloaderMajor, config.bootloaderMinor) ||
             !parseVersion(firmware, config.firmwareMajor, config.firmwareMinor)) {
             throw Exception("versions are MAJOR.MINOR");
+        }
+        if (loaded->count() > 0) {
+            config.firmwareLoaded = true;
+            config.firmwareSize = 64 * 1024;
+            config.firmwareTime = 1767225600;
         }
         // Block the stop signals before any thread exists, then wait for them here.
         sigset_t stopSignals;

@@ -20,3 +20,11 @@ StdioFile openFile(const std::string& path, const char* mode);
 bool fileSize(const std::string& path, uint64_t& size);
 // Bytes from the stream's position to its end, or -1 when that cannot be told.
 int64_t bytesLeft(FILE* file);
+// Appends `text` to the file at `path` (created when missing) in one write, so that texts
+// appended by several processes at once never interleave. Empty on success, otherwise why
+// it failed.
+std::string appendToFile(const std::string& path, const std::string& text);
+#ifdef _WIN32
+// The wide form of a UTF-8 text; empty when the text is not UTF-8.
+std::wstring widen(const std::string& text);
+#endif

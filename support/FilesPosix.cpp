@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "support/Files.h"
 
@@ -23,4 +28,18 @@ int64_t bytesLeft(FILE* file) {
     const off_t end = ::ftello(file);
     ::fseeko(file, here, SEEK_SET);
     return end < here ? -1 : static_cast<int64_t>(end - here);
+}
+
+std::string appendToFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    const int error = errno;
+    ::close(fd);
+    if (n != static_cast<ssize_t>(text.size())) {
+        return n < 0 ? std::strerror(error) : "only part of the text was written";
+    }
+    return "";
 }

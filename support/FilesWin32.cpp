@@ -5,8 +5,6 @@
 
 #include "support/Files.h"
 
-namespace {
-// The wide form of a UTF-8 text; empty when the text is not UTF-8.
 std::wstring widen(const std::string& text) {
     if (text.empty()) {
         return std::wstring();
@@ -21,7 +19,6 @@ std::wstring widen(const std::string& text) {
                           &wide[0], n);
     return wide;
 }
-}  // namespace
 
 StdioFile openFile(const std::string& path, const char* mode) {
     const std::wstring wide = widen(path);
@@ -51,4 +48,22 @@ int64_t bytesLeft(FILE* file) {
     const int64_t end = ::_ftelli64(file);
     ::_fseeki64(file, here, SEEK_SET);
     return end < here ? -1 : end - here;
+}
+
+std::string appendToFile(const std::string& path, const std::string& text) {
+    // FILE_APPEND_DATA alone: every write goes to the end, as one piece.
+    HANDLE h =
+        ::CreateFileW(widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return "Windows error " + std::to_string(::GetLastError());
+    }
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(h);
+    if (!ok) {
+        return "Windows error " + std::to_string(error);
+    }
+    return written == text.size() ? "" : "only part of the text was written";
 }

@@ -1,6 +1,7 @@
 // The built ostraloader-cli and ostraloader-image programs, run as a user runs them, against
 // one virtual instrument with routed children.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <sstream>
 
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "link/FailureHint.h"
@@ -169,4 +171,175 @@ TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
         for (const std::string& text : texts)
             EXPECT_NE(out.find(place(text)), std::string::npos) << place(text) << "\n---\n" << out;
     }
+}
+
+namespace {
+// Virtual instruments on COM aliases of a private folder, as a station's tray is wired;
+// firmware 1.5 loaded in each.
+struct Tray {
+    explicit Tray(const TempDir& dir) { ::setenv("XDG_RUNTIME_DIR", dir.dir.c_str(), 1); }
+    ~Tray() {
+        instruments.clear();
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    VirtualInstrument& add(const std::string& com, const char* fault = nullptr) {
+        SimConfig c = type(1);
+        c.firmwareMajor = 1;
+        c.firmwareMinor = 5;
+        c.firmwareLoaded = true;
+        c.firmwareSize = 65536;
+        instruments.push_back(std::make_unique<VirtualInstrument>(c));
+        if (fault != nullptr)
+            instruments.back()->addFault(parseSimFault(fault));
+        instruments.back()->registerAlias(com);
+        instruments.back()->start();
+        return *instruments.back();
+    }
+    std::vector<std::unique_ptr<VirtualInstrument>> instruments;
+};
+
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+std::string sha256Hex(const Bytes& bytes) {
+    uint8_t digest[EVP_MAX_MD_SIZE];
+    unsigned size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+    return hexBytes(digest, size);
+}
+}  // namespace
+
+// Four instruments at once, one of them silent: three are updated, the silent one fails with
+// its own text, the table names all four, the exit code is the worst, and the report holds a
+// line for each.
+TEST(Cli, AStationServesEveryPortAtOnceAndRecordsEachInstrument) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM11");
+    tray.add("COM14", "silent");  // not last: the worst code wins, not the last one
+    tray.add("COM12");
+    tray.add("COM13");
+    const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl");
+    ImageSpec v21;
+    v21.versionMajor = 2;
+    v21.versionMinor = 1;
+    v21.build = 77;
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(3000, 4), v21));
+    const std::string ports = "--port COM11 --port COM14 --port COM12 --port COM13 ";
+    const auto [code, out] = run(dir, OSTRA_CLI, ports + "--report " + report + " upload " + fw);
+    EXPECT_EQ(code, 1) << out;
+    for (const char* text :
+         {"\nport   device        result\n", "\nCOM11  SOLVAR CU     ok  (",
+          "\nCOM12  SOLVAR CU     ok  (", "\nCOM13  SOLVAR CU     ok  (",
+          "\nCOM14  -             BPROT_MSG_STATUSINFO error, bootloader not responding  (",
+          "ostraloader-cli: COM14: BPROT_MSG_STATUSINFO error, bootloader not responding\n"})
+        EXPECT_NE(out.find(text), std::string::npos) << text << "\n---\n" << out;
+    for (size_t i : {0, 2, 3})
+        EXPECT_EQ(tray.instruments[i]->status().firmwareMinor, 1) << "2.1 loaded";
+    EXPECT_EQ(tray.instruments[1]->status().firmwareMinor, 5) << "1.5 kept";
+
+    std::map<std::string, nlohmann::json> byPort;
+    const Bytes lines = readFileBytes(report);
+    for (const nlohmann::json& line : jsonLines(std::string(lines.begin(), lines.end())))
+        byPort[line["port"]] = line;
+    ASSERT_EQ(byPort.size(), 4u);
+    const nlohmann::json image = {{"file", fw},
+                                  {"sha256", sha256Hex(readFileBytes(fw))},
+                                  {"product", "Solvar CU"},
+                                  {"version", "2.1"},
+                                  {"build", 77},
+                                  {"length", 3000}};
+    for (const char* com : {"COM11", "COM12", "COM13", "COM14"}) {
+        nlohmann::json line = byPort[com];
+        const bool silent = std::string(com) == "COM14";
+        const nlohmann::json none;
+        EXPECT_EQ(std::string(line["time"]).size(), 20u) << line["time"];  // 2026-12-08T03:14:07Z
+        EXPECT_GT(line["seconds"].get<double>(), silent ? 0.9 : 0.0);
+        line.erase("time");
+        line.erase("seconds");
+        EXPECT_EQ(line,
+                  (nlohmann::json{{"port", com},
+                                  {"device", dir.path("ostraloader/ports/") + com},
+                                  {"serial", none},
+                                  {"deviceType", silent ? none : "SOLVAR CU"},
+                                  {"bootloader", silent ? none : "1.2"},
+                                  {"firmwareBefore", silent ? none : "1.5"},
+                                  {"firmwareAfter", silent ? none : "2.1"},
+                                  {"command", "upload"},
+                                  {"image", image},
+                                  {"result", silent ? "BPROT_MSG_STATUSINFO error, bootloader not "
+                                                      "responding"
+                                                    : "ok"},
+                                  {"exit", silent ? 1 : 0}}));
+    }
+
+    // In JSON every instrument's event names its port; the summary and result close.
+    const std::vector<nlohmann::json> events =
+        jsonLines(run(dir, OSTRA_CLI, "--json " + ports + "status").second);
+    ASSERT_GE(events.size(), 2u);
+    for (size_t i = 0; i + 2 < events.size(); ++i)
+        EXPECT_TRUE(events[i].contains("port")) << events[i];
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "result"}, {"exit", 1}, {"ok", false}}));
+    EXPECT_EQ(events[events.size() - 2]["instruments"].size(), 4u);
+}
+
+// Ports found by what answers, an older image refused until allowed, a read-back that
+// verifies or finds the changed byte, and refusals made before anything is sent.
+TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
+    TempDir dir;
+    Tray tray(dir);
+    VirtualInstrument& plain = tray.add("COM21");
+    tray.add("COM22", "silent");
+    const std::string fw = dir.path("fw.enc"), old = dir.path("old.enc");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(3000, 5), ImageSpec{2, 0}));
+    writeFileBytes(old, makeFirmwareImage(developmentKey(1), randomBody(900, 6), ImageSpec{1, 0}));
+    const std::string dumps = dir.path("dump-{port}.bin");
+    const struct {
+        std::string args;
+        int exitCode;
+        std::string text;   // found in the output
+        bool sends = true;  // whether anything reaches the plain instrument on COM21
+    } kRuns[] = {
+        {"--port auto status", 0, "Connected to auto (COM21)\nDevice type         SOLVAR CU\n"},
+        {"ports --probe", 0,
+         "COM21  " + dir.path("ostraloader/ports/COM21") +
+             "  SOLVAR CU  bootloader 1.2  firmware 1.5  65536 bytes\nCOM22  " +
+             dir.path("ostraloader/ports/COM22") + "  no bootloader answers\n"},
+        {"--port usb:A7F3 status", 1,
+         "ostraloader-cli: usb:A7F3: no USB serial port matches; USB serial ports found: none\n",
+         false},
+        {"--port COM21 upload " + old, 3,
+         "ostraloader-cli: " + old +
+             ": image version 1.0 is older than firmware 1.5 loaded in the instrument\n"
+             "--allow-downgrade lets it through.\n"},
+        {"--port COM21 upload " + old + " --allow-downgrade --verify", 0, "\nFirmware verified\n"},
+        {"--port COM23 upload " + fw + " --verify", 1,
+         "ostraloader-cli: verify failed: the flash differs from " + fw +
+             " at body offset 1500 (0x5dc)\n",
+         false},
+        {"--port COM21 --report " + dir.path("missing/report.jsonl") + " erase", 2,
+         "ostraloader-cli: cannot append to the report " + dir.path("missing/report.jsonl") +
+             ": No such file or directory\nName a file in a folder that exists",
+         false},
+        {"--port COM21 --port COM23 read " + dir.path("dump.bin"), 2,
+         "the file name " + dir.path("dump.bin") + " needs {port} or {serial}", false},
+        {"--port COM21 --port COM23 read " + dumps, 0, "\nCOM23  SOLVAR CU     ok  ("},
+    };
+    for (const auto& r : kRuns) {
+        if (r.args.find("COM23") != std::string::npos && tray.instruments.size() < 3)
+            tray.add("COM23", "flip-flash");  // after the probes: it would answer them too
+        const uint32_t before = plain.requestCount();
+        const auto [code, out] = run(dir, OSTRA_CLI, r.args);
+        EXPECT_EQ(code, r.exitCode) << r.args << "\n" << out;
+        EXPECT_NE(out.find(r.text), std::string::npos) << r.args << "\n---\n" << out;
+        EXPECT_EQ(plain.requestCount() > before, r.sends) << r.args;
+    }
+    EXPECT_EQ(plain.status().firmwareMinor, 0) << "1.0 loaded after the allowed downgrade";
+    EXPECT_EQ(readFileBytes(dir.path("dump-COM21.bin")).size(), 904u);  // whole GOST blocks
+    EXPECT_EQ(readFileBytes(dir.path("dump-COM23.bin")).size(), 3000u);
 }

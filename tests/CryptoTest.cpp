@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,41 +15,78 @@
 #include "image/Bignum.h"
 #include "image/Gost.h"
 #include "image/Sha1.h"
+#include "image/Sha256.h"
 #include "tests/TestHelpers.h"
 #include "tools/ImageSigner.h"
 
 using Bytes = std::vector<uint8_t>;
 
-// FIPS 180-1 appendices A, B and C and RFC 3174 section 7.3, then every length from 0 to
-// 130 bytes against OpenSSL (the padding's boundaries at 55, 56, 63, 64 and 65 bytes past
-// a block and their second block), each whole and fed in pieces of 1 to 67 bytes.
-TEST(Sha1, PublishedVectorsAndEveryShortLengthWholeAndInPieces) {
-    std::vector<std::pair<std::string, std::string>> kVectors = {
-        {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
-        {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
-        {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
-    };
+namespace {
+using Vectors = std::vector<std::pair<std::string, std::string>>;
+// A digest of the pieces fed in turn, as lower-case hexadecimal.
+using Digest = std::function<std::string(const std::vector<std::pair<const uint8_t*, size_t>>&)>;
+
+// The published vectors, then every length from 0 to 130 bytes against OpenSSL (the
+// padding's boundaries at 55, 56, 63, 64 and 65 bytes past a block and their second
+// block), each whole and fed in pieces of 1 to 67 bytes.
+void expectDigests(Vectors vectors, const EVP_MD* reference, const Digest& digest) {
     const Bytes random = randomBody(130, 55);
     for (size_t length = 0; length <= 130; ++length) {
-        uint8_t reference[20];
-        ASSERT_EQ(EVP_Digest(random.data(), length, reference, nullptr, EVP_sha1(), nullptr), 1);
-        kVectors.emplace_back(std::string(random.begin(), random.begin() + length),
-                              hexBytes(reference, 20));
+        uint8_t expected[EVP_MAX_MD_SIZE];
+        unsigned size = 0;
+        ASSERT_EQ(EVP_Digest(random.data(), length, expected, &size, reference, nullptr), 1);
+        vectors.emplace_back(std::string(random.begin(), random.begin() + length),
+                             hexBytes(expected, size));
     }
-    for (const auto& [input, digest] : kVectors) {
+    for (const auto& [input, expected] : vectors) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(input.data());
-        uint8_t whole[20], pieces[20];
-        Sha1Digest(bytes, input.size(), whole);
-        Sha1Context c;
-        Sha1Reset(&c);
+        std::vector<std::pair<const uint8_t*, size_t>> pieces;
         for (size_t at = 0, piece = 1; at < input.size(); at += piece, piece = piece % 67 + 1)
-            Sha1Input(&c, bytes + at, std::min(piece, input.size() - at));
-        Sha1Result(&c, pieces);
-        EXPECT_EQ(hexBytes(whole, 20), digest) << input.size() << " bytes";
-        EXPECT_EQ(hexBytes(pieces, 20), digest) << input.size() << " bytes in pieces";
+            pieces.emplace_back(bytes + at, std::min(piece, input.size() - at));
+        EXPECT_EQ(digest({{bytes, input.size()}}), expected) << input.size() << " bytes";
+        EXPECT_EQ(digest(pieces), expected) << input.size() << " bytes in pieces";
     }
+}
+}  // namespace
+
+// FIPS 180-1 appendices A, B and C and RFC 3174 section 7.3.
+TEST(Sha1, PublishedVectorsAndEveryShortLengthWholeAndInPieces) {
+    expectDigests({{"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+                   {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+                   {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                    "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+                   {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"}},
+                  EVP_sha1(), [](const auto& pieces) {
+                      Sha1Context c;
+                      Sha1Reset(&c);
+                      for (const auto& [bytes, size] : pieces)
+                          Sha1Input(&c, bytes, size);
+                      uint8_t out[kSha1DigestSize];
+                      Sha1Result(&c, out);
+                      return hexBytes(out, sizeof out);
+                  });
+    uint8_t whole[kSha1DigestSize];
+    Sha1Digest(reinterpret_cast<const uint8_t*>("abc"), 3, whole);
+    EXPECT_EQ(hexBytes(whole, sizeof whole), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+// FIPS 180-2 appendix B (one block, two blocks, a million "a").
+TEST(Sha256, PublishedVectorsAndEveryShortLengthWholeAndInPieces) {
+    expectDigests({{"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+                   {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+                   {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                    "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+                   {std::string(1000000, 'a'),
+                    "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}},
+                  EVP_sha256(), [](const auto& pieces) {
+                      Sha256Context c;
+                      Sha256Reset(&c);
+                      for (const auto& [bytes, size] : pieces)
+                          Sha256Input(&c, bytes, size);
+                      uint8_t out[kSha256DigestSize];
+                      Sha256Result(&c, out);
+                      return hexBytes(out, sizeof out);
+                  });
 }
 
 // GOST R 34.11-94's worked example, with the same S-boxes: E_K1(0) = 42ABBCCE 32BC0B1B for

@@ -89,3 +89,32 @@ TEST(FirmwareImage, VerdictsForDamagedAndEdgeImages) {
     EXPECT_STREQ(examineFirmwareImage(dir.path("missing.enc")).verdictText(),
                  "Unknown product or firmware corrupted");
 }
+
+// A flash read back after an upload holds the body as sent (encrypted, padded to whole
+// pages by the read) or its decryption; anything else is reported at its first difference.
+TEST(FirmwareImage, AFlashReadBackHoldsTheBodyAsSentOrDecrypted) {
+    TempDir dir;
+    const Bytes plain = randomBody(1000, 3);
+    const Bytes image = makeFirmwareImage(developmentKey(1), plain, ImageSpec{});
+    const FirmwareImageInfo info = examineBytes(dir, image);
+    ASSERT_EQ(info.verdict, FirmwareImageInfo::Verdict::Intact);
+    const Bytes sent(image.begin() + 128, image.end());
+    const auto flip = [](Bytes b, size_t at) {
+        b[at] ^= 0x01;
+        return b;
+    };
+    Bytes decryptedInPages = plain;
+    decryptedInPages.resize(1024, 0xFF);
+    const std::tuple<const char*, Bytes, int64_t> kFlashes[] = {
+        {"as sent", sent, -1},
+        {"decrypted", plain, -1},
+        {"decrypted, read in whole pages", decryptedInPages, -1},
+        {"one byte changed", flip(sent, 500), 500},
+        {"decrypted, one byte changed", flip(plain, 999), 0},
+        {"the first byte changed", flip(sent, 0), 0},
+        {"cut short", Bytes(sent.begin(), sent.begin() + 640), 640},
+        {"empty", Bytes(), 0},
+    };
+    for (const auto& [what, flash, difference] : kFlashes)
+        EXPECT_EQ(flashDifference(flash, sent, info.header), difference) << what;
+}

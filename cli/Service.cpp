@@ -1,0 +1,279 @@
+#include "cli/Service.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <random>
+
+#include "cli/PortIdentity.h"
+#include "engine/FrameTrace.h"
+#include "engine/VantorBootloader.h"
+#include "support/Exception.h"
+#include "support/Files.h"
+
+namespace {
+// Carries the engine's events to the reporter and wakes the main thread at the end of a
+// work item.
+class CliListener : public VantorBootloaderEventListener {
+  public:
+    explicit CliListener(Reporter& reporter) : reporter_(reporter) {}
+    void OnConnected() override {}
+    void OnDisconnected() override {}
+    void OnUploadStarted(const char*, int32_t pages) override {
+        reporter_.started("upload", pages);
+    }
+    void OnUploadProgress(int32_t done) override { reporter_.progress(done); }
+    void OnUploadFinished() override { finish(""); }
+    void OnReadStarted(const char*, int32_t, int32_t pages) override {
+        reporter_.started("read", pages);
+    }
+    void OnReadProgress(int32_t done) override { reporter_.progress(done); }
+    void OnReadFinished() override { finish(""); }
+    void OnEraseStarted() override { reporter_.started("erase", -1); }
+    void OnEraseTick() override { reporter_.tick(); }
+    void OnEraseFinished() override { finish(""); }
+    void OnError(const char* message) override { finish(message); }
+
+    // Waits for the end of the work item; throws its error.
+    void wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait(lock, [&] { return done_; });
+        done_ = false;
+        if (!error_.empty()) {
+            throw Exception("%s", error_.c_str());
+        }
+    }
+
+  private:
+    void finish(const std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = error;
+        done_ = true;
+        ended_.notify_all();
+    }
+    Reporter& reporter_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::string error_;
+};
+
+// A refusal of the command line's own, with its exit code.
+struct Refusal {
+    int code;
+    std::string message;
+};
+
+nlohmann::json statusJson(const StatusInfo& s) {
+    return {
+        {"event", "status"},
+        {"deviceType", s.deviceType},
+        {"device", deviceStatusName(s.deviceType)},
+        {"bootloader", std::to_string(s.bootloaderMajor) + "." + std::to_string(s.bootloaderMinor)},
+        {"firmware", std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor)},
+        {"firmwareTime", s.firmwareTime},
+        {"firmwareSize", s.firmwareSize},
+        {"loaded", s.firmwareLoaded()}};
+}
+
+std::string statusText(const StatusInfo& s) {
+    char when[64] = "";
+    if (s.firmwareTime > 0) {
+        const time_t t = s.firmwareTime;
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+    }
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "Device type         %s\nBootloader version  %d.%d\nFirmware version    %d.%d\n"
+                  "Firmware loaded     %s\nFirmware size       %u bytes\nFirmware status     %s",
+                  deviceStatusName(s.deviceType), s.bootloaderMajor, s.bootloaderMinor,
+                  s.firmwareMajor, s.firmwareMinor, when, s.firmwareSize,
+                  s.firmwareLoaded() ? "Loaded" : "Not loaded");
+    return text;
+}
+
+std::vector<uint8_t> readAll(const std::string& path, long from = 0) {
+    std::vector<uint8_t> bytes;
+    StdioFile file = openFile(path, "rb");
+    if (!file || std::fseek(file.get(), from, SEEK_SET) != 0) {
+        throw Exception("can't open file %s", path.c_str());
+    }
+    uint8_t chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return bytes;
+}
+
+// Reads the flash back and compares it with the body as sent. A bootloader that keeps the
+// body decrypted passes too, when the first `length` bytes carry the header's body digest.
+void verifyUpload(VantorBootloader& engine, CliListener& listener, const std::string& imageFile,
+                  const FirmwareImageInfo& image) {
+    std::random_device random;
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() /
+        ("ostraloader-verify-" + std::to_string(random()) + ".bin");
+    std::vector<uint8_t> flash;
+    try {
+        engine.ReadFlash(scratch.u8string());
+        listener.wait();
+        flash = readAll(scratch.u8string());
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(scratch, ignored);
+        throw;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(scratch, ignored);
+    const int64_t at =
+        flashDifference(flash, readAll(imageFile, kFirmwareHeaderSize), image.header);
+    if (at >= 0) {
+        throw Exception("verify failed: the flash differs from %s at body offset %lld (0x%llx)",
+                        imageFile.c_str(), static_cast<long long>(at),
+                        static_cast<unsigned long long>(at));
+    }
+}
+
+bool olderThan(const FirmwareImageInfo& image, const StatusInfo& s) {
+    return image.versionMajor != s.firmwareMajor ? image.versionMajor < s.firmwareMajor
+                                                 : image.versionMinor < s.firmwareMinor;
+}
+
+void upload(const CliOptions& o, const FirmwareImageInfo& image, VantorBootloader& engine,
+            CliListener& listener, Reporter& out, const StatusInfo& s) {
+    if (!o.forceProduct && image.deviceType != s.deviceType) {
+        throw Refusal{kImageRefused, o.file + ": image is for " + productName(image.deviceType) +
+                                         ", the instrument is a " + productName(s.deviceType)};
+    }
+    if (!o.allowDowngrade && s.firmwareLoaded() && olderThan(image, s)) {
+        throw Refusal{kImageRefused,
+                      o.file + ": image version " + std::to_string(image.versionMajor) + "." +
+                          std::to_string(image.versionMinor) + " is older than firmware " +
+                          std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor) +
+                          " loaded in the instrument\n--allow-downgrade lets it through."};
+    }
+    engine.UploadFirmware(o.file);
+    listener.wait();
+    out.event("Firmware uploaded successfully", {{"event", "finished"}, {"operation", "upload"}});
+    if (o.verify) {
+        verifyUpload(engine, listener, o.file, image);
+        out.event("Firmware verified", {{"event", "finished"}, {"operation", "verify"}});
+    }
+    if (o.runAfter) {
+        engine.RunFirmware();
+        engine.Disconnect();
+        out.event("Firmware uploaded and started", {{"event", "finished"}, {"operation", "run"}});
+    }
+}
+
+std::string safeForFileName(const std::string& text) {
+    std::string safe;
+    for (char c : text) {
+        const bool plain =
+            std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-';
+        if (plain || (!safe.empty() && safe.back() != '-')) {
+            safe += plain ? c : '-';
+        }
+    }
+    return safe;
+}
+}  // namespace
+
+std::string readFileFor(const std::string& pattern, const std::string& port,
+                        const std::string& serial) {
+    std::string name = pattern;
+    const std::pair<std::string, std::string> kFields[] = {
+        {"{port}", safeForFileName(port)},
+        {"{serial}", safeForFileName(serial.empty() ? port : serial)}};
+    for (const auto& [field, value] : kFields) {
+        for (size_t at; (at = name.find(field)) != std::string::npos;) {
+            name.replace(at, field.size(), value);
+        }
+    }
+    return name;
+}
+
+int serviceInstrument(const CliOptions& o, const std::string& port, const FirmwareImageInfo& image,
+                      Reporter& out, ServiceRecord& record) {
+    const auto start = std::chrono::steady_clock::now();
+    record.startedAt = static_cast<int64_t>(std::time(nullptr));
+    record.port = port;
+    record.command = o.command;
+    if (o.command == "upload") {
+        record.imageFile = o.file;
+        record.image = image;
+    }
+    CliListener listener(out);
+    VantorBootloader engine(&listener);
+    if (o.trace) {
+        engine.SetFrameTrace([](bool outgoing, const uint8_t* wire, size_t size) {
+            std::fprintf(stderr, "%s %s\n", outgoing ? "->" : "<-",
+                         describeFrame(wire, size).c_str());
+        });
+    }
+    // The message and its hint (the report's further line), shown and kept.
+    const auto fail = [&](int failure, const std::string& report) {
+        out.error(report);
+        const size_t cut = report.find('\n');
+        record.error = report.substr(0, cut);
+        record.hint = cut == std::string::npos ? "" : report.substr(cut + 1);
+        return failure;
+    };
+    int code = kOk;
+    try {
+        const PortInfo resolved = resolvePortIdentity(port);
+        record.device = resolved.device;
+        record.serial = resolved.serial;
+        engine.Connect(resolved.name);
+        if (!o.route.empty()) {
+            try {
+                engine.SetRoutePath(o.route);
+                engine.RequestStatus();
+            } catch (const Exception&) {
+                engine.ClearRoute();
+                throw;
+            }
+        }
+        const std::string where = resolved.name == port ? port : port + " (" + resolved.name + ")";
+        out.event("Connected to " + where + (o.route.empty() ? "" : " through route " + o.route),
+                  {{"event", "connected"},
+                   {"port", port},
+                   {"device", resolved.device},
+                   {"route", o.route}});
+        const StatusInfo s = engine.Status();
+        record.before = s;
+        // Shown for status; the state before, for tools, with every command.
+        out.event(o.command == "status" ? statusText(s) : "", statusJson(s));
+        if (o.command == "run") {
+            engine.RunFirmware();
+            engine.Disconnect();
+            out.event("Firmware running", {{"event", "finished"}, {"operation", "run"}});
+        } else if (o.command == "upload") {
+            upload(o, image, engine, listener, out, s);
+        } else if (o.command == "read") {
+            engine.ReadFlash(o.stationCopy ? readFileFor(o.file, port, resolved.serial) : o.file);
+            listener.wait();
+            out.event("Firmware successfully read", {{"event", "finished"}, {"operation", "read"}});
+        } else if (o.command == "erase") {
+            engine.EraseFlash();
+            listener.wait();
+            out.event("Firmware successfully erased",
+                      {{"event", "finished"}, {"operation", "erase"}});
+        }
+        if (engine.IsConnected()) {
+            record.after = engine.Status();
+            engine.Disconnect();
+        }
+    } catch (const Refusal& r) {
+        code = fail(r.code, r.message);
+    } catch (const Exception& e) {
+        code = fail(kDeviceFailed, e.report());
+    }
+    record.exitCode = code;
+    record.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return code;
+}
