@@ -23,25 +23,12 @@ class PosixChild : public ChildProgram {
         }
         wait();
     }
-    bool readLine(std::string& line) override {
+    size_t readSome(char* bytes, size_t size) override {
         for (;;) {
-            const size_t end = buffer_.find('\n');
-            if (end != std::string::npos) {
-                line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                return true;
+            const ssize_t n = output_ < 0 ? 0 : ::read(output_, bytes, size);
+            if (n >= 0 || errno != EINTR) {
+                return n > 0 ? static_cast<size_t>(n) : 0;
             }
-            char chunk[4096];
-            const ssize_t n = output_ < 0 ? 0 : ::read(output_, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                line = buffer_;
-                buffer_.clear();
-                return !line.empty();
-            }
-            buffer_.append(chunk, static_cast<size_t>(n));
         }
     }
     int wait() override {
@@ -59,7 +46,6 @@ class PosixChild : public ChildProgram {
     pid_t pid_;
     int output_;
     int code_ = 1;
-    std::string buffer_;
 };
 }  // namespace
 

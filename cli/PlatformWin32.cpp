@@ -39,26 +39,9 @@ class WinChild : public ChildProgram {
         wait();
         ::CloseHandle(process_);
     }
-    bool readLine(std::string& line) override {
-        for (;;) {
-            const size_t end = buffer_.find('\n');
-            if (end != std::string::npos) {
-                line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                if (!line.empty() && line.back() == '\r') {
-                    line.pop_back();
-                }
-                return true;
-            }
-            char chunk[4096];
-            DWORD n = 0;
-            if (!::ReadFile(output_, chunk, sizeof chunk, &n, nullptr) || n == 0) {
-                line = buffer_;
-                buffer_.clear();
-                return !line.empty();
-            }
-            buffer_.append(chunk, n);
-        }
+    size_t readSome(char* bytes, size_t size) override {
+        DWORD n = 0;
+        return ::ReadFile(output_, bytes, static_cast<DWORD>(size), &n, nullptr) ? n : 0;
     }
     int wait() override {
         ::WaitForSingleObject(process_, INFINITE);
@@ -70,7 +53,6 @@ class WinChild : public ChildProgram {
   private:
     HANDLE process_;
     HANDLE output_;
-    std::string buffer_;
 };
 }  // namespace
 
