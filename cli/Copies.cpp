@@ -52,7 +52,11 @@ std::vector<int> runCopies(const std::vector<std::vector<std::string>>& argLists
             inbox.post(i, {{"event", "error"}, {"message", e.text()}});
             continue;
         }
-        ++inbox.running;
+        {
+            // Under the lock: a reader started earlier may be ending meanwhile.
+            std::lock_guard<std::mutex> lock(inbox.mutex);
+            ++inbox.running;
+        }
         readers.emplace_back([&inbox, &children, &codes, i] {
             for (std::string line; children[i]->readLine(line);) {
                 inbox.post(i, parseLine(line));
