@@ -557,6 +557,16 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
         expectEveryTextWhole(frame, language);
         clickButton(frame->m_buttonConnect);
     }
+    // Moved to a monitor of another DPI, the window takes its size from its contents again.
+    const wxSize fitted = frame->GetMinSize();
+    frame->SetSizeHints(wxSize(100, 100));
+    wxDPIChangedEvent moved(wxSize(96, 96), wxSize(96, 96));
+    moved.SetEventObject(frame);
+    frame->ProcessWindowEvent(moved);
+    EXPECT_TRUE(
+        runEventsUntil([&] { return frame->GetMinSize() == fitted; }, std::chrono::seconds(5)))
+        << frame->GetMinSize().x << " x " << frame->GetMinSize().y;
+    EXPECT_EQ(frame->GetMaxSize().y, fitted.y);
 }
 
 int main(int argc, char** argv) {
