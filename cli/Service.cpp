@@ -68,15 +68,14 @@ struct Refusal {
 };
 
 nlohmann::json statusJson(const StatusInfo& s) {
-    return {
-        {"event", "status"},
-        {"deviceType", s.deviceType},
-        {"device", deviceStatusName(s.deviceType)},
-        {"bootloader", std::to_string(s.bootloaderMajor) + "." + std::to_string(s.bootloaderMinor)},
-        {"firmware", std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor)},
-        {"firmwareTime", s.firmwareTime},
-        {"firmwareSize", s.firmwareSize},
-        {"loaded", s.firmwareLoaded()}};
+    return {{"event", "status"},
+            {"deviceType", s.deviceType},
+            {"device", deviceStatusName(s.deviceType)},
+            {"bootloader", versionText(s.bootloaderMajor, s.bootloaderMinor)},
+            {"firmware", versionText(s.firmwareMajor, s.firmwareMinor)},
+            {"firmwareTime", s.firmwareTime},
+            {"firmwareSize", s.firmwareSize},
+            {"loaded", s.firmwareLoaded()}};
 }
 
 std::string statusText(const StatusInfo& s) {
@@ -149,11 +148,11 @@ void upload(const CliOptions& o, const FirmwareImageInfo& image, VantorBootloade
                                          ", the instrument is a " + productName(s.deviceType)};
     }
     if (!o.allowDowngrade && s.firmwareLoaded() && olderThan(image, s)) {
-        throw Refusal{kImageRefused,
-                      o.file + ": image version " + std::to_string(image.versionMajor) + "." +
-                          std::to_string(image.versionMinor) + " is older than firmware " +
-                          std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor) +
-                          " loaded in the instrument\n--allow-downgrade lets it through."};
+        throw Refusal{
+            kImageRefused,
+            o.file + ": image version " + versionText(image.versionMajor, image.versionMinor) +
+                " is older than firmware " + versionText(s.firmwareMajor, s.firmwareMinor) +
+                " loaded in the instrument\n--allow-downgrade lets it through."};
     }
     engine.UploadFirmware(o.file);
     listener.wait();

@@ -6,18 +6,18 @@
 #include "support/Files.h"
 
 namespace {
-std::string version(int major, int minor) {
-    return std::to_string(major) + "." + std::to_string(minor);
-}
-
 nlohmann::json versions(const std::optional<StatusInfo>& s, bool bootloader) {
     if (!s) {
         return nullptr;
     }
-    return bootloader ? version(s->bootloaderMajor, s->bootloaderMinor)
-                      : version(s->firmwareMajor, s->firmwareMinor);
+    return bootloader ? versionText(s->bootloaderMajor, s->bootloaderMinor)
+                      : versionText(s->firmwareMajor, s->firmwareMinor);
 }
 }  // namespace
+
+std::string versionText(int major, int minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
 
 std::string isoUtc(int64_t seconds) {
     const time_t t = static_cast<time_t>(seconds);
@@ -78,7 +78,7 @@ nlohmann::json ServiceRecord::toJson() const {
         nlohmann::json i = {{"file", imageFile}, {"sha256", fileSha256(imageFile)}};
         if (image && image->verdict == FirmwareImageInfo::Verdict::Intact) {
             i.update({{"product", productName(image->deviceType)},
-                      {"version", version(image->versionMajor, image->versionMinor)},
+                      {"version", versionText(image->versionMajor, image->versionMinor)},
                       {"build", image->build},
                       {"length", image->length}});
         }

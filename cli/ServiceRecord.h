@@ -27,6 +27,8 @@ struct ServiceRecord {
     nlohmann::json toJson() const;
 };
 
+// "2.1": a version as every output of the command line shows it.
+std::string versionText(int major, int minor);
 // "2026-12-08T03:14:07Z".
 std::string isoUtc(int64_t seconds);
 // The file's SHA-256 in lower-case hexadecimal; empty when it cannot be read.

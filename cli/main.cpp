@@ -27,7 +27,7 @@ nlohmann::json imageJson(const FirmwareImageInfo& info) {
     if (info.verdict == FirmwareImageInfo::Verdict::Intact) {
         j["deviceType"] = info.deviceType;
         j["product"] = productName(info.deviceType);
-        j["version"] = std::to_string(info.versionMajor) + "." + std::to_string(info.versionMinor);
+        j["version"] = versionText(info.versionMajor, info.versionMinor);
         j["flags"] = firmwareFlagsText(info.flags);
         j["build"] = info.build;
         j["buildTime"] = formatCalendarTime(firmwareBuildTime(info.timestamp));
@@ -83,10 +83,8 @@ int probeCommand(Reporter& out, bool allPorts) {
         std::string line = a.port.name + "  " + a.port.device + "  ";
         if (a.answered) {
             const StatusInfo& s = a.status;
-            const std::string bootloader =
-                std::to_string(s.bootloaderMajor) + "." + std::to_string(s.bootloaderMinor);
-            const std::string firmware =
-                std::to_string(s.firmwareMajor) + "." + std::to_string(s.firmwareMinor);
+            const std::string bootloader = versionText(s.bootloaderMajor, s.bootloaderMinor);
+            const std::string firmware = versionText(s.firmwareMajor, s.firmwareMinor);
             j.update({{"deviceType", deviceStatusName(s.deviceType)},
                       {"bootloader", bootloader},
                       {"firmware", firmware},

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/LittleEndian.h"
+
 namespace {
 inline uint32_t rotl(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
@@ -11,9 +13,7 @@ void Sha1ProcessBlock(Sha1Context* c) {
     static const uint32_t kRound[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
     uint32_t w[80];
     for (int t = 0; t < 16; ++t) {
-        const uint8_t* p = c->block + 4 * t;
-        w[t] = (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-               (static_cast<uint32_t>(p[2]) << 8) | p[3];
+        w[t] = getBe32(c->block + 4 * t);
     }
     for (int t = 16; t < 80; ++t) {
         w[t] = rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
@@ -51,10 +51,8 @@ void Sha1Pad(Sha1Context* c) {
         Sha1ProcessBlock(c);
     }
     std::memset(c->block + c->blockIndex, 0, 56 - c->blockIndex);
-    for (int i = 0; i < 4; ++i) {
-        c->block[56 + i] = static_cast<uint8_t>(c->lengthHigh >> (24 - 8 * i));
-        c->block[60 + i] = static_cast<uint8_t>(c->lengthLow >> (24 - 8 * i));
-    }
+    putBe32(c->block + 56, c->lengthHigh);
+    putBe32(c->block + 60, c->lengthLow);
     Sha1ProcessBlock(c);
 }
 }  // namespace
@@ -88,8 +86,8 @@ void Sha1Result(Sha1Context* c, uint8_t digest[kSha1DigestSize]) {
     std::memset(c->block, 0, sizeof c->block);
     c->lengthLow = 0;
     c->lengthHigh = 0;
-    for (int i = 0; i < 20; ++i) {
-        digest[i] = static_cast<uint8_t>(c->intermediate[i / 4] >> (24 - 8 * (i % 4)));
+    for (int i = 0; i < 5; ++i) {
+        putBe32(digest + 4 * i, c->intermediate[i]);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/LittleEndian.h"
+
 namespace {
 // The first 32 bits of the fractional parts of the cube roots of the first 64 primes.
 const uint32_t kRound[64] = {
@@ -23,9 +25,7 @@ inline uint32_t rotr(uint32_t x, int n) {
 void processBlock(Sha256Context* c) {
     uint32_t w[64];
     for (int t = 0; t < 16; ++t) {
-        const uint8_t* p = c->block + 4 * t;
-        w[t] = (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-               (static_cast<uint32_t>(p[2]) << 8) | p[3];
+        w[t] = getBe32(c->block + 4 * t);
     }
     for (int t = 16; t < 64; ++t) {
         const uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
@@ -82,11 +82,10 @@ void Sha256Result(Sha256Context* c, uint8_t digest[kSha256DigestSize]) {
         processBlock(c);
     }
     std::memset(c->block + c->blockIndex, 0, 56 - c->blockIndex);
-    for (int i = 0; i < 8; ++i) {
-        c->block[56 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    }
+    putBe32(c->block + 56, static_cast<uint32_t>(bits >> 32));
+    putBe32(c->block + 60, static_cast<uint32_t>(bits));
     processBlock(c);
-    for (size_t i = 0; i < kSha256DigestSize; ++i) {
-        digest[i] = static_cast<uint8_t>(c->state[i / 4] >> (24 - 8 * (i % 4)));
+    for (int i = 0; i < 8; ++i) {
+        putBe32(digest + 4 * i, c->state[i]);
     }
 }

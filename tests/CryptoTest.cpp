@@ -47,6 +47,20 @@ void expectDigests(Vectors vectors, const EVP_MD* reference, const Digest& diges
         EXPECT_EQ(digest(pieces), expected) << input.size() << " bytes in pieces";
     }
 }
+// A hash's own three calls as a Digest.
+template <size_t Size, typename Context>
+Digest digestWith(void (*reset)(Context*), void (*input)(Context*, const uint8_t*, size_t),
+                  void (*result)(Context*, uint8_t*)) {
+    return [=](const std::vector<std::pair<const uint8_t*, size_t>>& pieces) {
+        Context c;
+        reset(&c);
+        for (const auto& [bytes, size] : pieces)
+            input(&c, bytes, size);
+        uint8_t out[Size];
+        result(&c, out);
+        return hexBytes(out, Size);
+    };
+}
 }  // namespace
 
 // FIPS 180-1 appendices A, B and C and RFC 3174 section 7.3.
@@ -56,15 +70,7 @@ TEST(Sha1, PublishedVectorsAndEveryShortLengthWholeAndInPieces) {
                    {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
                     "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
                    {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"}},
-                  EVP_sha1(), [](const auto& pieces) {
-                      Sha1Context c;
-                      Sha1Reset(&c);
-                      for (const auto& [bytes, size] : pieces)
-                          Sha1Input(&c, bytes, size);
-                      uint8_t out[kSha1DigestSize];
-                      Sha1Result(&c, out);
-                      return hexBytes(out, sizeof out);
-                  });
+                  EVP_sha1(), digestWith<kSha1DigestSize>(Sha1Reset, Sha1Input, Sha1Result));
     uint8_t whole[kSha1DigestSize];
     Sha1Digest(reinterpret_cast<const uint8_t*>("abc"), 3, whole);
     EXPECT_EQ(hexBytes(whole, sizeof whole), "a9993e364706816aba3e25717850c26c9cd0d89d");
@@ -78,15 +84,8 @@ TEST(Sha256, PublishedVectorsAndEveryShortLengthWholeAndInPieces) {
                     "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
                    {std::string(1000000, 'a'),
                     "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}},
-                  EVP_sha256(), [](const auto& pieces) {
-                      Sha256Context c;
-                      Sha256Reset(&c);
-                      for (const auto& [bytes, size] : pieces)
-                          Sha256Input(&c, bytes, size);
-                      uint8_t out[kSha256DigestSize];
-                      Sha256Result(&c, out);
-                      return hexBytes(out, sizeof out);
-                  });
+                  EVP_sha256(),
+                  digestWith<kSha256DigestSize>(Sha256Reset, Sha256Input, Sha256Result));
 }
 
 // GOST R 34.11-94's worked example, with the same S-boxes: E_K1(0) = 42ABBCCE 32BC0B1B for
