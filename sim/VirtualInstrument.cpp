@@ -467,6 +467,7 @@ void VirtualInstrument::serve() {
     const auto source = [this, &lineLost](uint8_t* data, uint16_t count) -> uint32_t {
         const ssize_t n = ::read(master_, data, count);
         if (n > 0) {
+            bytesRead_.fetch_add(static_cast<uint64_t>(n));
             return static_cast<uint32_t>(n);
         }
         // A device's read of 0 with the line readable, or an error, is its far end gone.
@@ -540,7 +541,14 @@ void VirtualInstrument::serve() {
                 handleFrame(message, length, frameStart);
             }
             betweenFrames = true;
+            // Bytes already waiting behind the frame start the next one now: stamped, so
+            // that a cut there is judged from when they came, not from the frame before.
+            const uint64_t readBefore = bytesRead_.load();
             receiver.step();
+            if (bytesRead_.load() != readBefore) {
+                frameStart = lastByte = Clock::now();
+                betweenFrames = false;
+            }
         }
     }
 }

@@ -74,6 +74,8 @@ class VirtualInstrument {
     // Frame bytes that crossed the line in either direction (noise included), for
     // measuring a transfer against the line's own limit.
     uint64_t lineBytes() const { return lineBytes_.load(); }
+    // Bytes read from the line so far, whole frames or not.
+    uint64_t bytesRead() const { return bytesRead_.load(); }
     // Every request message received, in order (header + payload).
     std::vector<std::vector<uint8_t>> requests() const;
 
@@ -112,6 +114,7 @@ class VirtualInstrument {
     std::vector<std::vector<uint8_t>> log_;
     std::atomic<uint32_t> requests_{0};
     std::atomic<uint64_t> lineBytes_{0};
+    std::atomic<uint64_t> bytesRead_{0};
     std::atomic<uint32_t> baud_{0};
     FILE* trace_ = nullptr;
 
