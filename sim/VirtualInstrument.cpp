@@ -387,6 +387,7 @@ Clock::time_point VirtualInstrument::writeFrame(const std::vector<uint8_t>& mess
 
 void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
                                     Clock::time_point arrived) {
+    hostOnlyWaits_.store(false);
     requests_.fetch_add(1);
     const uint16_t code = size >= kMessageHeaderSize ? MessageHeader::decode(message).code : 0;
     std::optional<SimFault> fault;
@@ -415,6 +416,7 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
         }
     }
     if (fault && fault->kind == SimFault::Kind::HangUp) {
+        hostOnlyWaits_.store(true);
         // The line goes away under the host; a fresh one takes its place (and its alias).
         // A served device cannot be hung up from this end: the request is just lost.
         try {
@@ -426,6 +428,7 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
         return;
     }
     if (!reply) {
+        hostOnlyWaits_.store(true);
         return;
     }
     // On a paced line the request has only fully arrived once all its bytes have crossed it.
@@ -439,9 +442,11 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
         h.code = fault->replyCode;
         h.encode(reply->message.data());
     }
+    hostOnlyWaits_.store(reply->delayMs > 0 || (fault && fault->kind == SimFault::Kind::Late));
     if (!pauseUntil(answerAt)) {
         return;
     }
+    hostOnlyWaits_.store(false);
     Clock::time_point line = std::max(answerAt, Clock::now());
     if (fault) {
         switch (fault->kind) {
@@ -458,8 +463,9 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
                 break;
         }
     }
-    writeFrame(reply->message, kLinkFrameType, kLinkFrameTag,
-               fault && fault->kind == SimFault::Kind::Corrupt, line);
+    const bool corrupt = fault && fault->kind == SimFault::Kind::Corrupt;
+    writeFrame(reply->message, kLinkFrameType, kLinkFrameTag, corrupt, line);
+    hostOnlyWaits_.store(corrupt);
 }
 
 void VirtualInstrument::serve() {

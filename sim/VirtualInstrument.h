@@ -76,6 +76,11 @@ class VirtualInstrument {
     uint64_t lineBytes() const { return lineBytes_.load(); }
     // Bytes read from the line so far, whole frames or not.
     uint64_t bytesRead() const { return bytesRead_.load(); }
+    // True from a request that gets no answer the host can take (lost, not for a
+    // bootloader, hung up, answered corrupt) or whose answer is held back for the device's
+    // working time, until that answer goes out or the next request comes: while the host
+    // can only wait. Lets a test's clock run fast through such waits alone.
+    bool hostOnlyWaits() const { return hostOnlyWaits_.load(); }
     // Every request message received, in order (header + payload).
     std::vector<std::vector<uint8_t>> requests() const;
 
@@ -113,6 +118,7 @@ class VirtualInstrument {
     std::vector<ArmedFault> faults_;
     std::vector<std::vector<uint8_t>> log_;
     std::atomic<uint32_t> requests_{0};
+    std::atomic<bool> hostOnlyWaits_{false};
     std::atomic<uint64_t> lineBytes_{0};
     std::atomic<uint64_t> bytesRead_{0};
     std::atomic<uint32_t> baud_{0};
