@@ -96,6 +96,14 @@ int plugLine(const std::string& link) {
     return host;
 }
 
+// The line goes away as a device does: its name first. A name left behind would point at
+// a freed terminal number, which the next pseudo-terminal anywhere on the machine takes (a
+// test running beside this one), and the instrument would open that terminal.
+void unplugLine(const std::string& link, int host) {
+    ::unlink(link.c_str());
+    ::close(host);
+}
+
 // Until the instrument has read `count` bytes more than `before`. (The terminal's input
 // queue is no witness: written bytes reach it only once the kernel's worker has moved them.)
 void waitUntilRead(const VirtualInstrument& sim, uint64_t before, uint64_t count) {
@@ -151,7 +159,7 @@ TEST(VirtualInstrument, ServesAnExistingTerminalDropsACutFrameAndWaitsForItsRetu
         EXPECT_EQ(askStatus(host).size(), 44u)
             << sent.size() << " bytes sent: the cut frame swallowed the request";
     }
-    ::close(host);
+    unplugLine(link, host);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     host = plugLine(link);
     // A request sent before the instrument has the line again, or while it takes it, is
@@ -160,5 +168,5 @@ TEST(VirtualInstrument, ServesAnExistingTerminalDropsACutFrameAndWaitsForItsRetu
     for (int i = 0; i < 3 && answered != 44; ++i)
         answered = askStatus(host).size();
     EXPECT_EQ(answered, 44u) << "not served again after the line came back";
-    ::close(host);
+    unplugLine(link, host);
 }
