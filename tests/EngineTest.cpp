@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 
 #include "engine/Crc16.h"
 #include "engine/VantorBootloader.h"
@@ -15,13 +16,52 @@
 #include "support/LittleEndian.h"
 #include "support/TickClock.h"
 #include "tests/TestSupport.h"
-#include "tests/WaitClock.h"
 #include "tools/ImageSigner.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
 using Events = std::vector<std::string>;
 using Kind = SimFault::Kind;
+
+// The tick clock runs ten times faster than real time while the engine can only wait (no
+// frame on its way, and the instrument left the last request unanswered or holds its answer
+// back), at real speed otherwise: waits in vain cost a tenth, while an answer on a busy
+// machine keeps its whole limit. A stall of the clock's readers counts at real speed
+// beyond 20 ms, so that a late scheduler does not become ten times as many ticks.
+class WaitClock {
+  public:
+    WaitClock() {
+        running().store(this);
+        setTickSource([] { return running().load()->advance(); });
+    }
+    ~WaitClock() { setTickSource(nullptr); }
+    void follow(const VirtualInstrument& sim) { sim_.store(&sim); }
+    void hostSent() { sent_.fetch_add(1); }
+
+  private:
+    static std::atomic<WaitClock*>& running() {
+        static std::atomic<WaitClock*> clock{nullptr};
+        return clock;
+    }
+    uint32_t advance() {
+        // The count first: the instrument clears its flag before it counts a new request.
+        const VirtualInstrument* sim = sim_.load();
+        const bool fast = sim && sent_.load() == sim->requestCount() && sim->hostOnlyWaits();
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        const int64_t step =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - last_).count();
+        last_ = now;
+        micros_ += static_cast<uint64_t>(fast ? step + 9 * std::min<int64_t>(step, 20000) : step);
+        return static_cast<uint32_t>(micros_ / 1000);
+    }
+
+    std::atomic<const VirtualInstrument*> sim_{nullptr};
+    std::atomic<uint32_t> sent_{0};
+    std::mutex mutex_;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+    uint64_t micros_ = 0;
+};
 
 int openDescriptorCount() {
     const std::filesystem::directory_iterator fds("/proc/self/fd");
