@@ -111,22 +111,18 @@ std::vector<uint8_t> readAll(const std::string& path, long from = 0) {
 // body decrypted passes too, when the first `length` bytes carry the header's body digest.
 void verifyUpload(VantorBootloader& engine, CliListener& listener, const std::string& imageFile,
                   const FirmwareImageInfo& image) {
-    std::random_device random;
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() /
-        ("ostraloader-verify-" + std::to_string(random()) + ".bin");
-    std::vector<uint8_t> flash;
-    try {
-        engine.ReadFlash(scratch.u8string());
-        listener.wait();
-        flash = readAll(scratch.u8string());
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(scratch, ignored);
-        throw;
-    }
-    std::error_code ignored;
-    std::filesystem::remove(scratch, ignored);
+    // The read-back's file, removed on every way out.
+    struct Scratch {
+        ~Scratch() {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+        std::filesystem::path path;
+    } scratch{std::filesystem::temp_directory_path() /
+              ("ostraloader-verify-" + std::to_string(std::random_device()()) + ".bin")};
+    engine.ReadFlash(scratch.path.u8string());
+    listener.wait();
+    const std::vector<uint8_t> flash = readAll(scratch.path.u8string());
     const int64_t at =
         flashDifference(flash, readAll(imageFile, kFirmwareHeaderSize), image.header);
     if (at >= 0) {

@@ -85,12 +85,8 @@ class StationView {
             if (!terminal_ && !out_.json()) {
                 out_.error(errors_.back());  // at once in a log; after the table on a terminal
             }
-        } else if (kind == "result") {
-            u.code = event.value("exit", 1);
-            if (u.result.empty()) {
-                u.result = u.code == 0 ? "ok" : "failed";
-            }
-            u.state = u.code == 0 ? "ok" : u.state;
+        } else if (kind == "result" && event.value("exit", 1) == 0) {
+            u.state = "ok";  // the result and the code come from the copy's exit
         }
         if (out_.json()) {
             nlohmann::json tagged = event;
