@@ -1,52 +1,28 @@
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <thread>
 
 #include "cli/Platform.h"
 #include "link/FailureHint.h"
-#include "support/Exception.h"
-
-extern char** environ;
 
 namespace {
-class PosixChild : public ChildProgram {
-  public:
-    PosixChild(pid_t pid, int output) : pid_(pid), output_(output) {}
-    ~PosixChild() override {
-        if (output_ >= 0) {
-            ::close(output_);
-        }
-        wait();
-    }
-    size_t readSome(char* bytes, size_t size) override {
-        for (;;) {
-            const ssize_t n = output_ < 0 ? 0 : ::read(output_, bytes, size);
-            if (n >= 0 || errno != EINTR) {
-                return n > 0 ? static_cast<size_t>(n) : 0;
-            }
-        }
-    }
-    int wait() override {
-        if (pid_ > 0) {
-            int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-            pid_ = -1;
-        }
-        return code_;
-    }
+// The signal handler only writes the signal's number here; a thread of its own reads it
+// and calls the handler, where anything may be done.
+int interruptPipe[2] = {-1, -1};
+std::atomic<int> lastSignal{SIGINT};
 
-  private:
-    pid_t pid_;
-    int output_;
-    int code_ = 1;
-};
+void onSignal(int signal) {
+    const unsigned char number = static_cast<unsigned char>(signal);
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &number, 1);
+    errno = saved;
+}
 }  // namespace
 
 PortAccess portAccess(const std::string& device) {
@@ -77,28 +53,39 @@ std::string selfPath() {
     return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("ostraloader-cli");
 }
 
-std::unique_ptr<ChildProgram> startChild(const std::string& program,
-                                         const std::vector<std::string>& args) {
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        throw Exception("cannot start %s: no pipe, err: %d", program.c_str(), errno);
+void onInterrupt(std::function<void()> handler) {
+    if (::pipe2(interruptPipe, O_CLOEXEC) != 0) {
+        return;  // Ctrl-C then ends the program as it always did
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[1]);
-    if (error != 0) {
-        ::close(pipe[0]);
-        throw Exception("cannot start %s, err: %d", program.c_str(), error);
-    }
-    return std::make_unique<PosixChild>(pid, pipe[0]);
+    std::thread([handler = std::move(handler)] {
+        for (;;) {
+            unsigned char number = 0;
+            const ssize_t n = ::read(interruptPipe[0], &number, 1);
+            if (n == 1) {
+                lastSignal = number;
+                handler();
+            } else if (n == 0 || errno != EINTR) {
+                return;
+            }
+        }
+    }).detach();
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
 }
+
+void endAsInterrupted() {
+    const int signal = lastSignal.load();
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+void ignoreInterrupts() {}

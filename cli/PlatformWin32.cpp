@@ -6,54 +6,21 @@
 #include <cstdio>
 
 #include "cli/Platform.h"
-#include "support/Exception.h"
-#include "support/Files.h"
 
 namespace {
-// One argument as the child's command line parser (CommandLineToArgvW's rules) reads it
-// back: quoted when it holds a space, tab or quote, backslashes doubled before a quote.
-std::wstring quoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
-        return arg;
+std::function<void()> interruptHandler;
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
     }
-    std::wstring quoted = L"\"";
-    size_t slashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
-        slashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * slashes, L'\\');
-    return quoted + L"\"";
+    interruptHandler();  // Windows runs this on a thread of its own
+    return TRUE;
 }
 
-class WinChild : public ChildProgram {
-  public:
-    WinChild(HANDLE process, HANDLE output) : process_(process), output_(output) {}
-    ~WinChild() override {
-        ::CloseHandle(output_);
-        wait();
-        ::CloseHandle(process_);
-    }
-    size_t readSome(char* bytes, size_t size) override {
-        DWORD n = 0;
-        return ::ReadFile(output_, bytes, static_cast<DWORD>(size), &n, nullptr) ? n : 0;
-    }
-    int wait() override {
-        ::WaitForSingleObject(process_, INFINITE);
-        DWORD code = 1;
-        ::GetExitCodeProcess(process_, &code);
-        return static_cast<int>(code);
-    }
-
-  private:
-    HANDLE process_;
-    HANDLE output_;
-};
+BOOL WINAPI ignoreConsoleControl(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
 }  // namespace
 
 PortAccess portAccess(const std::string& device) {
@@ -111,34 +78,15 @@ std::string selfPath() {
     return utf8;
 }
 
-std::unique_ptr<ChildProgram> startChild(const std::string& program,
-                                         const std::vector<std::string>& args) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    if (!::CreatePipe(&read, &write, &inherit, 0)) {
-        throw Exception("cannot start %s: no pipe, Windows error %lu", program.c_str(),
-                        ::GetLastError());
-    }
-    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);  // the child gets only its end
-    std::wstring line = quoteArgument(widen(program));
-    for (const std::string& arg : args) {
-        line += L" " + quoteArgument(widen(arg));
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = write;
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION child = {};
-    const BOOL started = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                          nullptr, &startup, &child);
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(write);
-    if (!started) {
-        ::CloseHandle(read);
-        throw Exception("cannot start %s, Windows error %lu", program.c_str(), error);
-    }
-    ::CloseHandle(child.hThread);
-    return std::make_unique<WinChild>(child.hProcess, read);
+void onInterrupt(std::function<void()> handler) {
+    interruptHandler = std::move(handler);
+    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+void endAsInterrupted() {
+    ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+void ignoreInterrupts() {
+    ::SetConsoleCtrlHandler(ignoreConsoleControl, TRUE);
 }

@@ -8,9 +8,11 @@
 #include <mutex>
 #include <random>
 
-#include "cli/PortIdentity.h"
+#include "cli/ImageText.h"
+#include "cli/Platform.h"
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
+#include "station/PortIdentity.h"
 #include "support/Exception.h"
 #include "support/Files.h"
 
@@ -60,23 +62,6 @@ class CliListener : public VantorBootloaderEventListener {
     bool done_ = false;
     std::string error_;
 };
-
-// A refusal of the command line's own, with its exit code.
-struct Refusal {
-    int code;
-    std::string message;
-};
-
-nlohmann::json statusJson(const StatusInfo& s) {
-    return {{"event", "status"},
-            {"deviceType", s.deviceType},
-            {"device", deviceStatusName(s.deviceType)},
-            {"bootloader", versionText(s.bootloaderMajor, s.bootloaderMinor)},
-            {"firmware", versionText(s.firmwareMajor, s.firmwareMinor)},
-            {"firmwareTime", s.firmwareTime},
-            {"firmwareSize", s.firmwareSize},
-            {"loaded", s.firmwareLoaded()}};
-}
 
 std::string statusText(const StatusInfo& s) {
     char when[64] = "";
@@ -137,24 +122,42 @@ bool olderThan(const FirmwareImageInfo& image, const StatusInfo& s) {
                                                  : image.versionMinor < s.firmwareMinor;
 }
 
-void upload(const CliOptions& o, const FirmwareImageInfo& image, VantorBootloader& engine,
-            CliListener& listener, Reporter& out, const StatusInfo& s) {
-    if (!o.forceProduct && image.deviceType != s.deviceType) {
-        throw Refusal{kImageRefused, o.file + ": image is for " + productName(image.deviceType) +
-                                         ", the instrument is a " + productName(s.deviceType)};
+// The image for the instrument's product. One named file is meant for the instrument, and
+// is judged as it always was.
+const Image& chooseImage(const CliOptions& o, const ImageSet& images, const StatusInfo& s) {
+    if (images.singleFile()) {
+        const Image& only = images.images().front();
+        if (!o.forceProduct && only.info.deviceType != s.deviceType) {
+            throw Refusal{kImageRefused, only.file + ": image is for " +
+                                             productName(only.info.deviceType) +
+                                             ", the instrument is a " + productName(s.deviceType)};
+        }
+        return only;
     }
+    const Image* image = images.forProduct(s.deviceType);
+    if (image == nullptr) {
+        throw Refusal{kImageRefused,
+                      "the instrument is a " + std::string(productName(s.deviceType)) +
+                          " and no image is for it: the images are for " + images.products()};
+    }
+    return *image;
+}
+
+void upload(const CliOptions& o, const Image& chosen, VantorBootloader& engine,
+            CliListener& listener, Reporter& out, const StatusInfo& s) {
+    const FirmwareImageInfo& image = chosen.info;
     if (!o.allowDowngrade && s.firmwareLoaded() && olderThan(image, s)) {
         throw Refusal{
             kImageRefused,
-            o.file + ": image version " + versionText(image.versionMajor, image.versionMinor) +
+            chosen.file + ": image version " + versionText(image.versionMajor, image.versionMinor) +
                 " is older than firmware " + versionText(s.firmwareMajor, s.firmwareMinor) +
                 " loaded in the instrument\n--allow-downgrade lets it through."};
     }
-    engine.UploadFirmware(o.file);
+    engine.UploadFirmware(chosen.file);
     listener.wait();
     out.event("Firmware uploaded successfully", {{"event", "finished"}, {"operation", "upload"}});
     if (o.verify) {
-        verifyUpload(engine, listener, o.file, image);
+        verifyUpload(engine, listener, chosen.file, image);
         out.event("Firmware verified", {{"event", "finished"}, {"operation", "verify"}});
     }
     if (o.runAfter) {
@@ -191,16 +194,50 @@ std::string readFileFor(const std::string& pattern, const std::string& port,
     return name;
 }
 
-int serviceInstrument(const CliOptions& o, const std::string& port, const FirmwareImageInfo& image,
-                      Reporter& out, ServiceRecord& record) {
+void RecordKeeper::begin(int attempt) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_ = ServiceRecord();
+    record_.attempt = attempt;
+    record_.startedAt = static_cast<int64_t>(std::time(nullptr));
+    start_ = std::chrono::steady_clock::now();
+    claimed_ = false;
+}
+
+ServiceRecord RecordKeeper::interrupted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ServiceRecord record = record_;
+    record.error = "interrupted";
+    record.hint.clear();
+    record.exitCode = kDeviceFailed;
+    record.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    return record;
+}
+
+ServiceRecord RecordKeeper::record() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return record_;
+}
+
+bool RecordKeeper::claim() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !std::exchange(claimed_, true);
+}
+
+int serviceInstrument(const CliOptions& o, const std::string& port, const ImageSet& images,
+                      Reporter& out, RecordKeeper& keeper) {
     const auto start = std::chrono::steady_clock::now();
-    record.startedAt = static_cast<int64_t>(std::time(nullptr));
-    record.port = port;
-    record.command = o.command;
-    if (o.command == "upload") {
-        record.imageFile = o.file;
-        record.image = image;
-    }
+    const auto seconds = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    keeper.update([&](ServiceRecord& record) {
+        record.port = port;
+        record.command = o.command;
+        if (o.command == "upload" && images.singleFile()) {
+            record.imageFile = images.images().front().file;
+            record.image = images.images().front().info;
+        }
+    });
     CliListener listener(out);
     VantorBootloader engine(&listener);
     if (o.trace) {
@@ -213,15 +250,19 @@ int serviceInstrument(const CliOptions& o, const std::string& port, const Firmwa
     const auto fail = [&](int failure, const std::string& report) {
         out.error(report);
         const size_t cut = report.find('\n');
-        record.error = report.substr(0, cut);
-        record.hint = cut == std::string::npos ? "" : report.substr(cut + 1);
+        keeper.update([&](ServiceRecord& record) {
+            record.error = report.substr(0, cut);
+            record.hint = cut == std::string::npos ? "" : report.substr(cut + 1);
+        });
         return failure;
     };
     int code = kOk;
     try {
-        const PortInfo resolved = resolvePortIdentity(port);
-        record.device = resolved.device;
-        record.serial = resolved.serial;
+        const PortInfo resolved = resolvePortIdentity(port, selfPath());
+        keeper.update([&](ServiceRecord& record) {
+            record.device = resolved.device;
+            record.serial = resolved.serial;
+        });
         engine.Connect(resolved.name);
         if (!o.route.empty()) {
             try {
@@ -237,9 +278,10 @@ int serviceInstrument(const CliOptions& o, const std::string& port, const Firmwa
                   {{"event", "connected"},
                    {"port", port},
                    {"device", resolved.device},
+                   {"serial", resolved.serial},
                    {"route", o.route}});
         const StatusInfo s = engine.Status();
-        record.before = s;
+        keeper.update([&](ServiceRecord& record) { record.before = s; });
         // Shown for status; the state before, for tools, with every command.
         out.event(o.command == "status" ? statusText(s) : "", statusJson(s));
         if (o.command == "run") {
@@ -247,7 +289,19 @@ int serviceInstrument(const CliOptions& o, const std::string& port, const Firmwa
             engine.Disconnect();
             out.event("Firmware running", {{"event", "finished"}, {"operation", "run"}});
         } else if (o.command == "upload") {
-            upload(o, image, engine, listener, out, s);
+            const Image& chosen = chooseImage(o, images, s);
+            keeper.update([&](ServiceRecord& record) {
+                record.imageFile = chosen.file;
+                record.image = chosen.info;
+            });
+            nlohmann::json j = imageJson(chosen.info);
+            j["file"] = chosen.file;
+            out.event(images.singleFile()
+                          ? ""
+                          : "Image for " + std::string(deviceStatusName(s.deviceType)) + ": " +
+                                chosen.file,
+                      j);
+            upload(o, chosen, engine, listener, out, s);
         } else if (o.command == "read") {
             engine.ReadFlash(o.stationCopy ? readFileFor(o.file, port, resolved.serial) : o.file);
             listener.wait();
@@ -259,7 +313,8 @@ int serviceInstrument(const CliOptions& o, const std::string& port, const Firmwa
                       {{"event", "finished"}, {"operation", "erase"}});
         }
         if (engine.IsConnected()) {
-            record.after = engine.Status();
+            const StatusInfo after = engine.Status();
+            keeper.update([&](ServiceRecord& record) { record.after = after; });
             engine.Disconnect();
         }
     } catch (const Refusal& r) {
@@ -267,8 +322,9 @@ int serviceInstrument(const CliOptions& o, const std::string& port, const Firmwa
     } catch (const Exception& e) {
         code = fail(kDeviceFailed, e.report());
     }
-    record.exitCode = code;
-    record.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    keeper.update([&](ServiceRecord& record) {
+        record.exitCode = code;
+        record.seconds = seconds();
+    });
     return code;
 }

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <thread>
+
+#include "cli/ImageText.h"
 #include "cli/Platform.h"
-#include "cli/PortIdentity.h"
 #include "cli/Reporter.h"
 #include "cli/Service.h"
-#include "cli/Station.h"
+#include "cli/StationText.h"
 #include "image/FirmwareImage.h"
 #include "link/PortInfo.h"
 #include "link/PortNames.h"
+#include "station/PortIdentity.h"
 #include "support/Exception.h"
 #include "support/Version.h"
 
@@ -20,32 +23,27 @@ const char* kExitCodes =
     "2 wrong usage, 3 the image is not acceptable (also an older version than the firmware "
     "loaded). Several ports: the largest of the instruments' codes.";
 
-nlohmann::json imageJson(const FirmwareImageInfo& info) {
-    nlohmann::json j = {{"event", "image"},
-                        {"verdict", info.verdictText()},
-                        {"intact", info.verdict == FirmwareImageInfo::Verdict::Intact}};
-    if (info.verdict == FirmwareImageInfo::Verdict::Intact) {
-        j["deviceType"] = info.deviceType;
-        j["product"] = productName(info.deviceType);
-        j["version"] = versionText(info.versionMajor, info.versionMinor);
-        j["flags"] = firmwareFlagsText(info.flags);
-        j["build"] = info.build;
-        j["buildTime"] = formatCalendarTime(firmwareBuildTime(info.timestamp));
-        j["length"] = info.length;
-    }
-    return j;
+std::string pad(const std::string& text, size_t width) {
+    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
 }
 
-std::string imageText(const FirmwareImageInfo& info) {
-    if (info.verdict != FirmwareImageInfo::Verdict::Intact) {
-        return info.verdictText();
+// What is wrong with the way the command was asked for, or nothing.
+std::string usageProblem(const CliOptions& o, bool station) {
+    if (station && o.command == "read" && o.file.find("{port}") == std::string::npos &&
+        o.file.find("{serial}") == std::string::npos) {
+        return "read with several ports: the file name " + o.file +
+               " needs {port} or {serial}, or every instrument would write the same file";
     }
-    const nlohmann::json j = imageJson(info);
-    return "Product             " + j["product"].get<std::string>() + "\nFirmware version    " +
-           j["version"].get<std::string>() + " " + j["flags"].get<std::string>() +
-           "\nBuild number        " + std::to_string(info.build) + "\nBuild timestamp     " +
-           j["buildTime"].get<std::string>() + "\nLength              " +
-           std::to_string(info.length) + " bytes";
+    if (o.count > 0 && !o.watch) {
+        return "--count goes with --watch";
+    }
+    if (o.watch && std::find(o.ports.begin(), o.ports.end(), "auto") != o.ports.end()) {
+        return "--watch finds every instrument itself; --port auto does not go with it";
+    }
+    if (station && !o.watch && !o.stationCopy) {
+        return sameInstrumentTwice(o.ports, selfPath());
+    }
+    return "";
 }
 
 int listPortsCommand(Reporter& out) {
@@ -75,7 +73,7 @@ int listPortsCommand(Reporter& out) {
 }
 
 int probeCommand(Reporter& out, bool allPorts) {
-    for (const ProbeAnswer& a : probePorts(allPorts)) {
+    for (const ProbeAnswer& a : probePorts(selfPath(), allPorts)) {
         nlohmann::json j = {{"event", "probe"},
                             {"name", a.port.name},
                             {"device", a.port.device},
@@ -99,6 +97,91 @@ int probeCommand(Reporter& out, bool allPorts) {
     }
     return kOk;
 }
+// The images an upload will use: one named file as the check shows it; several, or a
+// folder's, a line each, and the files of a folder that were passed over.
+void showImages(const ImageSet& images, Reporter& out) {
+    if (images.singleFile()) {
+        out.event(imageText(images.images()[0].info), imageJson(images.images()[0].info));
+        return;
+    }
+    for (const Image& image : images.images()) {
+        nlohmann::json j = imageJson(image.info);
+        j["file"] = image.file;
+        out.event(pad(productName(image.info.deviceType), 12) + j["version"].get<std::string>() +
+                      "  build " + std::to_string(image.info.build) + "  " + image.file,
+                  j);
+    }
+    for (const auto& [file, verdict] : images.skipped()) {
+        out.event("skipped, not an intact image (" + verdict + "): " + file,
+                  {{"event", "skipped"}, {"file", file}, {"verdict", verdict}});
+    }
+}
+
+// Several ports, or every instrument plugged in: a copy of this program for each.
+int stationCommand(const CliOptions& o, const ImageSet& images, Reporter& out) {
+    StationSetup setup;
+    setup.program = selfPath();
+    setup.ports = o.ports;
+    setup.watch = o.watch;
+    setup.count = o.count;
+    setup.attempts = o.attempts;
+    setup.report = o.report;
+    StationJob job;
+    job.command = o.command;
+    job.route = o.route;
+    job.images = images.images();
+    job.readPattern = o.command == "read" ? o.file : "";
+    job.runAfter = o.runAfter;
+    job.forceProduct = o.forceProduct;
+    job.allowDowngrade = o.allowDowngrade;
+    job.verify = o.verify;
+    job.trace = o.trace;
+    StationText text(out, outputIsTerminal(), o.watch);
+    Station station(setup, job, text);
+    onInterrupt([&station] { station.stop(); });
+    if (o.watch) {
+        out.event("watching for instruments; Ctrl-C ends", {{"event", "watching"}});
+    }
+    const int code = station.run();
+    text.summary(station);
+    return code;
+}
+
+// One instrument, tried again after a device or line failure while attempts are left.
+// A Ctrl-C ends the program at once, with the attempt's record written.
+int singleCommand(const CliOptions& o, const ImageSet& images, Reporter& out) {
+    RecordKeeper keeper;
+    if (o.stationCopy) {
+        ignoreInterrupts();
+    } else if (!o.report.empty()) {
+        onInterrupt([&] {
+            if (keeper.claim()) {
+                appendToReport(o.report, keeper.interrupted().toJson());
+            }
+            endAsInterrupted();
+        });
+    }
+    int code = kOk;
+    for (int attempt = 1;; ++attempt) {
+        keeper.begin(attempt);
+        code = serviceInstrument(o, o.ports[0], images, out, keeper);
+        if (o.stationCopy) {
+            out.event("", {{"event", "record"}, {"record", keeper.record().toJson()}});
+        } else if (!o.report.empty() && keeper.claim()) {
+            if (const std::string error = appendToReport(o.report, keeper.record().toJson());
+                !error.empty()) {
+                out.error(error);
+                code = std::max(code, static_cast<int>(kDeviceFailed));
+            }
+        }
+        if (code != kDeviceFailed || attempt >= o.attempts) {
+            return code;
+        }
+        out.event("attempt " + std::to_string(attempt) + " failed; trying again in a second",
+                  {{"event", "retry"}, {"attempt", attempt + 1}});
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +200,15 @@ int main(int argc, char** argv) {
     app.add_flag("--json", o.json,
                  "One JSON object per line for every event, then a result object");
     app.add_flag("--trace", o.trace, "Every frame in and out on standard error");
+    app.add_flag("--watch", o.watch,
+                 "Service every instrument plugged in (USB serial ports and registered COM "
+                 "names, only those --port names when given) until Ctrl-C");
+    app.add_option("--count", o.count, "With --watch: end after this many instruments")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--attempts", o.attempts,
+                   "Service an instrument again after a device or line failure, up to this many "
+                   "times in all (default 1)")
+        ->check(CLI::PositiveNumber);
     app.add_flag("--station-copy", o.stationCopy)->group("");  // one port of a station
     app.require_subcommand(1);
     app.fallthrough();  // the options above also after the command
@@ -132,7 +224,11 @@ int main(int argc, char** argv) {
     inspect->add_option("FILE", inspectFile, "Image file")->required();
     auto* status = app.add_subcommand("status", "Connect and show the bootloader's status");
     auto* upload = app.add_subcommand("upload", "Check an image, upload it, optionally start it");
-    upload->add_option("FILE", o.file, "Image file")->required();
+    upload
+        ->add_option("FILE", o.files,
+                     "Image file; several files or folders: each instrument gets the image for "
+                     "its product (in a folder the newest)")
+        ->required();
     upload->add_flag("--run", o.runAfter, "Start the firmware after the upload");
     upload->add_flag("--force-product", o.forceProduct,
                      "Skip the product comparison; the bootloader judges");
@@ -156,7 +252,7 @@ int main(int argc, char** argv) {
         const int rc = app.exit(e);
         return rc == 0 ? kOk : kUsage;
     }
-    if (o.ports.empty()) {
+    if (o.ports.empty() && !o.watch) {
         o.ports.push_back("COM2");
     }
     for (const auto& [sub, name] : {std::pair{status, "status"},
@@ -190,39 +286,29 @@ int main(int argc, char** argv) {
         return result(info.verdict == FirmwareImageInfo::Verdict::Intact ? kOk : kImageRefused);
     }
 
-    const bool station = o.ports.size() > 1;
-    if (station && o.command == "read" && o.file.find("{port}") == std::string::npos &&
-        o.file.find("{serial}") == std::string::npos) {
-        return result(kUsage, "read with several ports: the file name " + o.file +
-                                  " needs {port} or {serial}, or every instrument would write "
-                                  "the same file");
+    const bool station = o.ports.size() > 1 || o.watch;
+    if (const std::string misuse = usageProblem(o, station); !misuse.empty()) {
+        return result(kUsage, misuse);
     }
     if (!o.report.empty()) {
         if (const std::string error = checkReportFile(o.report); !error.empty()) {
             return result(kUsage, error);
         }
     }
-    // The image is checked once, before anything is sent to any instrument.
-    FirmwareImageInfo image;
+    // The images are checked once, before anything is sent to any instrument.
+    ImageSet images;
     if (o.command == "upload") {
-        image = examineFirmwareImage(o.file);
+        try {
+            images = ImageSet::load(o.files);
+        } catch (const Refusal& refusal) {
+            return result(refusal.code, refusal.message);
+        }
         if (!o.stationCopy) {
-            out.event(imageText(image), imageJson(image));
+            showImages(images, out);
         }
-        if (image.verdict != FirmwareImageInfo::Verdict::Intact) {
-            return result(kImageRefused, o.file + ": " + image.verdictText());
-        }
-    }
-    if (station) {
-        return result(runStation(o, out, outputIsTerminal()));
-    }
-    ServiceRecord record;
-    int code = serviceInstrument(o, o.ports[0], image, out, record);
-    if (!o.report.empty()) {
-        if (const std::string error = appendRecord(o.report, record); !error.empty()) {
-            out.error(error);
-            code = std::max(code, static_cast<int>(kDeviceFailed));
+        if (o.forceProduct && !images.singleFile()) {
+            return result(kUsage, "--force-product takes one image file, not several");
         }
     }
-    return result(code);
+    return result(station ? stationCommand(o, images, out) : singleCommand(o, images, out));
 }

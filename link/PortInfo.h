@@ -15,8 +15,11 @@ struct PortInfo {
     std::string manufacturer, product, serial, location;
 };
 
-// listPorts(), each described.
-std::vector<PortInfo> describePorts();
+// listPorts(), each described. Windows: a COM name the system does not enumerate is
+// opened to see whether a serial port is behind it, unless `mayOpen` is false (a watch
+// that looks often must not take a port from under the program using it); it then counts
+// as present when the serial map names it.
+std::vector<PortInfo> describePorts(bool mayOpen = true);
 // The port described for a person: "Solvar USB (Vantor) 0525:a4a7, serial 1234" for a USB
 // port, otherwise its device, or "not present".
 std::string portSummary(const PortInfo& port);

@@ -48,7 +48,7 @@ bool hardwareTerminal(const std::string& real) {
 }
 }  // namespace
 
-std::vector<PortInfo> describePorts() {
+std::vector<PortInfo> describePorts(bool) {
     const std::map<std::string, PortInfo> system = enumerated();
     std::vector<PortInfo> ports;
     for (const std::string& name : listPorts()) {

@@ -94,7 +94,7 @@ bool answersAsSerialPort(const std::string& device) {
 }
 }  // namespace
 
-std::vector<PortInfo> describePorts() {
+std::vector<PortInfo> describePorts(bool mayOpen) {
     const std::map<std::string, PortInfo> system = enumerated();
     std::vector<PortInfo> ports;
     for (const std::string& name : listPorts()) {
@@ -102,7 +102,9 @@ std::vector<PortInfo> describePorts() {
         PortInfo info = it != system.end() ? it->second : PortInfo{};
         info.name = name;
         info.device = resolvePortName(name);
-        info.present = info.present || answersAsSerialPort(info.device);
+        // Beyond the eight fixed names, only names in the serial map are listed.
+        info.present =
+            info.present || (mayOpen ? answersAsSerialPort(info.device) : comPortNumber(name) > 8);
         ports.push_back(info);
     }
     return ports;

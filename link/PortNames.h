@@ -10,8 +10,11 @@ long comPortNumber(const std::string& name);
 // Where virtual instruments register COMn aliases on this machine (POSIX):
 // $XDG_RUNTIME_DIR/ostraloader/ports, or /tmp/ostraloader-<uid>/ports without it.
 std::string portAliasFolder();
+// Makes that folder (private to the user) when it is missing.
+void makePortAliasFolder();
 
-// POSIX: the path with every link resolved, or the path itself when it cannot be.
+// POSIX: the path with every link resolved, or the path itself when it cannot be. Windows:
+// the name in capitals (device names are not case-sensitive).
 std::string realPath(const std::string& path);
 
 // The device to open for a port name. Windows: COM10 and up exist only in the device

@@ -46,6 +46,15 @@ std::string portAliasFolder() {
     return "/tmp/ostraloader-" + std::to_string(::getuid()) + "/ports";
 }
 
+void makePortAliasFolder() {
+    const std::string path = portAliasFolder();
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+    ::mkdir(path.c_str(), 0700);
+}
+
 std::string resolvePortName(const std::string& name) {
     if (name.find('/') != std::string::npos) {
         return name;

@@ -8,6 +8,15 @@ std::string portAliasFolder() {
     return std::string();
 }
 
+void makePortAliasFolder() {}
+
+std::string realPath(const std::string& path) {
+    std::string upper = path;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper;
+}
+
 std::string resolvePortName(const std::string& name) {
     // Only COM1 to COM9 are names in every folder; from COM10 on the system knows a port
     // only by its device name.

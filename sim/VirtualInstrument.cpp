@@ -27,14 +27,6 @@ constexpr auto kCutFrameGap = std::chrono::milliseconds(100);
 // Bytes that can never start a frame: no 0xAA among them.
 const uint8_t kNoise[] = {0x00, 0x55, 0x13, 0xFF, 0x42, 0x07, 0xA5, 0x5A, 0x11, 0x99, 0x00, 0x3C};
 
-void makeFolders(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        ::mkdir(path.substr(0, slash).c_str(), 0700);
-    }
-    ::mkdir(path.c_str(), 0700);
-}
-
 SimFault::Kind faultKind(const std::string& name) {
     static const struct {
         const char* name;
@@ -202,7 +194,7 @@ void VirtualInstrument::updateAlias() {
         return;
     }
     const std::string folder = portAliasFolder();
-    makeFolders(folder);
+    makePortAliasFolder();
     const std::string link = folder + "/" + alias_;
     const std::string fresh = link + ".new";
     ::unlink(fresh.c_str());

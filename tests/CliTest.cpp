@@ -271,6 +271,7 @@ TEST(Cli, AStationServesEveryPortAtOnceAndRecordsEachInstrument) {
                                   {"firmwareBefore", silent ? none : "1.5"},
                                   {"firmwareAfter", silent ? none : "2.1"},
                                   {"command", "upload"},
+                                  {"attempt", 1},
                                   {"image", image},
                                   {"result", silent ? "BPROT_MSG_STATUSINFO error, bootloader not "
                                                       "responding"

@@ -1,4 +1,6 @@
-#include "cli/ServiceRecord.h"
+#include "station/ServiceRecord.h"
+
+#include <cstdlib>
 
 #include <ctime>
 
@@ -14,6 +16,33 @@ nlohmann::json versions(const std::optional<StatusInfo>& s, bool bootloader) {
                       : versionText(s->firmwareMajor, s->firmwareMinor);
 }
 }  // namespace
+
+nlohmann::json statusJson(const StatusInfo& s) {
+    return {{"event", "status"},
+            {"deviceType", s.deviceType},
+            {"device", deviceStatusName(s.deviceType)},
+            {"bootloader", versionText(s.bootloaderMajor, s.bootloaderMinor)},
+            {"firmware", versionText(s.firmwareMajor, s.firmwareMinor)},
+            {"firmwareTime", s.firmwareTime},
+            {"firmwareSize", s.firmwareSize},
+            {"loaded", s.firmwareLoaded()}};
+}
+
+StatusInfo statusFromJson(const nlohmann::json& event) {
+    StatusInfo s;
+    s.deviceType = event.value("deviceType", 0);
+    const auto split = [](const std::string& v, uint8_t& major, uint8_t& minor) {
+        major = static_cast<uint8_t>(std::atoi(v.c_str()));
+        const size_t dot = v.find('.');
+        minor = static_cast<uint8_t>(dot == std::string::npos ? 0 : std::atoi(v.c_str() + dot + 1));
+    };
+    split(event.value("bootloader", "0.0"), s.bootloaderMajor, s.bootloaderMinor);
+    split(event.value("firmware", "0.0"), s.firmwareMajor, s.firmwareMinor);
+    s.firmwareSize = event.value("firmwareSize", 0u);
+    s.firmwareTime = event.value("firmwareTime", 0);
+    s.flags = event.value("loaded", false) ? kStatusFlagLoaded : 0;
+    return s;
+}
 
 std::string versionText(int major, int minor) {
     return std::to_string(major) + "." + std::to_string(minor);
@@ -68,6 +97,7 @@ nlohmann::json ServiceRecord::toJson() const {
         {"firmwareBefore", versions(before, false)},
         {"firmwareAfter", versions(after, false)},
         {"command", command},
+        {"attempt", attempt},
         {"result", error.empty() ? "ok" : error},
         {"exit", exitCode},
         {"seconds", static_cast<double>(static_cast<int64_t>(seconds * 1000 + 0.5)) / 1000}};
@@ -95,7 +125,7 @@ std::string checkReportFile(const std::string& path) {
                                "write to.";
 }
 
-std::string appendRecord(const std::string& path, const ServiceRecord& record) {
-    const std::string error = appendToFile(path, record.toJson().dump() + "\n");
+std::string appendToReport(const std::string& path, const nlohmann::json& record) {
+    const std::string error = appendToFile(path, record.dump() + "\n");
     return error.empty() ? "" : "cannot append to the report " + path + ": " + error;
 }

@@ -13,6 +13,7 @@
 
 struct ServiceRecord {
     int64_t startedAt = 0;  // seconds since 1970, UTC
+    int attempt = 1;        // the how-manieth time this instrument is serviced in a row
     std::string port;       // as typed
     std::string device;     // what it resolved to
     std::string serial;     // USB serial number, when there is one
@@ -27,6 +28,11 @@ struct ServiceRecord {
     nlohmann::json toJson() const;
 };
 
+// A status record as a copy of the command line reports it in JSON ("status" event), and
+// back; the station reads its copies' status events so.
+nlohmann::json statusJson(const StatusInfo& s);
+StatusInfo statusFromJson(const nlohmann::json& event);
+
 // "2.1": a version as every output of the command line shows it.
 std::string versionText(int major, int minor);
 // "2026-12-08T03:14:07Z".
@@ -36,5 +42,5 @@ std::string fileSha256(const std::string& path);
 // Whether the report file can be appended to: empty when it can, otherwise what is wrong
 // and what to do. Creates the file when missing.
 std::string checkReportFile(const std::string& path);
-// Appends the record's line; empty on success, otherwise what failed.
-std::string appendRecord(const std::string& path, const ServiceRecord& record);
+// Appends a record's line; empty on success, otherwise what failed.
+std::string appendToReport(const std::string& path, const nlohmann::json& record);

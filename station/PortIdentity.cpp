@@ -1,11 +1,12 @@
-#include "cli/PortIdentity.h"
+#include "station/PortIdentity.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "cli/Copies.h"
 #include "link/FailureHint.h"
 #include "link/PortNames.h"
+#include "station/Copies.h"
+#include "station/ServiceRecord.h"
 #include "support/Exception.h"
 
 namespace {
@@ -21,45 +22,6 @@ bool sameText(std::string a, std::string b) {
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     }
     return a == b;
-}
-
-// A port a probe may send bytes to unasked: a USB serial port, or a name a virtual
-// instrument registered (POSIX: a COMn alias; Windows: the serial map beyond COM8).
-bool mayProbe(const PortInfo& port) {
-    if (port.usb) {
-        return true;
-    }
-#ifdef _WIN32
-    return comPortNumber(port.name) > 8;
-#else
-    return comPortNumber(port.name) > 0 && startsWith(port.device, portAliasFolder());
-#endif
-}
-
-// Held by another program. A pseudo-terminal's other end is always held, by the instrument
-// that serves it. (Windows opens ports exclusively: a held one is refused by the open.)
-bool heldByAnother(const PortInfo& port) {
-#ifdef _WIN32
-    return !portHolders(port.device).empty();
-#else
-    return !startsWith(realPath(port.device), "/dev/pts/") && !portHolders(port.device).empty();
-#endif
-}
-
-StatusInfo statusFrom(const nlohmann::json& event) {
-    StatusInfo s;
-    s.deviceType = event.value("deviceType", 0);
-    const auto split = [](const std::string& v, uint8_t& major, uint8_t& minor) {
-        major = static_cast<uint8_t>(std::atoi(v.c_str()));
-        const size_t dot = v.find('.');
-        minor = static_cast<uint8_t>(dot == std::string::npos ? 0 : std::atoi(v.c_str() + dot + 1));
-    };
-    split(event.value("bootloader", "0.0"), s.bootloaderMajor, s.bootloaderMinor);
-    split(event.value("firmware", "0.0"), s.firmwareMajor, s.firmwareMinor);
-    s.firmwareSize = event.value("firmwareSize", 0u);
-    s.firmwareTime = event.value("firmwareTime", 0);
-    s.flags = event.value("loaded", false) ? kStatusFlagLoaded : 0;
-    return s;
 }
 
 std::string listed(const std::vector<ProbeAnswer>& answers) {
@@ -87,22 +49,50 @@ bool matchesUsb(const PortInfo& port, const std::string& spec) {
 }
 }  // namespace
 
-std::vector<ProbeAnswer> probePorts(bool allPorts) {
-    std::vector<ProbeAnswer> answers;
+bool isProbeCandidate(const PortInfo& port) {
+    if (port.usb) {
+        return true;
+    }
+#ifdef _WIN32
+    return comPortNumber(port.name) > 8;
+#else
+    return comPortNumber(port.name) > 0 && startsWith(port.device, portAliasFolder());
+#endif
+}
+
+bool heldByAnother(const PortInfo& port) {
+#ifdef _WIN32
+    // The open is exclusive: a held port is refused by it.
+    return !portHolders(port.device).empty();
+#else
+    return !startsWith(realPath(port.device), "/dev/pts/") && !portHolders(port.device).empty();
+#endif
+}
+
+std::vector<ProbeAnswer> probePorts(const std::string& program, bool allPorts) {
+    std::vector<PortInfo> ports;
     for (const PortInfo& port : describePorts()) {
-        if (port.present && (allPorts || mayProbe(port)) && !heldByAnother(port)) {
-            answers.push_back({port, false, {}, "no answer"});
+        if (port.present && (allPorts || isProbeCandidate(port)) && !heldByAnother(port)) {
+            ports.push_back(port);
         }
+    }
+    return probe(program, ports);
+}
+
+std::vector<ProbeAnswer> probe(const std::string& program, const std::vector<PortInfo>& ports) {
+    std::vector<ProbeAnswer> answers;
+    for (const PortInfo& port : ports) {
+        answers.push_back({port, false, {}, "no answer"});
     }
     std::vector<std::vector<std::string>> copies;
     for (const ProbeAnswer& a : answers) {
         copies.push_back({"--json", "--station-copy", "--port", a.port.name, "status"});
     }
-    runCopies(copies, [&](size_t i, const nlohmann::json& event) {
+    runCopies(program, copies, [&](size_t i, const nlohmann::json& event) {
         const std::string kind = event.value("event", "");
         if (kind == "status") {
             answers[i].answered = true;
-            answers[i].status = statusFrom(event);
+            answers[i].status = statusFromJson(event);
         } else if (kind == "error") {
             answers[i].error = event.value("message", "");
         }
@@ -114,9 +104,21 @@ bool isPortIdentity(const std::string& typed) {
     return typed == "auto" || startsWith(typed, kUsb);
 }
 
-PortInfo resolvePortIdentity(const std::string& typed) {
+std::vector<PortInfo> matchUsbIdentity(const std::string& typed,
+                                       const std::vector<PortInfo>& ports) {
+    std::vector<PortInfo> found;
+    const std::string spec = typed.substr(sizeof kUsb - 1);
+    for (const PortInfo& port : ports) {
+        if (port.usb && port.present && matchesUsb(port, spec)) {
+            found.push_back(port);
+        }
+    }
+    return found;
+}
+
+PortInfo resolvePortIdentity(const std::string& typed, const std::string& program) {
     if (typed == "auto") {
-        const std::vector<ProbeAnswer> answers = probePorts(false);
+        const std::vector<ProbeAnswer> answers = probePorts(program, false);
         const auto count = std::count_if(answers.begin(), answers.end(),
                                          [](const ProbeAnswer& a) { return a.answered; });
         if (count != 1) {
@@ -135,25 +137,44 @@ PortInfo resolvePortIdentity(const std::string& typed) {
         port.device = resolvePortName(typed);
         return port;
     }
-    const std::string spec = typed.substr(sizeof kUsb - 1);
-    std::vector<PortInfo> found, usb;
-    for (const PortInfo& port : describePorts()) {
-        if (port.usb && port.present) {
-            usb.push_back(port);
-            if (matchesUsb(port, spec)) {
-                found.push_back(port);
-            }
-        }
-    }
+    const std::vector<PortInfo> all = describePorts();
+    const std::vector<PortInfo> found = matchUsbIdentity(typed, all);
     if (found.size() == 1) {
         return found[0];
     }
     std::string seen;
-    for (const PortInfo& port : found.empty() ? usb : found) {
+    for (const PortInfo& port : found.empty() ? all : found) {
+        if (!port.usb || !port.present) {
+            continue;
+        }
         seen += (seen.empty() ? "" : ", ") + port.name + " " + usbId(port.vid, port.pid) +
                 (port.serial.empty() ? "" : " serial " + port.serial);
     }
     throw Exception("%s: %s; USB serial ports found: %s", typed.c_str(),
                     found.empty() ? "no USB serial port matches" : "several USB serial ports match",
                     seen.empty() ? "none" : seen.c_str());
+}
+
+std::string sameInstrumentTwice(const std::vector<std::string>& typed, const std::string& program) {
+    std::vector<std::string> devices;
+    for (const std::string& name : typed) {
+        std::string device;
+        if (name != "auto") {  // known only by probing, which sends bytes
+            try {
+                device = resolvePortIdentity(name, program).device;
+            } catch (const Exception&) {
+                // Its own copy says what is wrong with it.
+            }
+        }
+        device = device.empty() ? device : realPath(device);
+        for (size_t i = 0; i < devices.size(); ++i) {
+            if (typed[i] == name || (!device.empty() && devices[i] == device)) {
+                return typed[i] == name ? name + " is named twice: name each instrument once"
+                                        : typed[i] + " and " + name + " are both " + device +
+                                              ": name each instrument once";
+            }
+        }
+        devices.push_back(device);
+    }
+    return "";
 }
