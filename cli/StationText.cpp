@@ -57,7 +57,7 @@ nlohmann::json unitJson(const Unit& u) {
 }  // namespace
 
 StationText::StationText(Reporter& out, bool terminal, bool watching)
-    : out_(out), inPlace_(terminal && !watching && !out.json()) {}
+    : out_(out), inPlace_(terminal && !watching && !out.json()), watching_(watching) {}
 
 std::string StationText::row(const Unit& u) const {
     return pad(u.port, width()) + "  " + pad(u.deviceType, 12) + "  " +
@@ -104,8 +104,8 @@ void StationText::unitChanged(const Unit& unit, const nlohmann::json* event) {
         out_.event(unit.port + ": attempt " + std::to_string(unit.attempt) +
                        " failed; trying again in a second",
                    {});
-    } else if (event == nullptr && unit.ended()) {
-        out_.event(row(unit), {});
+    } else if (event == nullptr && unit.ended() && watching_) {
+        out_.event(row(unit), {});  // a tray's come in the table at the end
     }
 }
 

@@ -26,6 +26,7 @@ class StationText : public StationListener {
 
     Reporter& out_;
     const bool inPlace_;
+    const bool watching_;
     std::vector<Unit> units_;          // as last reported
     std::vector<std::string> errors_;  // kept back while lines are drawn in place
     bool drawn_ = false;

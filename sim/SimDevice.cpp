@@ -19,9 +19,10 @@ SimDevice::SimDevice(const SimConfig& config)
     }
 }
 
-void SimDevice::damageFlash() {
-    if (firmwareSize_ > 0) {
-        flash_[firmwareSize_ / 2] ^= 0xFF;
+void SimDevice::damageFlash(int64_t at) {
+    const uint64_t where = at < 0 ? firmwareSize_ / 2 : static_cast<uint64_t>(at);
+    if (where < firmwareSize_ && where < flash_.size()) {
+        flash_[where] ^= 0xFF;
     }
 }
 

@@ -51,9 +51,9 @@ class SimDevice {
     bool inBootloader() const { return inBootloader_; }
     void setInBootloader(bool on) { inBootloader_ = on; }
     const SimConfig& config() const { return config_; }
-    // Flips the bits of one byte in the middle of the loaded firmware, as a flash cell that
-    // does not hold its value would.
-    void damageFlash();
+    // Flips the bits of one byte of the loaded firmware, as a flash cell that does not hold
+    // its value would: the byte at `at`, or with -1 the one in its middle.
+    void damageFlash(int64_t at = -1);
 
   private:
     std::optional<Reply> handleHere(const MessageHeader& request, const uint8_t* payload);

@@ -67,6 +67,8 @@ SimFault parseSimFault(const std::string& text) {
             fault.delayMs = static_cast<uint32_t>(value);
         } else if (key == "reply") {
             fault.replyCode = static_cast<uint16_t>(value);
+        } else if (key == "at") {
+            fault.at = value;
         } else {
             throw Exception("unknown fault option '%s' in %s", key.c_str(), text.c_str());
         }
@@ -404,7 +406,7 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
         }
         if (fault && fault->kind == SimFault::Kind::FlipFlash && code == BPROT_WRITE_FINISH_REQ &&
             reply && MessageHeader::decode(reply->message.data()).code == kReplyAccepted) {
-            root_.damageFlash();
+            root_.damageFlash(fault->at);
         }
     }
     if (fault && fault->kind == SimFault::Kind::HangUp) {

@@ -30,9 +30,10 @@ struct SimFault {
     uint32_t nth = 0;   // the nth matching request (from 1); 0: every matching request
     uint32_t delayMs = 0;
     uint16_t replyCode = 0;
+    int64_t at = -1;  // flip-flash: the firmware's byte changed; -1: the one in its middle
 };
 
-// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N]", kind one of silent, late, corrupt,
+// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N]", kind one of silent, late, corrupt,
 // wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash. Throws Exception on bad text.
 SimFault parseSimFault(const std::string& text);
 

@@ -61,9 +61,10 @@ int main(int argc, char** argv) {
                    "Serve this existing terminal (e.g. /dev/ttyGS0) instead of a pseudo-terminal");
     app.add_option("--child", children,
                    "Routed instrument PATH:type=N, e.g. 2:type=5 or 2.5:type=3");
-    app.add_option("--fault", faults,
-                   "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N]; KIND: silent, late, corrupt, "
-                   "wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash");
+    app.add_option(
+        "--fault", faults,
+        "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N][:at=N]; KIND: silent, late, corrupt, "
+        "wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash");
     app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
     app.add_flag("--trace", trace, "Every frame in and out on standard error");
     app.set_version_flag("--version", kOstraVersion);

@@ -1,7 +1,10 @@
 // The built ostraloader-cli and ostraloader-image programs, run as a user runs them, against
 // one virtual instrument with routed children.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include <thread>
 
 #include "link/FailureHint.h"
+#include "link/PortNames.h"
 #include "sim/VirtualInstrument.h"
 #include "tests/TestSupport.h"
 #include "tools/ImageSigner.h"
@@ -182,8 +186,9 @@ struct Tray {
         instruments.clear();
         ::unsetenv("XDG_RUNTIME_DIR");
     }
-    VirtualInstrument& add(const std::string& com, const char* fault = nullptr) {
-        SimConfig c = type(1);
+    VirtualInstrument& add(const std::string& com, const char* fault = nullptr,
+                           uint8_t deviceType = 1, uint32_t baud = 0) {
+        SimConfig c = type(deviceType);
         c.firmwareMajor = 1;
         c.firmwareMinor = 5;
         c.firmwareLoaded = true;
@@ -191,9 +196,16 @@ struct Tray {
         instruments.push_back(std::make_unique<VirtualInstrument>(c));
         if (fault != nullptr)
             instruments.back()->addFault(parseSimFault(fault));
+        instruments.back()->setBaud(baud);
         instruments.back()->registerAlias(com);
         instruments.back()->start();
         return *instruments.back();
+    }
+    // Pulls the instrument on `com` out and plugs it in again: its alias goes and comes.
+    static void replug(const std::string& com) {
+        const std::string alias = portAliasFolder() + "/" + com;
+        ASSERT_EQ(std::rename(alias.c_str(), (alias + ".away").c_str()), 0) << alias;
+        ASSERT_EQ(std::rename((alias + ".away").c_str(), alias.c_str()), 0) << alias;
     }
     std::vector<std::unique_ptr<VirtualInstrument>> instruments;
 };
@@ -204,6 +216,91 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(nlohmann::json::parse(line));
     return lines;
+}
+
+// The report's lines, in the order written.
+std::vector<nlohmann::json> reportLines(const std::string& path) {
+    const Bytes text = readFileBytes(path);
+    return jsonLines(std::string(text.begin(), text.end()));
+}
+
+// Waits up to 30 s for `done`.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+// The command line at work in the background, in a process group of its own as a
+// terminal starts it, so that a Ctrl-C (SIGINT to the group) or a copy's death can come
+// while it works. Its output goes to a file.
+class Background {
+  public:
+    Background(const TempDir& dir, const std::string& args) : output_(dir.path("background.txt")) {
+        std::vector<std::string> words = {OSTRA_CLI};
+        std::istringstream in(args);
+        for (std::string word; in >> word;)
+            words.push_back(word);
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&files, 1, 2);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        EXPECT_EQ(posix_spawn(&pid_, OSTRA_CLI, &files, &attributes, argv.data(), environ), 0);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&files);
+    }
+    ~Background() {
+        if (pid_ > 0) {
+            ::kill(-pid_, SIGKILL);
+            wait();
+        }
+    }
+    // Ctrl-C, as a terminal sends it: to every process of the group.
+    void interrupt() { ::kill(-pid_, SIGINT); }
+    // The wait status, or -1 when it has not ended within a minute (it is then killed).
+    int wait() {
+        int status = -1;
+        for (int i = 0; i < 6000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!WIFEXITED(status) && !WIFSIGNALED(status)) {
+            ::kill(-pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            status = -1;
+        }
+        pid_ = -1;
+        return status;
+    }
+    std::string output() const {
+        const Bytes text = readFileBytes(output_);
+        return std::string(text.begin(), text.end());
+    }
+
+  private:
+    std::string output_;
+    pid_t pid_ = -1;
+};
+
+// A wait status as a shell tells it: the exit code, or 128 + the signal that ended it.
+int exitOf(int status) {
+    return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The process of the station's copy that holds the instrument's line.
+pid_t copyServing(const VirtualInstrument& sim) {
+    for (const std::string& holder : portHolders(sim.devicePath())) {
+        if (holder.rfind("ostraloader-cli (process ", 0) == 0)
+            return static_cast<pid_t>(std::atol(holder.c_str() + 25));
+    }
+    return -1;
 }
 
 std::string sha256Hex(const Bytes& bytes) {
@@ -323,6 +420,23 @@ TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
          "ostraloader-cli: verify failed: the flash differs from " + fw +
              " at body offset 1500 (0x5dc)\n",
          false},
+        {"--port auto status", 1,
+         "ostraloader-cli: auto: bootloaders answer on several ports; probed: COM21 (SOLVAR CU), "
+         "COM22 (no answer), COM23 (SOLVAR CU)\n"},
+        {"--port COM24 upload " + fw + " --verify", 1,
+         "ostraloader-cli: verify failed: the flash differs from " + fw +
+             " at body offset 0 (0x0)\n",
+         false},
+        {"--port COM25 upload " + fw + " --verify", 1,
+         "ostraloader-cli: verify failed: the flash differs from " + fw +
+             " at body offset 2999 (0xbb7)\n",
+         false},
+        {"--port COM21 --port COM25 --port COM21 status", 2,
+         "ostraloader-cli: COM21 is named twice: name each instrument once\n", false},
+        {"--port COM21 --port " + dir.path("ostraloader/ports/COM21") + " status", 2,
+         "ostraloader-cli: COM21 and " + dir.path("ostraloader/ports/COM21") +
+             " are both /dev/pts/",
+         false},
         {"--port COM21 --report " + dir.path("missing/report.jsonl") + " erase", 2,
          "ostraloader-cli: cannot append to the report " + dir.path("missing/report.jsonl") +
              ": No such file or directory\nName a file in a folder that exists",
@@ -331,9 +445,19 @@ TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
          "the file name " + dir.path("dump.bin") + " needs {port} or {serial}", false},
         {"--port COM21 --port COM23 read " + dumps, 0, "\nCOM23  SOLVAR CU     ok  ("},
     };
+    // Plugged in when a row first names them: the probes before would find them too. Each
+    // keeps one byte of an upload wrong: in the middle, the first, the last.
+    std::map<std::string, const char*> unplugged = {
+        {"COM23", "flip-flash"}, {"COM24", "flip-flash:at=0"}, {"COM25", "flip-flash:at=2999"}};
     for (const auto& r : kRuns) {
-        if (r.args.find("COM23") != std::string::npos && tray.instruments.size() < 3)
-            tray.add("COM23", "flip-flash");  // after the probes: it would answer them too
+        for (auto it = unplugged.begin(); it != unplugged.end();) {
+            if (r.args.find(it->first) != std::string::npos) {
+                tray.add(it->first, it->second);
+                it = unplugged.erase(it);
+            } else {
+                ++it;
+            }
+        }
         const uint32_t before = plain.requestCount();
         const auto [code, out] = run(dir, OSTRA_CLI, r.args);
         EXPECT_EQ(code, r.exitCode) << r.args << "\n" << out;
@@ -343,4 +467,204 @@ TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
     EXPECT_EQ(plain.status().firmwareMinor, 0) << "1.0 loaded after the allowed downgrade";
     EXPECT_EQ(readFileBytes(dir.path("dump-COM21.bin")).size(), 904u);  // whole GOST blocks
     EXPECT_EQ(readFileBytes(dir.path("dump-COM23.bin")).size(), 3000u);
+}
+
+// A tray that mixes products, served from a folder: each instrument gets its product's
+// newest image, the damaged file is named once, and an instrument whose product has no
+// image is refused before anything but its status request is sent.
+TEST(Cli, AMixedTrayGetsEachProductsNewestImageFromAFolder) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM11");
+    tray.add("COM12", nullptr, 5);
+    VirtualInstrument& hs = tray.add("COM13", nullptr, 3);
+    ::mkdir(dir.path("images").c_str(), 0700);
+    const auto sign = [&](const std::string& name, int type, uint8_t minor, uint32_t build) {
+        const Bytes body = randomBody(1000, build);
+        writeFileBytes(
+            dir.path("images/" + name),
+            makeFirmwareImage(developmentKey(type), body, ImageSpec{2, minor, 0, build}));
+        return body;
+    };
+    sign("cu-2.0.enc", 1, 0, 9);
+    const Bytes newest = sign("cu-2.1.enc", 1, 1, 4);
+    sign("tamrik3.enc", 5, 0, 2);
+    Bytes damaged = readFileBytes(dir.path("images/cu-2.1.enc"));
+    damaged[700] ^= 1;
+    writeFileBytes(dir.path("images/damaged.enc"), damaged);
+    const std::string report = dir.path("report.jsonl");
+    const auto [code, out] = run(dir, OSTRA_CLI,
+                                 "--port COM11 --port COM12 --port COM13 --report " + report +
+                                     " upload " + dir.path("images"));
+    EXPECT_EQ(code, 3) << out;
+    const std::string skipped =
+        "skipped, not an intact image (Firmware corrupted): " + dir.path("images/damaged.enc");
+    EXPECT_EQ(out.find(skipped), out.rfind(skipped)) << out;
+    EXPECT_NE(out.find(skipped + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nCOM13  SOLVAR HS     the instrument is a Solvar HS and no image is for "
+                       "it: the images are for Solvar CU, Tamrik 3  ("),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n2 passed, 1 failed\n"), std::string::npos) << out;
+    EXPECT_EQ(tray.instruments[0]->flash().size() >= newest.size(), true);
+    EXPECT_EQ(tray.instruments[0]->status().firmwareMinor, 1) << "2.1, the newest";
+    EXPECT_EQ(tray.instruments[1]->status().deviceType, 5);
+    EXPECT_EQ(tray.instruments[1]->status().firmwareMajor, 2) << "its own product's image";
+    EXPECT_EQ(hs.requestCount(), 1u) << "only its status was asked";
+    std::map<std::string, nlohmann::json> images;
+    for (const nlohmann::json& line : reportLines(report))
+        images[line["port"]] = line.value("image", nlohmann::json());
+    EXPECT_EQ(images["COM11"]["file"], dir.path("images/cu-2.1.enc"));
+    EXPECT_EQ(images["COM12"]["file"], dir.path("images/tamrik3.enc"));
+    EXPECT_TRUE(images["COM13"].is_null());
+    // Two files named for one product: which one is meant is not for the loader to guess.
+    const auto [twice, why] = run(dir, OSTRA_CLI,
+                                  "--port COM11 upload " + dir.path("images/cu-2.0.enc") + " " +
+                                      dir.path("images/cu-2.1.enc"));
+    EXPECT_EQ(twice, 2);
+    EXPECT_NE(why.find(" are both images for Solvar CU\nName one image per product.\n"),
+              std::string::npos)
+        << why;
+}
+
+// Watching: instruments plugged in one after another are serviced once each, one pulled
+// out and plugged in again is serviced again, a port where no bootloader answers is named
+// once, a port not named is left alone, and the fourth instrument ends the run.
+TEST(Cli, WatchingServicesEachInstrumentOncePerPlugging) {
+    TempDir dir;
+    Tray tray(dir);
+    VirtualInstrument& notNamed = tray.add("COM59");
+    ::mkdir(dir.path("images").c_str(), 0700);
+    for (const int type : {1, 5})
+        writeFileBytes(
+            dir.path("images/" + std::to_string(type) + ".enc"),
+            makeFirmwareImage(developmentKey(type), randomBody(900, type), ImageSpec{2, 0}));
+    const std::string report = dir.path("report.jsonl");
+    Background cli(dir, "--watch --count 4 --port COM51 --port COM52 --port COM53 --report " +
+                            report + " upload " + dir.path("images"));
+    const auto lines = [&] { return reportLines(report).size(); };
+    ASSERT_TRUE(eventually([&] { return cli.output().find("watching") != std::string::npos; }));
+    tray.add("COM51");
+    ASSERT_TRUE(eventually([&] { return lines() == 1; })) << cli.output();
+    tray.add("COM52", nullptr, 5);
+    ASSERT_TRUE(eventually([&] { return lines() == 2; })) << cli.output();
+    tray.add("COM53", "silent");
+    ASSERT_TRUE(eventually([&] { return cli.output().find("COM53: no") != std::string::npos; }));
+    Tray::replug("COM51");
+    ASSERT_TRUE(eventually([&] { return lines() == 3; })) << cli.output();
+    Tray::replug("COM52");
+    const int status = cli.wait();
+    const std::string out = cli.output();
+    EXPECT_EQ(exitOf(status), 0) << out;
+    EXPECT_NE(out.find("\n4 passed, 0 failed\n"), std::string::npos) << out;
+    const std::string silent =
+        "COM53: no bootloader answers (BPROT_MSG_STATUSINFO error, bootloader not responding)\n";
+    EXPECT_EQ(out.find(silent), out.rfind(silent)) << out;
+    EXPECT_EQ(notNamed.requestCount(), 0u);
+    std::vector<std::string> serviced;
+    for (const nlohmann::json& line : reportLines(report))
+        serviced.push_back(line["port"].get<std::string>() + " " +
+                           line["image"]["file"].get<std::string>());
+    EXPECT_EQ(serviced,
+              (std::vector<std::string>{
+                  "COM51 " + dir.path("images/1.enc"), "COM52 " + dir.path("images/5.enc"),
+                  "COM51 " + dir.path("images/1.enc"), "COM52 " + dir.path("images/5.enc")}));
+}
+
+// A failure of the device or the line is tried again, a second after the first attempt,
+// and each attempt leaves its record; a refused image is not tried again.
+TEST(Cli, AttemptsTryADeviceFailureAgainButNeverARefusal) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM61", "silent:code=100:nth=1");
+    tray.add("COM62", nullptr, 4);
+    tray.add("COM63", "silent:code=100:nth=1");
+    const std::string fw = dir.path("fw.enc");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(900, 1), ImageSpec{2, 0}));
+    // The arguments, the exit code, and each record's port, attempt and exit code.
+    const std::tuple<std::string, int, std::vector<std::string>> kRuns[] = {
+        {"--port COM61 --port COM62 --attempts 2 upload " + fw,
+         3,
+         {"COM61 1 1", "COM61 2 0", "COM62 1 3"}},
+        {"--port COM63 --attempts 2 status", 0, {"COM63 1 1", "COM63 2 0"}},
+    };
+    for (const auto& [args, exitCode, attempts] : kRuns) {
+        const std::string report = dir.path("report.jsonl");
+        std::remove(report.c_str());
+        const auto [code, out] = run(dir, OSTRA_CLI, "--report " + report + " " + args);
+        EXPECT_EQ(code, exitCode) << out;
+        std::vector<std::string> records;
+        for (const nlohmann::json& line : reportLines(report))
+            records.push_back(line["port"].get<std::string>() + " " +
+                              std::to_string(line["attempt"].get<int>()) + " " +
+                              std::to_string(line["exit"].get<int>()));
+        std::sort(records.begin(), records.end());
+        EXPECT_EQ(records, attempts) << out;
+    }
+}
+
+// Every instrument touched keeps its record with the truth in it: a copy killed during its
+// upload, Ctrl-C once (the uploads finish), twice (they are abandoned), and Ctrl-C in a run
+// of one instrument.
+TEST(Cli, EveryInstrumentTouchedKeepsItsRecordWhateverEndsTheRun) {
+    TempDir dir;
+    Tray tray(dir);
+    std::vector<VirtualInstrument*> sims = {&tray.add("COM71", nullptr, 1, 115200),
+                                            &tray.add("COM72", nullptr, 1, 115200)};
+    const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(32768, 7), ImageSpec{2, 0}));
+    enum Blow { KillCopy, CtrlC, CtrlCTwice };
+    const struct {
+        std::string ports;
+        Blow blow;
+        int exitCode;  // 130: ended by SIGINT
+        std::vector<std::string> results;
+        std::string text;
+    } kRuns[] = {
+        {"--port COM71 --port COM72",
+         KillCopy,
+         1,
+         {"COM71 ok", "COM72 ended by signal 9"},
+         "\nCOM72  SOLVAR CU     ended by signal 9  ("},
+        {"--port COM71 --port COM72",
+         CtrlC,
+         0,
+         {"COM71 ok", "COM72 ok"},
+         "stopping: 2 instruments still running; Ctrl-C again abandons them\n"},
+        {"--port COM71 --port COM72",
+         CtrlCTwice,
+         1,
+         {"COM71 interrupted", "COM72 interrupted"},
+         "\n0 passed, 2 failed\n"},
+        {"--port COM72", CtrlC, 130, {"COM72 interrupted"}, ""},
+    };
+    for (const auto& r : kRuns) {
+        std::remove(report.c_str());
+        const uint32_t before = sims[1]->requestCount();
+        Background cli(dir, r.ports + " --report " + report + " upload " + fw);
+        ASSERT_TRUE(eventually([&] { return sims[1]->requestCount() > before + 20; }));
+        if (r.blow == KillCopy) {
+            ASSERT_EQ(::kill(copyServing(*sims[1]), SIGKILL), 0);
+        } else {
+            cli.interrupt();
+            if (r.blow == CtrlCTwice) {
+                ASSERT_TRUE(
+                    eventually([&] { return cli.output().find("stopping") != std::string::npos; }));
+                cli.interrupt();
+            }
+        }
+        const int status = cli.wait();
+        const std::string out = cli.output();
+        EXPECT_EQ(exitOf(status), r.exitCode) << out;
+        EXPECT_NE(out.find(r.text), std::string::npos) << out;
+        EXPECT_EQ(out.find("(0.0 s)"), std::string::npos) << "each its own time\n" << out;
+        std::vector<std::string> results;
+        for (const nlohmann::json& line : reportLines(report)) {
+            results.push_back(line["port"].get<std::string>() + " " +
+                              line["result"].get<std::string>());
+            EXPECT_GT(line["seconds"].get<double>(), 0.2) << line;
+        }
+        std::sort(results.begin(), results.end());
+        EXPECT_EQ(results, r.results) << out;
+    }
 }

@@ -99,6 +99,7 @@ TEST(FirmwareImage, AFlashReadBackHoldsTheBodyAsSentOrDecrypted) {
     const FirmwareImageInfo info = examineBytes(dir, image);
     ASSERT_EQ(info.verdict, FirmwareImageInfo::Verdict::Intact);
     const Bytes sent(image.begin() + 128, image.end());
+    ASSERT_EQ(sent.size(), 1000u) << "whole cipher blocks";
     const auto flip = [](Bytes b, size_t at) {
         b[at] ^= 0x01;
         return b;
@@ -112,7 +113,9 @@ TEST(FirmwareImage, AFlashReadBackHoldsTheBodyAsSentOrDecrypted) {
         {"one byte changed", flip(sent, 500), 500},
         {"decrypted, one byte changed", flip(plain, 999), 0},
         {"the first byte changed", flip(sent, 0), 0},
+        {"the last byte changed", flip(sent, 999), 999},
         {"cut short", Bytes(sent.begin(), sent.begin() + 640), 640},
+        {"one byte short", Bytes(sent.begin(), sent.begin() + 999), 999},
         {"empty", Bytes(), 0},
     };
     for (const auto& [what, flash, difference] : kFlashes)

@@ -120,11 +120,13 @@ class TestFrame : public MainFrame {
         MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
-    // The port list as it stands after the user opens it.
+    // The port list as it stands after the user opens it (and closes it again).
     std::vector<wxString> portsWhenOpened() {
         wxCommandEvent open(wxEVT_COMBOBOX_DROPDOWN, m_comboPort->GetId());
         m_comboPort->ProcessWindowEvent(open);
         const wxArrayString all = m_comboPort->GetStrings();
+        wxCommandEvent closed(wxEVT_COMBOBOX_CLOSEUP, m_comboPort->GetId());
+        m_comboPort->ProcessWindowEvent(closed);
         return std::vector<wxString>(all.begin(), all.end());
     }
     static std::vector<std::string> texts(std::initializer_list<wxStaticText*> labels) {
@@ -287,19 +289,26 @@ TEST_F(GuiTest, ConnectAndRoutingShowTheInstrumentReachedAndFailuresFallBack) {
         << dialogs.boxes.back();
 }
 
-// An instrument pulled out while the window is open leaves the list the next time it is
-// opened, and one plugged in appears there and can be reached.
+// An instrument pulled out while the window is open leaves the list, by the scan while
+// nothing is connected or when the list is opened, and one plugged in appears there and
+// can be reached. Either way the port the user chose stays chosen.
 TEST_F(GuiTest, ThePortListFollowsTheMachineWhileTheWindowIsOpen) {
     PortPlug tamrik(kTamrik);
+    const auto shown = [&] { return frame->m_comboPort->FindString(kTamrik) != wxNOT_FOUND; };
     const auto listed = [&] {
         const std::vector<wxString> ports = frame->portsWhenOpened();
         return std::find(ports.begin(), ports.end(), kTamrik) != ports.end();
     };
+    frame->m_comboPort->SetValue(kRouter);
     ASSERT_TRUE(listed());
     ASSERT_TRUE(tamrik.set(false));
+    EXPECT_TRUE(runEventsUntil([&] { return !shown(); }, std::chrono::seconds(10)))
+        << "the scan saw the port go";
+    EXPECT_EQ(frame->m_comboPort->GetValue(), kRouter) << "the scan kept the user's choice";
     EXPECT_FALSE(listed()) << "a port that went away";
     ASSERT_TRUE(tamrik.set(true));
     EXPECT_TRUE(listed()) << "a port that came";
+    EXPECT_EQ(frame->m_comboPort->GetValue(), kRouter) << "the list kept the user's choice";
     connect(kTamrik);
     EXPECT_EQ(text(frame->m_staticDeviceType), "TAMRIK");
     EXPECT_EQ(utf8(frame->m_comboPort->GetToolTipText()), resolvePortName(kTamrik))

@@ -1,0 +1,118 @@
+// The station core's choices that need no instrument: which described port a "usb:" name
+// means, and which image each product gets from named files and folders.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "station/ExitCodes.h"
+#include "station/ImageSet.h"
+#include "station/PortIdentity.h"
+#include "tests/TestSupport.h"
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+PortInfo usbPort(const char* name, int vid, int pid, const char* serial, bool present = true) {
+    PortInfo port;
+    port.name = port.device = name;
+    port.usb = true;
+    port.present = present;
+    port.vid = vid;
+    port.pid = pid;
+    port.serial = serial;
+    return port;
+}
+}  // namespace
+
+// A line of identical adapters: one VID:PID, serial numbers apart. A name with a serial
+// number means that device alone, whatever the case of its hexadecimal numbers.
+TEST(Station, AUsbNameMeansTheDevicesWithItsNumbersAndSerial) {
+    std::vector<PortInfo> ports = {
+        usbPort("/dev/ttyUSB0", 0x0403, 0x6001, "A7F3"),
+        usbPort("/dev/ttyUSB1", 0x0403, 0x6001, "B2C9"),
+        usbPort("/dev/ttyUSB2", 0x10c4, 0xea60, "A7F3X"),
+        usbPort("/dev/ttyUSB3", 0x0403, 0x6001, "C001", false),  // pulled out
+        usbPort("COM3", 0, 0, "A7F3"),
+    };
+    ports.back().usb = false;  // a UART: never a USB name's
+    const std::pair<const char*, std::vector<std::string>> kNames[] = {
+        {"usb:0403:6001", {"/dev/ttyUSB0", "/dev/ttyUSB1"}},
+        {"usb:0403:6001:B2C9", {"/dev/ttyUSB1"}},
+        {"usb:0403:6001:A7F3", {"/dev/ttyUSB0"}},
+        {"usb:0403:6001:a7f3", {}},  // a serial number is matched exactly
+        {"usb:10C4:EA60", {"/dev/ttyUSB2"}},
+        {"usb:10c4:ea60:B2C9", {}},
+        {"usb:A7F3", {"/dev/ttyUSB0"}},
+        {"usb:A7F", {}},
+        {"usb:0403:6001:C001", {}},
+        {"usb:0403:60", {}},
+    };
+    for (const auto& [name, devices] : kNames) {
+        std::vector<std::string> found;
+        for (const PortInfo& port : matchUsbIdentity(name, ports))
+            found.push_back(port.device);
+        EXPECT_EQ(found, devices) << name;
+    }
+}
+
+// Named files and folders: the newest intact image per product (version, then build), a
+// named file before any folder's, each damaged file named once as skipped, and the
+// refusals made before anything is sent.
+TEST(Station, EachProductGetsItsNewestIntactImage) {
+    TempDir dir;
+    const auto sign = [&](const std::string& name, int type, uint8_t minor, uint32_t build) {
+        ImageSpec spec;
+        spec.versionMajor = 2;
+        spec.versionMinor = minor;
+        spec.build = build;
+        writeFileBytes(dir.path(name),
+                       makeFirmwareImage(developmentKey(type), randomBody(200, build), spec));
+        return dir.path(name);
+    };
+    std::filesystem::create_directory(dir.path("folder"));
+    std::filesystem::create_directory(dir.path("empty"));
+    sign("folder/cu-2.1-b4.enc", 1, 1, 4);
+    sign("folder/cu-2.0-b9.enc", 1, 0, 9);
+    sign("folder/cu-2.1-b3.enc", 1, 1, 3);
+    sign("folder/t3.enc", 5, 0, 1);
+    writeFileBytes(dir.path("folder/notes.txt"), Bytes(300, 'x'));
+    const std::string named = sign("cu-2.0.enc", 1, 0, 1), hs = sign("hs.enc", 3, 0, 1);
+    writeFileBytes(dir.path("damaged.enc"), Bytes(300, 1));
+
+    const ImageSet folder = ImageSet::load({dir.path("folder")});
+    ASSERT_EQ(folder.images().size(), 2u);
+    EXPECT_EQ(folder.forProduct(1)->file, dir.path("folder/cu-2.1-b4.enc"));
+    EXPECT_EQ(folder.forProduct(5)->file, dir.path("folder/t3.enc"));
+    EXPECT_EQ(folder.forProduct(3), nullptr);
+    EXPECT_EQ(folder.products(), "Solvar CU, Tamrik 3");
+    EXPECT_FALSE(folder.singleFile());
+    EXPECT_EQ(folder.skipped(),
+              (std::vector<std::pair<std::string, std::string>>{
+                  {dir.path("folder/notes.txt"), "Unknown product or firmware corrupted"}}));
+
+    const ImageSet mixed = ImageSet::load({dir.path("folder"), named, hs});
+    EXPECT_EQ(mixed.forProduct(1)->file, named) << "the file named wins over the folder's";
+    EXPECT_EQ(mixed.products(), "Solvar CU, Solvar HS, Tamrik 3");
+    EXPECT_TRUE(ImageSet::load({hs}).singleFile());
+
+    // Paths, the refusal's exit code and its message.
+    const std::tuple<std::vector<std::string>, int, std::string> kRefused[] = {
+        {{named, dir.path("folder/cu-2.1-b3.enc")},
+         kUsage,
+         named + " and " + dir.path("folder/cu-2.1-b3.enc") +
+             " are both images for Solvar CU\nName one image per product."},
+        {{hs, dir.path("damaged.enc")},
+         kImageRefused,
+         dir.path("damaged.enc") + ": Unknown product or firmware corrupted"},
+        {{dir.path("empty")}, kImageRefused, dir.path("empty") + ": no intact image"},
+    };
+    for (const auto& [paths, code, message] : kRefused) {
+        try {
+            ImageSet::load(paths);
+            ADD_FAILURE() << message;
+        } catch (const Refusal& refusal) {
+            EXPECT_EQ(refusal.code, code) << message;
+            EXPECT_EQ(refusal.message, message);
+        }
+    }
+}
