@@ -4,6 +4,7 @@
 #include <wx/stdpaths.h>
 
 #include "app/MainFrame.h"
+#include "app/StationFrame.h"
 
 void BootloaderApp::addCatalogFolders(const wxString& programPath) {
     const wxString folder = wxFileName(programPath).GetPath();
@@ -21,6 +22,16 @@ bool BootloaderApp::OnInit() {
         locale->Init(wxLANGUAGE_DEFAULT);
         addCatalogFolders(wxStandardPaths::Get().GetExecutablePath());
         locale->AddCatalog("ostraloader");
+    }
+    // --station: the station window alone, for an operator's desktop shortcut.
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] == "--station") {
+            auto* station = new StationFrame(
+                nullptr,
+                StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath()));
+            station->Show(true);
+            return true;
+        }
     }
     frame = new MainFrame(nullptr);
     frame->Show(true);

@@ -3,8 +3,10 @@
 #include <wx/aboutdlg.h>
 #include <wx/datetime.h>
 #include <wx/filedlg.h>
+#include <wx/stdpaths.h>
 
 #include "app/AppIcon.h"
+#include "app/StationFrame.h"
 #include "app/Translate.h"
 #include "support/Exception.h"
 #include "support/Version.h"
@@ -207,6 +209,14 @@ void MainFrame::OnUploadFirmware(wxCommandEvent&) {
         ShowError(fromEngine(e.report()));
         m_gauge->SetValue(0);
     }
+}
+
+void MainFrame::OnStation(wxCommandEvent&) {
+    // A window of its own: it services instruments through copies of the command line,
+    // and this window's engine takes no part.
+    (new StationFrame(nullptr,
+                      StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath())))
+        ->Show();
 }
 
 void MainFrame::forgetDeviceStatus() {

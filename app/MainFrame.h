@@ -36,6 +36,7 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     void OnFirmwareFileChanged(wxCommandEvent& event) override;
     void OnBrowseFirmware(wxCommandEvent& event) override;
     void OnUploadFirmware(wxCommandEvent& event) override;
+    void OnStation(wxCommandEvent& event) override;
 
     // Listener: each one hands its reaction to the window's thread.
     void OnConnected() override {}

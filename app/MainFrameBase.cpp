@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/Layout.h"
 #include "app/Translate.h"
 
 namespace {
@@ -20,28 +21,7 @@ struct LabelledValue {
     wxStaticText** value;
 };
 
-// A panel that only shows: it never takes the focus, so Tab does not stop on it. (A panel
-// without focusable children otherwise takes the focus itself and shows nothing focused.)
-class PassivePanel : public wxPanel {
-  public:
-    PassivePanel(wxWindow* parent, long style)
-        : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, style) {}
-    bool AcceptsFocus() const override { return false; }
-    bool AcceptsFocusFromKeyboard() const override { return false; }
-};
-
-wxFlexGridSizer* flexGrid(int rows, int cols) {
-    auto* sizer = new wxFlexGridSizer(rows, cols, 0, 0);
-    sizer->SetFlexibleDirection(wxBOTH);
-    return sizer;
-}
 }  // namespace
-
-void MainFrameBase::finishPanel(wxPanel* panel, wxSizer* sizer) {
-    panel->SetSizer(sizer);
-    panel->Layout();
-    sizer->Fit(panel);
-}
 
 void MainFrameBase::fitContent() {
     // Device-independent pixels: the same at 96 DPI, scaled with the monitor's DPI where the
@@ -69,32 +49,6 @@ wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const ch
     return label;
 }
 
-MainFrameBase::Group MainFrameBase::makeGroup(const char* caption, bool holdsInputs) {
-    Group g;
-    g.panel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                          wxSIMPLE_BORDER | wxTAB_TRAVERSAL);
-    g.sizer = flexGrid(0, 1);
-    g.sizer->AddGrowableCol(0);
-    g.sizer->AddGrowableRow(1);
-    g.sizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
-
-    auto* strip = new PassivePanel(g.panel, 0);
-    strip->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_INACTIVECAPTION));
-    auto* stripSizer = new wxBoxSizer(wxVERTICAL);
-    g.caption = new wxStaticText(strip, wxID_ANY, tr(caption), wxDefaultPosition, wxDefaultSize, 0);
-    g.caption->Wrap(-1);
-    g.caption->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_CAPTIONTEXT));
-    stripSizer->Add(g.caption, 0, wxALL, FromDIP(5));
-    finishPanel(strip, stripSizer);
-    g.sizer->Add(strip, 1, wxEXPAND | wxALL, FromDIP(1));
-
-    g.content = holdsInputs ? new wxPanel(g.panel, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                                          wxTAB_TRAVERSAL)
-                            : new PassivePanel(g.panel, wxTAB_TRAVERSAL);
-    g.sizer->Add(g.content, 1, wxEXPAND | wxALL, FromDIP(5));
-    return g;
-}
-
 MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title,
                              const wxPoint& pos, const wxSize& size, long style)
     : wxFrame(parent, id, title, pos, size, style) {
@@ -109,6 +63,9 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     m_menuItemRunFirmware = new wxMenuItem(m_menuOperation, wxID_ANY, tr("Run &Firmware"),
                                            wxEmptyString, wxITEM_NORMAL);
     m_menuOperation->Append(m_menuItemRunFirmware);
+    m_menuItemStation =
+        new wxMenuItem(m_menuOperation, wxID_ANY, tr("&Station..."), wxEmptyString, wxITEM_NORMAL);
+    m_menuOperation->Append(m_menuItemStation);
     m_menuHelp = new wxMenu();
     m_menuItemAbout =
         new wxMenuItem(m_menuHelp, wxID_ANY, tr("&About"), wxEmptyString, wxITEM_NORMAL);
@@ -131,7 +88,7 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     topRow->AddGrowableRow(0);
     topRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
 
-    Group connection = makeGroup(trLater("Connection"), true);
+    Group connection = makeGroup(this, trLater("Connection"), true);
     auto* connectionGrid = flexGrid(0, 3);
     addLabel(connection.content, connectionGrid, trLater("COM port"), false,
              wxALIGN_CENTER_VERTICAL | wxALL);
@@ -157,7 +114,7 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     finishPanel(connection.panel, connection.sizer);
     topRow->Add(connection.panel, 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, FromDIP(3));
 
-    Group information = makeGroup(trLater("Information "), false);
+    Group information = makeGroup(this, trLater("Information "), false);
     m_staticInfoCaption = information.caption;
     auto* infoGrid = flexGrid(0, 2);
     const LabelledValue kInfo[] = {
@@ -183,7 +140,7 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     firmwareRow->AddGrowableCol(0);
     firmwareRow->AddGrowableRow(0);
     firmwareRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
-    Group upload = makeGroup(trLater("Upload firmware"), true);
+    Group upload = makeGroup(this, trLater("Upload firmware"), true);
     auto* uploadGrid = flexGrid(0, 3);
     uploadGrid->AddGrowableCol(1);
     addLabel(upload.content, uploadGrid, trLater("Firmware file name"), true,
@@ -245,6 +202,8 @@ std::vector<MainFrameBase::Binding> MainFrameBase::bindings() {
          nullptr},
         {this, m_menuItemRunFirmware->GetId(), menu,
          wxCommandEventHandler(MainFrameBase::OnRunFirmware), nullptr},
+        {this, m_menuItemStation->GetId(), menu, wxCommandEventHandler(MainFrameBase::OnStation),
+         nullptr},
         {this, m_menuItemAbout->GetId(), menu, wxCommandEventHandler(MainFrameBase::OnAbout),
          nullptr},
         {m_buttonRoute, wxID_ANY, click, wxCommandEventHandler(MainFrameBase::OnRoute), this},

@@ -21,12 +21,15 @@ class MainFrameBase : public wxFrame {
     virtual void OnFirmwareFileChanged(wxCommandEvent& event) { event.Skip(); }
     virtual void OnBrowseFirmware(wxCommandEvent& event) { event.Skip(); }
     virtual void OnUploadFirmware(wxCommandEvent& event) { event.Skip(); }
+    // Beyond the service of one instrument: the station window.
+    virtual void OnStation(wxCommandEvent& event) { event.Skip(); }
 
     wxMenuBar* m_menubar;
     wxMenu* m_menuFile;
     wxMenuItem* m_menuItemQuit;
     wxMenu* m_menuOperation;
     wxMenuItem* m_menuItemRunFirmware;
+    wxMenuItem* m_menuItemStation;
     wxMenu* m_menuHelp;
     wxMenuItem* m_menuItemAbout;
     wxStatusBar* m_statusBar;
@@ -69,18 +72,6 @@ class MainFrameBase : public wxFrame {
         wxEvtHandler* sink;
     };
     std::vector<Binding> bindings();
-
-    // A bordered group: caption strip, content panel with a flexible grid, and the group's
-    // own sizer (rows 0 and 1 filled) for the caller to finish.
-    struct Group {
-        wxPanel* panel;
-        wxPanel* content;
-        wxFlexGridSizer* sizer;
-        wxStaticText* caption;
-    };
-    // A group that holds no input is passed over by Tab.
-    Group makeGroup(const char* caption, bool holdsInputs);
-    static void finishPanel(wxPanel* panel, wxSizer* sizer);
 
     wxStaticText* addLabel(wxWindow* parent, wxSizer* sizer, const char* text, bool plainFont,
                            int flags = wxALL);

@@ -1,6 +1,7 @@
 // A production line's station: the command line uploading to four paced instruments at
 // once, against the same upload to one. The copies run side by side, so four should take
-// little longer than one (the goal: at most 1.2 times).
+// little longer than one (the goal: at most 1.2 times). And how soon a watching station
+// finds an instrument plugged in.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/VirtualInstrument.h"
@@ -73,4 +75,42 @@ void StationOfFour(benchmark::State& state) {
     ::unsetenv("XDG_RUNTIME_DIR");
 }
 BENCHMARK(StationOfFour)->Arg(32)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+
+// An unattended line: the time from an instrument appearing (its COM name registered) to
+// the first request the watching command line sends it. The goal: under a second.
+void WatchFindsAnInstrument(benchmark::State& state) {
+    char folder[] = "/tmp/ostra-watch-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) {
+        state.SkipWithError("no scratch folder");
+        return;
+    }
+    ::setenv("XDG_RUNTIME_DIR", folder, 1);
+    double total = 0, worst = 0;
+    for (auto _ : state) {
+        std::thread watcher([] {
+            std::system((std::string(OSTRA_CLI) + " --watch --count 1 status >/dev/null 2>&1").c_str());
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // watching by now
+        VirtualInstrument sim{SimConfig{}};
+        sim.start();
+        const auto appeared = std::chrono::steady_clock::now();
+        sim.registerAlias("COM40");
+        while (sim.requestCount() == 0 &&
+               std::chrono::steady_clock::now() - appeared < std::chrono::seconds(10))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - appeared).count();
+        watcher.join();
+        total += seconds;
+        worst = std::max(worst, seconds);
+    }
+    state.counters["first_request_s"] = total / static_cast<double>(state.iterations());
+    state.counters["worst_s"] = worst;
+    ::unlink((std::string(folder) + "/ostraloader/ports/COM40").c_str());
+    ::rmdir((std::string(folder) + "/ostraloader/ports").c_str());
+    ::rmdir((std::string(folder) + "/ostraloader").c_str());
+    ::rmdir(folder);
+    ::unsetenv("XDG_RUNTIME_DIR");
+}
+BENCHMARK(WatchFindsAnInstrument)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 }  // namespace

@@ -1,5 +1,6 @@
-; The Windows installer: both programs and the Czech catalog into Program Files, a Start-menu
-; shortcut with the program's icon, and an uninstaller registered in Add/Remove Programs.
+; The Windows installer: both programs and the Czech catalog into Program Files, Start-menu
+; shortcuts with the program's icon (the main window, and the station window alone), and an
+; uninstaller registered in Add/Remove Programs.
 ; makensis -DVERSION=1.5.6 -DSTAGE=<folder with the files> -DICON=<.ico> -DOUTFILE=<setup.exe> ostraloader.nsi
 ; Silent install and uninstall: setup.exe /S, uninstall.exe /S.
 Target amd64-unicode  ; a 64-bit installer for the 64-bit programs
@@ -52,6 +53,7 @@ Section "Ostraloader"
 
   SetShellVarContext all
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\ostraloader.exe" "" "$INSTDIR\ostraloader.exe" 0
+  CreateShortcut "$SMPROGRAMS\${PRODUCT} Station.lnk" "$INSTDIR\ostraloader.exe" "--station" "$INSTDIR\ostraloader.exe" 0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -67,6 +69,7 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT} Station.lnk"
   Delete "$INSTDIR\ostraloader.exe"
   Delete "$INSTDIR\ostraloader-cli.exe"
   Delete "$INSTDIR\README.md"

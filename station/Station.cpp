@@ -151,7 +151,9 @@ void Station::handle(const Copies::Message& message) {
 
 void Station::unitEvent(Unit& unit, const nlohmann::json& event) {
     const std::string kind = text(event, "event");
-    unit.events.push_back(event);
+    if (kind != "progress") {  // one per page: the events say what happened without them
+        unit.events.push_back(event);
+    }
     if (kind == "connected") {
         unit.device = text(event, "device");
         unit.serial = text(event, "serial");

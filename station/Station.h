@@ -54,7 +54,7 @@ struct Unit {
     int code = -1;             // once ended: the exit code
     int attempt = 1;
     double seconds = 0;                  // from its first attempt's start to its end
-    std::vector<nlohmann::json> events;  // every event of every attempt, in order
+    std::vector<nlohmann::json> events;  // every event of every attempt but progress, in order
 
     bool ended() const { return phase >= Phase::Passed; }
 };

@@ -19,13 +19,8 @@
 #include "app/Translate.h"
 #include "link/PortNames.h"
 #include "support/Files.h"
+#include "tests/gui/GuiSupport.h"
 #include "tests/gui/WindowDriver.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 // Ports by role (tests/gui/instruments).
@@ -37,74 +32,6 @@ const char* const kPaced = "COM7";
 const char* const kLosesRoutedStatus = "COM8";
 const char* const kLosesRefresh = "COM9";
 const char* const kTamrik = "COM12";
-
-std::string data(const std::string& name) {
-    const char* folder = std::getenv("OSTRA_GUI_DATA");
-    return std::string(folder ? folder : ".") + "/" + name;
-}
-
-std::string utf8(const wxString& s) {
-    return s.utf8_string();
-}
-std::string text(wxStaticText* label) {
-    return utf8(label->GetLabel());
-}
-
-// Answers every modal dialog at once, on the window's thread or not at all: message boxes
-// are recorded ("caption: text") and closed with OK; file dialogs ("title|wildcard") are
-// cancelled. `onBox` looks at the window while a box is up.
-class DialogCapture : public wxModalDialogHook {
-  public:
-    DialogCapture() { Register(); }
-    std::vector<std::string> boxes;
-    std::vector<std::string> fileDialogs;
-    std::function<void()> onBox;
-
-  protected:
-    int Enter(wxDialog* dialog) override {
-        EXPECT_TRUE(wxIsMainThread()) << "a box opened on a worker thread";
-        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
-            boxes.push_back(utf8(box->GetTitle() + ": " + box->GetMessage()));
-            if (onBox)
-                onBox();
-            return wxID_OK;
-        }
-        if (auto* files = dynamic_cast<wxFileDialog*>(dialog)) {
-            fileDialogs.push_back(utf8(files->GetMessage() + "|" + files->GetWildcard()));
-        }
-        return wxID_CANCEL;
-    }
-    void Exit(wxDialog*) override {}
-};
-
-// Takes a registered port off the machine and puts it back, as pulling and plugging an
-// instrument does: on Linux its alias, on Windows its entry in the serial map.
-class PortPlug {
-  public:
-    explicit PortPlug(const std::string& com) : com_(com) {}
-#ifdef _WIN32
-    bool set(bool present) {
-        const char* map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-        const std::string value = "\\Device\\Ostra" + com_.substr(3);
-        return (present ? ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, map, value.c_str(), REG_SZ,
-                                            com_.c_str(), static_cast<DWORD>(com_.size() + 1))
-                        : ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, map, value.c_str())) ==
-               ERROR_SUCCESS;
-    }
-#else
-    bool set(bool present) {
-        const std::string alias = portAliasFolder() + "/" + com_;
-        if (present)
-            return ::symlink(target_.c_str(), alias.c_str()) == 0;
-        char target[512] = {};
-        const ssize_t n = ::readlink(alias.c_str(), target, sizeof target - 1);
-        target_.assign(target, n > 0 ? static_cast<size_t>(n) : 0);
-        return n > 0 && ::unlink(alias.c_str()) == 0;
-    }
-#endif
-  private:
-    std::string com_, target_;
-};
 
 class TestFrame : public MainFrame {
   public:
@@ -504,37 +431,11 @@ TEST_F(GuiTest, CloseIsRefusedDuringAnUploadAndAForcedCloseLetsItFinish) {
     EXPECT_TRUE(dialogs.boxes.empty()) << "no reaction ran after the close";
 }
 
-namespace {
-// Every static text, button and check box shows whole: its best width fits its own width,
-// and its rectangle lies inside each of its parents up to the frame.
-void expectEveryTextWhole(wxWindow* window, const std::string& language) {
-    for (wxWindow* child : window->GetChildren()) {
-        auto* label = dynamic_cast<wxControl*>(child);
-        if (label && (dynamic_cast<wxStaticText*>(child) || dynamic_cast<wxButton*>(child) ||
-                      dynamic_cast<wxCheckBox*>(child))) {
-            EXPECT_LE(label->GetBestSize().x, label->GetSize().x)
-                << language << ": '" << utf8(label->GetLabel()) << "' is cut";
-            for (wxWindow* w = label; !w->IsTopLevel(); w = w->GetParent()) {
-                const wxRect inParent(w->GetPosition(), w->GetSize());
-                EXPECT_TRUE(wxRect(w->GetParent()->GetClientSize()).Contains(inParent))
-                    << language << ": '" << utf8(label->GetLabel()) << "' leaves its parent";
-            }
-        }
-        expectEveryTextWhole(child, language);
-    }
-}
-}  // namespace
-
 TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
     for (const char* language : {"en", "cs"}) {
         std::unique_ptr<wxLocale> locale;
         if (std::string(language) == "cs") {
-            wxLogNull quiet;
-            locale = std::make_unique<wxLocale>(wxLANGUAGE_CZECH, 0);
-            // The catalog the build put beside the program, build/<kind>/app/locale.
-            const wxFileName self(wxStandardPaths::Get().GetExecutablePath());
-            BootloaderApp::addCatalogFolders(self.GetPath() + "/../app/ostraloader");
-            locale->AddCatalog("ostraloader");
+            locale = czech();
             close();
             open();
             EXPECT_EQ(frame->m_buttonConnect->GetLabel(), wxString::FromUTF8("Připojit"));

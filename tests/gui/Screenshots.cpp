@@ -1,12 +1,16 @@
-// ostraloader-screenshots STEM: draws the README's pictures of the window, in an X server
+// ostraloader-screenshots STEM: draws the README's pictures of the windows, in an X server
 // with the virtual instruments and images of tests/gui/run (OSTRA_GUI_DATA names the
 // images' folder): connected to the paced instrument on COM7 with a valid image chosen
-// (STEM.png), and during an upload with the gauge part way (STEM-upload.png).
+// (STEM.png), during an upload with the gauge part way (STEM-upload.png), and the station
+// window servicing a tray, with instruments passed, failed and uploading
+// (STEM-station.png).
 #include <wx/ffile.h>
+#include <wx/stdpaths.h>
 
 #include <cstdlib>
 
 #include "app/MainFrame.h"
+#include "app/StationFrame.h"
 #include "tests/gui/WindowDriver.h"
 
 namespace {
@@ -14,6 +18,32 @@ class ShotFrame : public MainFrame {
   public:
     using MainFrame::engine, MainFrame::m_buttonConnect, MainFrame::m_buttonUploadFirmware,
         MainFrame::m_comboPort, MainFrame::m_gauge, MainFrame::m_textFirmwareFile;
+};
+
+class ShotStation : public StationFrame {
+  public:
+    explicit ShotStation(const std::string& folder)
+        : StationFrame(nullptr, commandLineBeside(wxStandardPaths::Get().GetExecutablePath())) {
+        reportPath = folder + "/station.jsonl";
+        addImages({folder + "/station", folder + "/cu-25600.enc"});
+        for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
+            const wxString port = m_listPorts->GetString(i).BeforeFirst(' ');
+            m_listPorts->Check(
+                i, port == "COM7" || port == "COM13" || port == "COM14" || port == "COM16");
+        }
+        m_checkVerify->SetValue(true);
+    }
+    // A tray under way: the quick ones done, the silent one failed, the paced one uploading.
+    bool underWay() const {
+        size_t ended = 0;
+        bool uploading = false;
+        for (size_t row = 0; row < rows->size(); ++row) {
+            ended += rows->unit(row).ended() ? 1 : 0;
+            uploading = uploading || (rows->unit(row).port == "COM7" && rows->unit(row).done > 60);
+        }
+        return ended == 3 && uploading;
+    }
+    using StationFrame::m_buttonStart, StationFrame::running;
 };
 
 // Saves the window's screen area as STEM.png, read from the X server: neither GTK 3's nor
@@ -59,6 +89,14 @@ int main(int argc, char** argv) {
     runEventsUntil([&] { return frame->m_gauge->GetValue() >= 40; });
     saved = saveWindow(frame, stem + "-upload") && saved;
     frame->Close(true);  // waits for the upload; no box is shown after a close
+    wxYield();
+    auto* station = new ShotStation(folder ? folder : ".");
+    station->Show();
+    clickButton(station->m_buttonStart);
+    saved = runEventsUntil([&] { return station->underWay(); }) &&
+            saveWindow(station, stem + "-station") && saved;
+    runEventsUntil([&] { return !station->running(); });
+    station->Close(true);
     wxYield();
     if (!saved)
         std::fprintf(stderr, "ostraloader-screenshots: a picture could not be taken\n");

@@ -1,0 +1,41 @@
+#include "app/Layout.h"
+
+#include "app/Translate.h"
+
+wxFlexGridSizer* flexGrid(int rows, int cols) {
+    auto* sizer = new wxFlexGridSizer(rows, cols, 0, 0);
+    sizer->SetFlexibleDirection(wxBOTH);
+    return sizer;
+}
+
+void finishPanel(wxPanel* panel, wxSizer* sizer) {
+    panel->SetSizer(sizer);
+    panel->Layout();
+    sizer->Fit(panel);
+}
+
+Group makeGroup(wxWindow* parent, const char* caption, bool holdsInputs) {
+    Group g;
+    g.panel = new wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                          wxSIMPLE_BORDER | wxTAB_TRAVERSAL);
+    g.sizer = flexGrid(0, 1);
+    g.sizer->AddGrowableCol(0);
+    g.sizer->AddGrowableRow(1);
+    g.sizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+
+    auto* strip = new PassivePanel(g.panel, 0);
+    strip->SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_INACTIVECAPTION));
+    auto* stripSizer = new wxBoxSizer(wxVERTICAL);
+    g.caption = new wxStaticText(strip, wxID_ANY, tr(caption), wxDefaultPosition, wxDefaultSize, 0);
+    g.caption->Wrap(-1);
+    g.caption->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_CAPTIONTEXT));
+    stripSizer->Add(g.caption, 0, wxALL, parent->FromDIP(5));
+    finishPanel(strip, stripSizer);
+    g.sizer->Add(strip, 1, wxEXPAND | wxALL, parent->FromDIP(1));
+
+    g.content = holdsInputs ? new wxPanel(g.panel, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                          wxTAB_TRAVERSAL)
+                            : new PassivePanel(g.panel, wxTAB_TRAVERSAL);
+    g.sizer->Add(g.content, 1, wxEXPAND | wxALL, parent->FromDIP(5));
+    return g;
+}

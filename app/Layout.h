@@ -1,0 +1,30 @@
+#pragma once
+// The building blocks both windows are laid out with: bordered groups with a caption strip,
+// flexible grids, and sizes in device-independent pixels.
+#include <wx/wx.h>
+
+// A panel that only shows: it never takes the focus, so Tab does not stop on it. (A panel
+// without focusable children otherwise takes the focus itself and shows nothing focused.)
+class PassivePanel : public wxPanel {
+  public:
+    PassivePanel(wxWindow* parent, long style)
+        : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, style) {}
+    bool AcceptsFocus() const override { return false; }
+    bool AcceptsFocusFromKeyboard() const override { return false; }
+};
+
+// A flexible grid, flexible in both directions.
+wxFlexGridSizer* flexGrid(int rows, int cols);
+// Gives the panel its sizer, lays it out and fits the sizer to it.
+void finishPanel(wxPanel* panel, wxSizer* sizer);
+
+// A bordered group: caption strip, content panel with a flexible grid, and the group's
+// own sizer (rows 0 and 1 filled) for the caller to finish. A group that holds no input is
+// passed over by Tab.
+struct Group {
+    wxPanel* panel;
+    wxPanel* content;
+    wxFlexGridSizer* sizer;
+    wxStaticText* caption;
+};
+Group makeGroup(wxWindow* parent, const char* caption, bool holdsInputs);

@@ -1,0 +1,153 @@
+// The station window's layout: the settings in four groups, Start and Stop with the counts,
+// and the table below them, which takes what room is left. Sizes in device-independent
+// pixels; at larger text or DPI the window is as large as its contents need.
+#include <algorithm>
+
+#include "app/Layout.h"
+#include "app/StationFrame.h"
+#include "app/Translate.h"
+
+namespace {
+// A label; an empty one is filled in later (the catalog's empty entry is its header).
+wxStaticText* label(wxWindow* parent, const char* text) {
+    auto* label = new wxStaticText(parent, wxID_ANY, *text ? tr(text) : wxString());
+    label->Wrap(-1);
+    return label;
+}
+}  // namespace
+
+void StationFrame::layOut() {
+    SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
+    CreateStatusBar(1, wxST_SIZEGRIP);
+    const int gap = FromDIP(5);
+
+    Group imagesGroup = makeGroup(this, trLater("Images"), true);
+    auto* imagesSizer = new wxBoxSizer(wxVERTICAL);
+    m_listImages = new wxListCtrl(imagesGroup.content, wxID_ANY, wxDefaultPosition,
+                                  FromDIP(wxSize(420, 110)), wxLC_REPORT | wxLC_SINGLE_SEL);
+    const std::pair<const char*, int> kImageColumns[] = {{trLater("File"), 130},
+                                                         {trLater("Product"), 100},
+                                                         {trLater("Firmware version"), 110},
+                                                         {trLater("Build number"), 90}};
+    for (const auto& [title, width] : kImageColumns) {
+        m_listImages->AppendColumn(tr(title), wxLIST_FORMAT_LEFT, FromDIP(width));
+    }
+    imagesSizer->Add(m_listImages, 1, wxEXPAND | wxALL, gap);
+    m_staticImagesProblem = label(imagesGroup.content, "");
+    m_staticImagesProblem->SetForegroundColour(wxColour(192, 0, 0));
+    imagesSizer->Add(m_staticImagesProblem, 0, wxLEFT | wxRIGHT, gap);
+    auto* imageButtons = new wxBoxSizer(wxHORIZONTAL);
+    m_buttonAddFiles = new wxButton(imagesGroup.content, wxID_ANY, tr("Add files..."));
+    m_buttonAddFolder = new wxButton(imagesGroup.content, wxID_ANY, tr("Add folder..."));
+    m_buttonClearImages = new wxButton(imagesGroup.content, wxID_ANY, tr("Clear"));
+    for (wxButton* button : {m_buttonAddFiles, m_buttonAddFolder, m_buttonClearImages}) {
+        imageButtons->Add(button, 0, wxALL, gap);
+    }
+    imagesSizer->Add(imageButtons);
+    finishPanel(imagesGroup.content, imagesSizer);
+    finishPanel(imagesGroup.panel, imagesGroup.sizer);
+
+    Group instrumentsGroup = makeGroup(this, trLater("Instruments"), true);
+    auto* instrumentsSizer = new wxBoxSizer(wxVERTICAL);
+    m_radioTicked = new wxRadioButton(instrumentsGroup.content, wxID_ANY, tr("Ticked ports"),
+                                      wxDefaultPosition, wxDefaultSize, wxRB_GROUP);
+    instrumentsSizer->Add(m_radioTicked, 0, wxALL, gap);
+    m_listPorts = new wxCheckListBox(instrumentsGroup.content, wxID_ANY, wxDefaultPosition,
+                                     FromDIP(wxSize(380, 100)));
+    instrumentsSizer->Add(m_listPorts, 1, wxEXPAND | wxLEFT | wxRIGHT, gap);
+    m_radioEvery =
+        new wxRadioButton(instrumentsGroup.content, wxID_ANY, tr("Every instrument plugged in"));
+    instrumentsSizer->Add(m_radioEvery, 0, wxALL, gap);
+    auto* filterRow = new wxBoxSizer(wxHORIZONTAL);
+    filterRow->Add(label(instrumentsGroup.content, trLater("Only USB VID:PID")), 0,
+                   wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, gap);
+    m_textUsbFilter = new wxTextCtrl(instrumentsGroup.content, wxID_ANY, wxEmptyString,
+                                     wxDefaultPosition, FromDIP(wxSize(100, -1)));
+    m_textUsbFilter->SetHint("0403:6001");
+    filterRow->Add(m_textUsbFilter, 0, wxALL, gap);
+    instrumentsSizer->Add(filterRow, 0, wxLEFT, FromDIP(20));
+    finishPanel(instrumentsGroup.content, instrumentsSizer);
+    finishPanel(instrumentsGroup.panel, instrumentsGroup.sizer);
+
+    Group optionsGroup = makeGroup(this, trLater("Options"), true);
+    auto* optionsGrid = flexGrid(0, 2);
+    m_checkVerify = new wxCheckBox(optionsGroup.content, wxID_ANY, tr("Verify"));
+    m_checkRunAfterUpload = new wxCheckBox(optionsGroup.content, wxID_ANY, tr("Run after upload"));
+    m_checkAllowDowngrade = new wxCheckBox(optionsGroup.content, wxID_ANY, tr("Allow downgrade"));
+    optionsGrid->Add(m_checkVerify, 0, wxALL, gap);
+    optionsGrid->Add(m_checkRunAfterUpload, 0, wxALL, gap);
+    optionsGrid->Add(m_checkAllowDowngrade, 0, wxALL, gap);
+    auto* attemptsRow = new wxBoxSizer(wxHORIZONTAL);
+    attemptsRow->Add(label(optionsGroup.content, trLater("Attempts")), 0,
+                     wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+    m_spinAttempts = new wxSpinCtrl(optionsGroup.content, wxID_ANY, "1", wxDefaultPosition,
+                                    wxDefaultSize, wxSP_ARROW_KEYS, 1, 9, 1);
+    attemptsRow->Add(m_spinAttempts);
+    optionsGrid->Add(attemptsRow, 0, wxALL, gap);
+    finishPanel(optionsGroup.content, optionsGrid);
+    finishPanel(optionsGroup.panel, optionsGroup.sizer);
+
+    Group reportGroup = makeGroup(this, trLater("Report file"), true);
+    auto* reportSizer = new wxBoxSizer(wxHORIZONTAL);
+    m_staticReport = label(reportGroup.content, "");
+    reportSizer->Add(m_staticReport, 1, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    m_buttonChangeReport = new wxButton(reportGroup.content, wxID_ANY, tr("Change..."));
+    reportSizer->Add(m_buttonChangeReport, 0, wxALL, gap);
+    finishPanel(reportGroup.content, reportSizer);
+    finishPanel(reportGroup.panel, reportGroup.sizer);
+
+    auto* controls = new wxBoxSizer(wxHORIZONTAL);
+    m_buttonStart = new wxButton(this, wxID_ANY, tr("Start"));
+    m_buttonStop = new wxButton(this, wxID_ANY, tr("Stop"));
+    controls->Add(m_buttonStart, 0, wxALL, gap);
+    controls->Add(m_buttonStop, 0, wxALL, gap);
+    controls->AddStretchSpacer();
+    m_staticCounts = label(this, "");
+    controls->Add(m_staticCounts, 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+
+    m_viewRows = new wxDataViewCtrl(this, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(-1, 200)),
+                                    wxDV_SINGLE | wxDV_ROW_LINES | wxDV_VERT_RULES);
+    rows = new StationRows;
+    m_viewRows->AssociateModel(rows);
+    rows->DecRef();  // the view holds it
+    const std::pair<const char*, int> kColumns[] = {
+        {trLater("Port"), 70},     {trLater("Serial number"), 100}, {trLater("Device"), 95},
+        {trLater("Firmware"), 85}, {trLater("Progress"), 100},      {trLater("State"), 340},
+        {trLater("Time"), 60}};
+    for (unsigned column = 0; column < StationRows::kColumns; ++column) {
+        const auto& [title, width] = kColumns[column];
+        if (column == StationRows::kProgress) {
+            m_viewRows->AppendProgressColumn(tr(title), column, wxDATAVIEW_CELL_INERT,
+                                             FromDIP(width));
+        } else {
+            m_viewRows->AppendTextColumn(tr(title), column, wxDATAVIEW_CELL_INERT, FromDIP(width),
+                                         wxALIGN_NOT, wxDATAVIEW_COL_RESIZABLE);
+        }
+    }
+
+    auto* top = new wxBoxSizer(wxHORIZONTAL);
+    top->Add(imagesGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));
+    top->Add(instrumentsGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));
+    auto* middle = new wxBoxSizer(wxHORIZONTAL);
+    middle->Add(optionsGroup.panel, 0, wxEXPAND | wxALL, FromDIP(3));
+    middle->Add(reportGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(top, 0, wxEXPAND);
+    frameSizer->Add(middle, 0, wxEXPAND);
+    frameSizer->Add(controls, 0, wxEXPAND);
+    frameSizer->Add(m_viewRows, 1, wxEXPAND | wxALL, FromDIP(3));
+    SetSizer(frameSizer);
+}
+
+void StationFrame::fitContent() {
+    // 900 x 700 at the normal size, or what the contents need at larger text and DPI.
+    const wxSize least = FromDIP(wxSize(900, 700));
+    const wxSize need = ClientToWindowSize(GetSizer()->GetMinSize());
+    const wxSize fixed(std::max(least.x, need.x), std::max(least.y, need.y));
+    SetSizeHints(fixed);
+    const wxSize now = GetSize();
+    if (now.x < fixed.x || now.y < fixed.y) {
+        SetSize(std::max(now.x, fixed.x), std::max(now.y, fixed.y));
+    }
+    Layout();
+}

@@ -1,0 +1,208 @@
+// The station window against virtual instruments, in the same X server and Wine runs as
+// the main window's tests: a tray ticked, automatic mode (its instruments alone, from
+// tests/gui/station-instruments), Stop during an upload, and every text whole.
+#include <gtest/gtest.h>
+#include <wx/filename.h>
+#include <wx/stdpaths.h>
+
+#include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "app/StationFrame.h"
+#include "support/Files.h"
+#include "tests/gui/GuiSupport.h"
+#include "tests/gui/WindowDriver.h"
+
+namespace {
+class TestStation : public StationFrame {
+  public:
+    TestStation()
+        : StationFrame(nullptr, commandLineBeside(wxStandardPaths::Get().GetExecutablePath())) {
+        reportPath = data("Jiří/service-" + std::to_string(++opened) + ".jsonl");
+        Show();
+    }
+    using StationFrame::addImages, StationFrame::m_buttonAddFiles, StationFrame::m_buttonStart,
+        StationFrame::m_buttonStop, StationFrame::m_checkVerify, StationFrame::m_listImages,
+        StationFrame::m_listPorts, StationFrame::m_radioEvery, StationFrame::m_staticCounts,
+        StationFrame::m_textUsbFilter, StationFrame::m_viewRows, StationFrame::reportPath,
+        StationFrame::rows, StationFrame::running;
+
+    void tick(std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            bool found = false;
+            for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
+                if (utf8(m_listPorts->GetString(i)).rfind(std::string(name) + "  ", 0) == 0) {
+                    m_listPorts->Check(i);
+                    found = true;
+                }
+            }
+            EXPECT_TRUE(found) << name << " is not listed";
+        }
+    }
+    std::string counts() const { return text(m_staticCounts); }
+    // Each row: port, device, state and its colour ("green", "red" or "").
+    std::vector<std::string> table() const {
+        std::vector<std::string> all;
+        for (unsigned row = 0; row < rows->size(); ++row) {
+            wxVariant device;
+            rows->GetValueByRow(device, row, StationRows::kDevice);
+            wxDataViewItemAttr attr;
+            const bool coloured = rows->GetAttrByRow(row, StationRows::kState, attr);
+            const wxColour c = attr.GetColour();
+            all.push_back(rows->unit(row).port + " " + utf8(device.GetString()) + " " +
+                          utf8(rows->stateText(row)) +
+                          (!coloured             ? ""
+                           : c.Green() > c.Red() ? " (green)"
+                                                 : " (red)"));
+        }
+        std::sort(all.begin(), all.end());
+        return all;
+    }
+    bool allEnded() const { return !running(); }
+    // The report's lines by port: the result, and the image's file name.
+    std::vector<std::string> records() const {
+        std::vector<std::string> lines;
+        StdioFile file = openFile(reportPath, "rb");
+        char line[4096];
+        while (file && std::fgets(line, sizeof line, file.get())) {
+            const nlohmann::json j = nlohmann::json::parse(line);
+            lines.push_back(
+                j["port"].get<std::string>() + " " + j["result"].get<std::string>() +
+                (j.contains("image")
+                     ? " " + wxFileName(wxString::FromUTF8(j["image"]["file"].get<std::string>()))
+                                 .GetFullName()
+                                 .utf8_string()
+                     : ""));
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+    void activate(size_t row) {
+        wxDataViewEvent event(wxEVT_DATAVIEW_ITEM_ACTIVATED, m_viewRows, rows->GetItem(row));
+        m_viewRows->ProcessWindowEvent(event);
+    }
+    void select(size_t row) {
+        m_viewRows->Select(rows->GetItem(static_cast<unsigned>(row)));
+        wxDataViewEvent event(wxEVT_DATAVIEW_SELECTION_CHANGED, m_viewRows,
+                              rows->GetItem(static_cast<unsigned>(row)));
+        m_viewRows->ProcessWindowEvent(event);
+    }
+    static int opened;
+};
+int TestStation::opened = 0;
+
+// The station window alone: the main window would look at the ports the copies use.
+class StationTest : public ::testing::Test {
+  protected:
+    ~StationTest() override {
+        if (station != nullptr) {
+            station->Destroy();
+            wxYield();
+        }
+    }
+    void start() {
+        clickButton(station->m_buttonStart);
+        ASSERT_TRUE(station->running()) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
+    }
+    DialogCapture dialogs;
+    TestStation* station = new TestStation;
+};
+}  // namespace
+
+// Four ticked ports, one silent: three green rows, one red with the engine's text, the
+// counts, four records; the settings locked while it runs; the row's tooltip and its box.
+TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
+    station->addImages({data("cu.enc")});
+    station->tick({"COM13", "COM14", "COM15", "COM16"});
+    start();
+    EXPECT_FALSE(station->m_buttonStart->IsEnabled());
+    EXPECT_FALSE(station->m_checkVerify->IsEnabled()) << "the settings are locked";
+    EXPECT_FALSE(station->m_listPorts->IsEnabled());
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+    const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
+    EXPECT_EQ(station->table(), (std::vector<std::string>{
+                                    "COM13 SOLVAR CU ok (green)", "COM14 SOLVAR CU ok (green)",
+                                    "COM15 SOLVAR CU ok (green)", "COM16 - " + silent + " (red)"}));
+    EXPECT_EQ(station->counts(), "3 passed, 1 failed, 0 running");
+    EXPECT_EQ(station->records(),
+              (std::vector<std::string>{"COM13 ok cu.enc", "COM14 ok cu.enc", "COM15 ok cu.enc",
+                                        "COM16 " + silent + " cu.enc"}));
+    EXPECT_TRUE(station->m_buttonStart->IsEnabled()) << "unlocked at the end";
+    size_t red = 0;
+    while (station->rows->unit(red).port != "COM16")
+        ++red;
+    station->select(red);
+    EXPECT_EQ(utf8(station->m_viewRows->GetToolTipText()), silent);
+    station->activate(red);
+    ASSERT_EQ(dialogs.ownBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.ownBoxes[0].rfind("Instrument on COM16: Port: COM16 (", 0), 0u)
+        << dialogs.ownBoxes[0];
+    EXPECT_NE(dialogs.ownBoxes[0].find("Result: " + silent + "\n"), std::string::npos);
+    EXPECT_NE(dialogs.ownBoxes[0].find("\"event\":\"error\""), std::string::npos);
+}
+
+// Automatic mode: two instruments of two products, plugged in after Start, are each
+// serviced without a click, each with its own product's image from the folder.
+TEST_F(StationTest, AutomaticModeServicesEachInstrumentPluggedInWithItsProductsImage) {
+    PortPlug cu("COM17"), tamrik("COM18");
+    ASSERT_TRUE(cu.set(false));
+    ASSERT_TRUE(tamrik.set(false));
+    station->addImages({data("station")});
+    station->m_radioEvery->SetValue(true);
+    start();
+    ASSERT_TRUE(cu.set(true));
+    ASSERT_TRUE(runEventsUntil([&] {
+        return station->counts() == "1 passed, 0 failed, 0 running";
+    })) << station->counts();
+    ASSERT_TRUE(tamrik.set(true));
+    ASSERT_TRUE(runEventsUntil([&] {
+        return station->counts() == "2 passed, 0 failed, 0 running";
+    })) << station->counts();
+    clickButton(station->m_buttonStop);
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+    EXPECT_EQ(station->table(), (std::vector<std::string>{"COM17 SOLVAR CU ok (green)",
+                                                          "COM18 TAMRIK 3 ok (green)"}));
+    EXPECT_EQ(station->records(),
+              (std::vector<std::string>{"COM17 ok cu.enc", "COM18 ok tamrik3.enc"}));
+}
+
+// Stop during an upload lets it finish, and it is recorded; Stop twice, confirmed,
+// abandons it, recorded as interrupted.
+TEST_F(StationTest, StopLetsTheUploadFinishAndASecondStopAbandonsIt) {
+    station->addImages({data("cu-25600.enc")});
+    station->tick({"COM7"});
+    for (const int stops : {1, 2}) {
+        start();
+        ASSERT_TRUE(runEventsUntil(
+            [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 20; }));
+        for (int i = 0; i < stops; ++i)
+            clickButton(station->m_buttonStop);
+        ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+        EXPECT_EQ(station->table(),
+                  std::vector<std::string>{stops == 1 ? "COM7 SOLVAR CU ok (green)"
+                                                      : "COM7 SOLVAR CU interrupted (red)"});
+        EXPECT_EQ(dialogs.boxes.size(), stops == 1 ? 0u : 1u) << "the second Stop asks first";
+    }
+    EXPECT_EQ(station->records(),
+              (std::vector<std::string>{"COM7 interrupted cu-25600.enc", "COM7 ok cu-25600.enc"}));
+}
+
+TEST_F(StationTest, EveryTextFitsInTheStationWindowInEnglishAndCzech) {
+    for (const char* language : {"en", "cs"}) {
+        std::unique_ptr<wxLocale> locale;
+        if (std::string(language) == "cs") {
+            locale = czech();
+            station->Destroy();
+            station = new TestStation;
+            EXPECT_EQ(station->m_buttonStart->GetLabel(), wxString::FromUTF8("Spustit"));
+        }
+        station->addImages({data("station"), data("broken.enc")});  // the longest verdicts
+        wxYield();
+        const wxSize least = station->FromDIP(wxSize(900, 700));
+        EXPECT_GE(station->GetSize().x, least.x) << language;
+        EXPECT_GE(station->GetSize().y, least.y) << language;
+        expectEveryTextWhole(station, language);
+    }
+}
