@@ -1,5 +1,7 @@
 #include "app/Layout.h"
 
+#include <algorithm>
+
 #include "app/Translate.h"
 
 wxFlexGridSizer* flexGrid(int rows, int cols) {
@@ -38,4 +40,10 @@ Group makeGroup(wxWindow* parent, const char* caption, bool holdsInputs) {
                             : new PassivePanel(g.panel, wxTAB_TRAVERSAL);
     g.sizer->Add(g.content, 1, wxEXPAND | wxALL, parent->FromDIP(5));
     return g;
+}
+
+int columnWidth(wxWindow* list, const wxString& title, const wxString& sample, int dip) {
+    const int margin = list->FromDIP(24);  // the cell's padding and the header's sort mark
+    return std::max({list->FromDIP(dip), list->GetTextExtent(title).x + margin,
+                     list->GetTextExtent(sample).x + margin});
 }

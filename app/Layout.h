@@ -28,3 +28,7 @@ struct Group {
     wxStaticText* caption;
 };
 Group makeGroup(wxWindow* parent, const char* caption, bool holdsInputs);
+
+// A list column wide enough for its title and for a sample of its longest values at the
+// list's font, and never below `dip` device-independent pixels.
+int columnWidth(wxWindow* list, const wxString& title, const wxString& sample, int dip);

@@ -6,6 +6,7 @@
 #include <wx/stdpaths.h>
 
 #include "app/AppIcon.h"
+#include "app/RouteScanDialog.h"
 #include "app/StationFrame.h"
 #include "app/Translate.h"
 #include "support/Exception.h"
@@ -73,6 +74,7 @@ void MainFrame::UpdateControls() {
     // Each input by its own rule, none while busy. The gauge is never disabled: a
     // disabled gauge is drawn without its progress.
     m_menuItemRunFirmware->Enable(idle && connected && engine.IsFirmwareLoaded());
+    m_menuItemFindRoutes->Enable(idle && connected && !routed);
     for (size_t i = 0; i < m_menubar->GetMenuCount(); ++i) {
         m_menubar->EnableTop(i, idle);
     }
@@ -217,6 +219,28 @@ void MainFrame::OnStation(wxCommandEvent&) {
     (new StationFrame(nullptr,
                       StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath())))
         ->Show();
+}
+
+void MainFrame::OnFindRoutes(wxCommandEvent& event) {
+    std::string path;
+    std::string error;
+    {
+        RouteScanDialog dialog(this, engine);
+        dialog.start();
+        dialog.ShowModal();
+        path = dialog.chosen();
+        error = dialog.error();
+    }
+    if (!error.empty()) {
+        // The instrument connected directly stopped answering during the scan.
+        engine.Disconnect();
+        UpdateControls();
+        ShowError(fromEngine(error));
+    } else if (!path.empty()) {
+        // As the routing button does it.
+        m_textRoutePath->SetValue(wxString::FromUTF8(path));
+        OnRoute(event);
+    }
 }
 
 void MainFrame::forgetDeviceStatus() {

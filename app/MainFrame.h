@@ -37,6 +37,7 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     void OnBrowseFirmware(wxCommandEvent& event) override;
     void OnUploadFirmware(wxCommandEvent& event) override;
     void OnStation(wxCommandEvent& event) override;
+    void OnFindRoutes(wxCommandEvent& event) override;
 
     // Listener: each one hands its reaction to the window's thread.
     void OnConnected() override {}

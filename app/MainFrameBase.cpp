@@ -66,6 +66,9 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     m_menuItemStation =
         new wxMenuItem(m_menuOperation, wxID_ANY, tr("&Station..."), wxEmptyString, wxITEM_NORMAL);
     m_menuOperation->Append(m_menuItemStation);
+    m_menuItemFindRoutes = new wxMenuItem(
+        m_menuOperation, wxID_ANY, tr("Find &routed instruments..."), wxEmptyString, wxITEM_NORMAL);
+    m_menuOperation->Append(m_menuItemFindRoutes);
     m_menuHelp = new wxMenu();
     m_menuItemAbout =
         new wxMenuItem(m_menuHelp, wxID_ANY, tr("&About"), wxEmptyString, wxITEM_NORMAL);
@@ -204,6 +207,8 @@ std::vector<MainFrameBase::Binding> MainFrameBase::bindings() {
          wxCommandEventHandler(MainFrameBase::OnRunFirmware), nullptr},
         {this, m_menuItemStation->GetId(), menu, wxCommandEventHandler(MainFrameBase::OnStation),
          nullptr},
+        {this, m_menuItemFindRoutes->GetId(), menu,
+         wxCommandEventHandler(MainFrameBase::OnFindRoutes), nullptr},
         {this, m_menuItemAbout->GetId(), menu, wxCommandEventHandler(MainFrameBase::OnAbout),
          nullptr},
         {m_buttonRoute, wxID_ANY, click, wxCommandEventHandler(MainFrameBase::OnRoute), this},

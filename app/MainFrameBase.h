@@ -23,6 +23,7 @@ class MainFrameBase : public wxFrame {
     virtual void OnUploadFirmware(wxCommandEvent& event) { event.Skip(); }
     // Beyond the service of one instrument: the station window.
     virtual void OnStation(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnFindRoutes(wxCommandEvent& event) { event.Skip(); }
 
     wxMenuBar* m_menubar;
     wxMenu* m_menuFile;
@@ -30,6 +31,7 @@ class MainFrameBase : public wxFrame {
     wxMenu* m_menuOperation;
     wxMenuItem* m_menuItemRunFirmware;
     wxMenuItem* m_menuItemStation;
+    wxMenuItem* m_menuItemFindRoutes;
     wxMenu* m_menuHelp;
     wxMenuItem* m_menuItemAbout;
     wxStatusBar* m_statusBar;

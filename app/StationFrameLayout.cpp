@@ -2,6 +2,7 @@
 // and the table below them, which takes what room is left. Sizes in device-independent
 // pixels; at larger text or DPI the window is as large as its contents need.
 #include <algorithm>
+#include <tuple>
 
 #include "app/Layout.h"
 #include "app/StationFrame.h"
@@ -25,13 +26,20 @@ void StationFrame::layOut() {
     auto* imagesSizer = new wxBoxSizer(wxVERTICAL);
     m_listImages = new wxListCtrl(imagesGroup.content, wxID_ANY, wxDefaultPosition,
                                   FromDIP(wxSize(420, 110)), wxLC_REPORT | wxLC_SINGLE_SEL);
-    const std::pair<const char*, int> kImageColumns[] = {{trLater("File"), 130},
-                                                         {trLater("Product"), 100},
-                                                         {trLater("Firmware version"), 110},
-                                                         {trLater("Build number"), 90}};
-    for (const auto& [title, width] : kImageColumns) {
-        m_listImages->AppendColumn(tr(title), wxLIST_FORMAT_LEFT, FromDIP(width));
+    // Title, a sample of the longest values, least width.
+    const std::tuple<const char*, const char*, int> kImageColumns[] = {
+        {trLater("File"), "firmware-2.1.enc", 130},
+        {trLater("Product"), "Solvar HS3", 100},
+        {trLater("Version"), "10.10 Beta", 80},
+        {trLater("Build"), "123456", 70}};
+    int imagesWidth = FromDIP(8);  // every column shows, and a scroll bar beside them
+    for (const auto& [title, sample, width] : kImageColumns) {
+        const int w = columnWidth(m_listImages, tr(title), sample, width);
+        m_listImages->AppendColumn(tr(title), wxLIST_FORMAT_LEFT, w);
+        imagesWidth += w;
     }
+    m_listImages->SetMinSize(wxSize(imagesWidth + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X),
+                                    m_listImages->GetMinSize().y));
     imagesSizer->Add(m_listImages, 1, wxEXPAND | wxALL, gap);
     m_staticImagesProblem = label(imagesGroup.content, "");
     m_staticImagesProblem->SetForegroundColour(wxColour(192, 0, 0));
@@ -61,8 +69,9 @@ void StationFrame::layOut() {
     auto* filterRow = new wxBoxSizer(wxHORIZONTAL);
     filterRow->Add(label(instrumentsGroup.content, trLater("Only USB VID:PID")), 0,
                    wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, gap);
-    m_textUsbFilter = new wxTextCtrl(instrumentsGroup.content, wxID_ANY, wxEmptyString,
-                                     wxDefaultPosition, FromDIP(wxSize(100, -1)));
+    m_textUsbFilter =
+        new wxTextCtrl(instrumentsGroup.content, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                       wxSize(columnWidth(instrumentsGroup.content, "", "0403:6001", 100), -1));
     m_textUsbFilter->SetHint("0403:6001");
     filterRow->Add(m_textUsbFilter, 0, wxALL, gap);
     instrumentsSizer->Add(filterRow, 0, wxLEFT, FromDIP(20));
@@ -110,20 +119,29 @@ void StationFrame::layOut() {
     rows = new StationRows;
     m_viewRows->AssociateModel(rows);
     rows->DecRef();  // the view holds it
-    const std::pair<const char*, int> kColumns[] = {
-        {trLater("Port"), 70},     {trLater("Serial number"), 100}, {trLater("Device"), 95},
-        {trLater("Firmware"), 85}, {trLater("Progress"), 100},      {trLater("State"), 340},
-        {trLater("Time"), 60}};
+    // Title, a sample of the longest values, least width.
+    const std::tuple<const char*, const char*, int> kColumns[] = {
+        {trLater("Port"), "COM88", 70},
+        {trLater("Serial number"), "A7F3B2C9", 115},
+        {trLater("Device"), "SOLVAR HS3", 95},
+        {trLater("Firmware"), "10.10 \xE2\x86\x92 10.10", 85},
+        {trLater("Progress"), "", 100},
+        {trLater("State"), "", 325},
+        {trLater("Time"), "999.9 s", 60}};
+    int rowsWidth = FromDIP(8);
     for (unsigned column = 0; column < StationRows::kColumns; ++column) {
-        const auto& [title, width] = kColumns[column];
+        const auto& [title, sample, dip] = kColumns[column];
+        const int width = columnWidth(m_viewRows, tr(title), wxString::FromUTF8(sample), dip);
+        rowsWidth += width;
         if (column == StationRows::kProgress) {
-            m_viewRows->AppendProgressColumn(tr(title), column, wxDATAVIEW_CELL_INERT,
-                                             FromDIP(width));
+            m_viewRows->AppendProgressColumn(tr(title), column, wxDATAVIEW_CELL_INERT, width);
         } else {
-            m_viewRows->AppendTextColumn(tr(title), column, wxDATAVIEW_CELL_INERT, FromDIP(width),
+            m_viewRows->AppendTextColumn(tr(title), column, wxDATAVIEW_CELL_INERT, width,
                                          wxALIGN_NOT, wxDATAVIEW_COL_RESIZABLE);
         }
     }
+    m_viewRows->SetMinSize(wxSize(rowsWidth + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X),
+                                  m_viewRows->GetMinSize().y));
 
     auto* top = new wxBoxSizer(wxHORIZONTAL);
     top->Add(imagesGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));

@@ -17,5 +17,6 @@ struct CliOptions {
     bool watch = false;        // service every instrument plugged in
     int count = 0;             // watching: end after this many instruments
     int attempts = 1;          // a device or line failure is tried again up to this
+    int depth = 8;             // routes: the hops to look behind
     bool stationCopy = false;  // this process serves one port of a station
 };

@@ -124,3 +124,13 @@ void Reporter::tick() {
         lineOpen_ = true;
     }
 }
+
+void Reporter::status(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (json_ || !terminal_) {
+        return;
+    }
+    std::printf("\r\x1b[K%s", text.c_str());
+    std::fflush(stdout);
+    lineOpen_ = true;
+}

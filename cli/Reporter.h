@@ -21,6 +21,8 @@ class Reporter {
     void progress(int32_t done);
     // One tick of a wait of unknown length.
     void tick();
+    // A line of progress redrawn in place on a terminal; nothing elsewhere.
+    void status(const std::string& text);
     void endLine();
     // An error on standard error, prefixed with the program's name: the message, then its
     // hint (the report's further line, if any) on a line of its own.

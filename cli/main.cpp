@@ -8,6 +8,7 @@
 #include "cli/ImageText.h"
 #include "cli/Platform.h"
 #include "cli/Reporter.h"
+#include "cli/Routes.h"
 #include "cli/Service.h"
 #include "cli/StationText.h"
 #include "image/FirmwareImage.h"
@@ -241,6 +242,10 @@ int main(int argc, char** argv) {
                      "File to write; with several ports a pattern holding {port} or {serial}")
         ->required();
     auto* erase = app.add_subcommand("erase", "Erase the flash");
+    auto* routes = app.add_subcommand(
+        "routes", "Find the instruments reachable through the one on the port, hop after hop");
+    routes->add_option("--depth", o.depth, "Look this many hops behind it (1 to 8, default 8)")
+        ->check(CLI::Range(1, 8));
 
     try {
         // CLI11 takes the arguments after the program name, last first.
@@ -279,6 +284,18 @@ int main(int argc, char** argv) {
 
     if (*ports) {
         return probe ? probeCommand(out, allPorts) : listPortsCommand(out);
+    }
+    if (*routes) {
+        if (!o.route.empty() || o.ports.size() != 1 || o.watch) {
+            return result(kUsage,
+                          "routes starts from the one instrument on the port, connected "
+                          "directly: name one --port, without --route or --watch");
+        }
+        try {
+            return result(routesCommand(o, out));
+        } catch (const Exception& e) {
+            return result(kDeviceFailed, e.report());
+        }
     }
     if (*inspect) {
         const FirmwareImageInfo info = examineFirmwareImage(inspectFile);

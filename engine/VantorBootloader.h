@@ -41,6 +41,9 @@ class VantorBootloader : public Thread {
     void ReadFlash(const std::string& path);
     void EraseFlash();
     void SetRoutePath(const std::string& text);
+    // Waits until the line has been quiet for `quietMs` (at most `limitMs`), dropping what
+    // comes meanwhile: after a request left unanswered, its answer may still come late.
+    void DrainLine(uint16_t quietMs, uint16_t limitMs) { link.drain(quietMs, limitMs); }
     void ClearRoute() { route = 0; }
     bool IsRouted() const { return route != 0; }
     bool IsBusy() const { return workCode.load() != kWorkNone; }

@@ -23,3 +23,21 @@ class VantorBootloaderEventListener {
     // The engine never destroys its listener.
     ~VantorBootloaderEventListener() = default;
 };
+
+// A listener for an owner that starts no work item and has nothing to do on connecting
+// (a route scan from the command line).
+class NoWorkListener : public VantorBootloaderEventListener {
+  public:
+    void OnConnected() override {}
+    void OnDisconnected() override {}
+    void OnUploadStarted(const char*, int32_t) override {}
+    void OnUploadProgress(int32_t) override {}
+    void OnUploadFinished() override {}
+    void OnReadStarted(const char*, int32_t, int32_t) override {}
+    void OnReadProgress(int32_t) override {}
+    void OnReadFinished() override {}
+    void OnEraseStarted() override {}
+    void OnEraseTick() override {}
+    void OnEraseFinished() override {}
+    void OnError(const char*) override {}
+};

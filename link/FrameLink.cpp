@@ -6,7 +6,12 @@
 #include "support/TickClock.h"
 
 FrameLink::FrameLink(ByteSink sink, ByteSource source)
-    : receiver_(std::move(source)), transmitter_(std::move(sink)) {}
+    : receiver_([this, source = std::move(source)](uint8_t* data, uint16_t count) {
+          const uint32_t n = source(data, count);
+          bytesIn_ += n & 0xFFFF;
+          return n;
+      }),
+      transmitter_(std::move(sink)) {}
 
 int32_t FrameLink::waitTxIdle() {
     if (transmitter_.isIdle()) {
@@ -89,4 +94,20 @@ int32_t FrameLink::sendReceive(uint32_t route, uint16_t code, uint8_t* buffer, u
         return -1;
     }
     return result;
+}
+
+uint32_t FrameLink::drain(uint16_t quietMs, uint16_t limitMs) {
+    const Deadline limit(limitMs);
+    const uint32_t before = bytesIn_;
+    uint32_t seen = bytesIn_;
+    Deadline quiet(quietMs);
+    uint8_t scratch[kMessageBufferSize];
+    while (!quiet.passed() && !limit.passed()) {
+        receive(scratch);  // a frame that completes here is dropped with the rest
+        if (bytesIn_ != seen) {
+            seen = bytesIn_;
+            quiet = Deadline(quietMs);
+        }
+    }
+    return bytesIn_ - before;
 }

@@ -26,6 +26,10 @@ class FrameLink {
     int32_t send(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n);
     int32_t receive(uint8_t* buffer);
     int32_t sendReceive(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n);
+    // Reads and drops whatever comes until the line has been quiet for `quietMs` (or
+    // `limitMs` have passed): an answer that came too late for its request is not left for
+    // the next request to take as its own. The number of bytes dropped.
+    uint32_t drain(uint16_t quietMs, uint16_t limitMs);
 
     // Milliseconds a wait lasts; read when each wait starts.
     uint16_t timeout = 1000;
@@ -38,6 +42,7 @@ class FrameLink {
     // Queues the message whose header is already filled in buffer.
     void queueMessage(const uint8_t* buffer, uint16_t n);
 
+    uint32_t bytesIn_ = 0;  // every byte the source delivered
     FrameReceiver receiver_;
     FrameTransmitter transmitter_;
 };

@@ -14,6 +14,7 @@
 
 #include "engine/FrameTrace.h"
 #include "engine/Messages.h"
+#include "engine/RoutePath.h"
 #include "link/FrameCodec.h"
 #include "link/FrameLink.h"
 #include "link/PortNames.h"
@@ -55,6 +56,10 @@ SimFault parseSimFault(const std::string& text) {
     while (std::getline(in, part, ':')) {
         const size_t eq = part.find('=');
         const std::string key = part.substr(0, eq);
+        if (key == "route" && eq != std::string::npos) {
+            applyRoutePath(part.substr(eq + 1), fault.route);
+            continue;
+        }
         const long value = eq == std::string::npos ? -1 : readCInteger(part.c_str() + eq + 1);
         if (value < 0) {
             throw Exception("fault option '%s' needs a number: %s", part.c_str(), text.c_str());
@@ -384,13 +389,15 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
     hostOnlyWaits_.store(false);
     requests_.fetch_add(1);
     const uint16_t code = size >= kMessageHeaderSize ? MessageHeader::decode(message).code : 0;
+    const uint32_t route = size >= kMessageHeaderSize ? MessageHeader::decode(message).route : 0;
     std::optional<SimFault> fault;
     std::optional<SimDevice::Reply> reply;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.emplace_back(message, message + size);
         for (ArmedFault& armed : faults_) {
-            if (armed.fault.code != 0 && armed.fault.code != code) {
+            if ((armed.fault.code != 0 && armed.fault.code != code) ||
+                (armed.fault.route != SimFault::kAnyRoute && armed.fault.route != route)) {
                 continue;
             }
             ++armed.seen;

@@ -31,9 +31,12 @@ struct SimFault {
     uint32_t delayMs = 0;
     uint16_t replyCode = 0;
     int64_t at = -1;  // flip-flash: the firmware's byte changed; -1: the one in its middle
+    // Only requests on this route word (a child's: route=2.5); kAnyRoute: any request.
+    static constexpr uint32_t kAnyRoute = 0xFFFFFFFFu;
+    uint32_t route = kAnyRoute;
 };
 
-// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N]", kind one of silent, late, corrupt,
+// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:route=PATH]", kind one of silent, late, corrupt,
 // wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash. Throws Exception on bad text.
 SimFault parseSimFault(const std::string& text);
 

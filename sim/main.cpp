@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "sim/VirtualInstrument.h"
 #include "support/CInteger.h"
@@ -23,18 +24,35 @@ bool parseVersion(const std::string& text, uint8_t& major, uint8_t& minor) {
     return true;
 }
 
-// "2.5:type=3" -> path "2.5" and a configuration with device type 3.
+// Firmware X.Y loaded: 64 KiB, loaded 2026-01-01 00:00:00 UTC.
+void loadFirmware(SimConfig& config) {
+    config.firmwareLoaded = true;
+    config.firmwareSize = 64 * 1024;
+    config.firmwareTime = 1767225600;
+}
+
+// "2.5:type=3:bootloader=1.4:firmware=2.0" -> path "2.5" and the instrument's
+// configuration, as the options of the instrument itself give it.
 void parseChild(const std::string& text, std::string& path, SimConfig& config) {
-    const size_t colon = text.find(':');
-    path = text.substr(0, colon);
-    if (colon == std::string::npos) {
-        return;
+    std::istringstream in(text);
+    std::getline(in, path, ':');
+    for (std::string option; std::getline(in, option, ':');) {
+        const size_t eq = option.find('=');
+        const std::string key = option.substr(0, eq), value = option.substr(eq + 1);
+        if (eq == std::string::npos) {
+            throw Exception("child '%s': '%s' needs a value", text.c_str(), option.c_str());
+        } else if (key == "type") {
+            config.deviceType = static_cast<uint8_t>(readCInteger(value.c_str()));
+        } else if (key == "bootloader" &&
+                   parseVersion(value, config.bootloaderMajor, config.bootloaderMinor)) {
+        } else if (key == "firmware" &&
+                   parseVersion(value, config.firmwareMajor, config.firmwareMinor)) {
+            loadFirmware(config);
+        } else {
+            throw Exception("child '%s': expected PATH[:type=N][:bootloader=X.Y][:firmware=X.Y]",
+                            text.c_str());
+        }
     }
-    const std::string rest = text.substr(colon + 1);
-    if (rest.compare(0, 5, "type=") != 0) {
-        throw Exception("child '%s': expected PATH:type=N", text.c_str());
-    }
-    config.deviceType = static_cast<uint8_t>(readCInteger(rest.c_str() + 5));
 }
 }  // namespace
 
@@ -60,11 +78,12 @@ int main(int argc, char** argv) {
     app.add_option("--device", device,
                    "Serve this existing terminal (e.g. /dev/ttyGS0) instead of a pseudo-terminal");
     app.add_option("--child", children,
-                   "Routed instrument PATH:type=N, e.g. 2:type=5 or 2.5:type=3");
+                   "Routed instrument PATH[:type=N][:bootloader=X.Y][:firmware=X.Y], e.g. "
+                   "2:type=5 or 2.5:type=3:firmware=1.4; a fault for it takes route=PATH");
     app.add_option(
         "--fault", faults,
-        "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N][:at=N]; KIND: silent, late, corrupt, "
-        "wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash");
+        "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:route=PATH]; KIND: silent, "
+        "late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash");
     app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
     app.add_flag("--trace", trace, "Every frame in and out on standard error");
     app.set_version_flag("--version", kOstraVersion);
@@ -77,9 +96,7 @@ int main(int argc, char** argv) {
             throw Exception("versions are MAJOR.MINOR");
         }
         if (loaded->count() > 0) {
-            config.firmwareLoaded = true;
-            config.firmwareSize = 64 * 1024;
-            config.firmwareTime = 1767225600;
+            loadFirmware(config);
         }
         // Block the stop signals before any thread exists, then wait for them here.
         sigset_t stopSignals;

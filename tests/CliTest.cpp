@@ -18,6 +18,7 @@
 #include "link/FailureHint.h"
 #include "link/PortNames.h"
 #include "sim/VirtualInstrument.h"
+#include "support/LittleEndian.h"
 #include "tests/TestSupport.h"
 #include "tools/ImageSigner.h"
 
@@ -667,4 +668,59 @@ TEST(Cli, EveryInstrumentTouchedKeepsItsRecordWhateverEndsTheRun) {
         std::sort(results.begin(), results.end());
         EXPECT_EQ(results, r.results) << out;
     }
+}
+
+// routes through the program: the tree one hop deep as text; a child on port 3 that
+// answers 1.5 s late, never credited to port 4; Ctrl-C during a scan prints what was
+// found so far.
+TEST(Cli, RoutesShowsTheInstrumentsBehindThePort) {
+    TempDir dir;
+    VirtualInstrument tree(type(1)), late(type(1));
+    tree.addChild("2", type(2));
+    tree.addChild("5", type(3));
+    tree.addChild("2.5", type(5));
+    late.addChild("3", type(2));
+    late.addFault(parseSimFault("late:route=3:delay=1500"));
+    tree.start();
+    late.start();
+    const std::string root = tree.devicePath();
+    const auto [code, out] = run(dir, OSTRA_CLI, "--port " + root + " routes --depth 1");
+    EXPECT_EQ(code, 0) << out;
+    const std::string line = "bootloader 1.2  firmware 0.0  0 bytes\n";
+    EXPECT_NE(
+        out.find("Trying the 8 ports of " + root +
+                 ": about 8 s (a port where nothing answers takes a second)\n" +
+                 root.substr(0, 20) + std::string(20 - std::min<size_t>(20, root.size()), ' ') +
+                 "SOLVAR CU  " + line + "  2                 TAMRIK     " + line +
+                 "  5                 SOLVAR HS  " + line + "3 instruments (scan complete"),
+        std::string::npos)
+        << out;
+    std::vector<std::string> routes;
+    for (const nlohmann::json& event :
+         jsonLines(run(dir, OSTRA_CLI, "--json --port " + late.devicePath() + " routes --depth 1")
+                       .second)) {
+        if (event["event"] == "instrument")
+            routes.push_back(event["route"].get<std::string>() +
+                             (event["doubtful"] ? " doubtful" : ""));
+    }
+    EXPECT_EQ(routes, std::vector<std::string>{""}) << "nothing but the instrument itself";
+
+    const auto asked = [&](uint32_t route) {
+        int n = 0;
+        for (const Bytes& request : tree.requests())
+            n += request.size() >= 8 && getLe32(request.data() + 4) == route;
+        return n;
+    };
+    const int before = asked(0x0B);
+    Background cli(dir, "--port " + root + " routes");
+    ASSERT_TRUE(eventually([&] { return asked(0x0B) > before; }))
+        << "port 3, after 2 answered twice";
+    cli.interrupt();
+    const int status = cli.wait();
+    const std::string found = cli.output();
+    EXPECT_EQ(exitOf(status), 130) << found;
+    EXPECT_NE(found.find("SOLVAR CU  " + line + "  2                 TAMRIK     " + line +
+                         "2 instruments (scan stopped by Ctrl-C after "),
+              std::string::npos)
+        << found;
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "engine/Crc16.h"
+#include "engine/RouteScan.h"
 #include "engine/VantorBootloader.h"
 #include "sim/VirtualInstrument.h"
 #include "support/Files.h"
@@ -473,3 +474,46 @@ INSTANTIATE_TEST_SUITE_P(EveryRequestEveryFault, FaultMatrix,
                                                               "wrong-type", "wrong-tag", "noise",
                                                               "hang-up")),
                          caseName);
+
+// The map of what lies behind an instrument: a root with children on ports 2 and 5 and a
+// grandchild on 2.5 gives exactly those, in path order, each with its own device type,
+// every port of each tried once; one hop stops at the children. The connection is direct
+// again at the end.
+TEST(RouteScan, FindsEveryInstrumentBehindThePortInPathOrder) {
+    WaitClock clock;
+    SimConfig root = config(64 * 1024, 100), tamrik = root, hs = root, tamrik3 = root;
+    tamrik.deviceType = 2;
+    hs.deviceType = 3;
+    tamrik3.deviceType = 5;
+    VirtualInstrument sim(root);
+    sim.addChild("2", tamrik);
+    sim.addChild("5", hs);
+    sim.addChild("2.5", tamrik3);
+    sim.start();
+    clock.follow(sim);
+    NoWorkListener quiet;
+    VantorBootloader engine(&quiet);
+    engine.SetFrameTrace([&](bool outgoing, const uint8_t*, size_t) {
+        if (outgoing)
+            clock.hostSent();
+    });
+    engine.Connect(sim.devicePath());
+    // Depth, then each instrument found ("path type") and the ports tried.
+    const std::tuple<int, std::vector<std::string>, int> kScans[] = {
+        {8, {" 1", "2 2", "2.5 5", "5 3"}, 32},
+        {1, {" 1", "2 2", "5 3"}, 8},
+    };
+    for (const auto& [depth, instruments, ports] : kScans) {
+        int tried = 0;
+        RouteScanEvents events;
+        events.portTried = [&](int n) { tried = n; };
+        std::vector<std::string> found;
+        for (const RoutedInstrument& i : scanRoutes(engine, depth, events, false))
+            found.push_back(i.path + " " + std::to_string(i.status.deviceType) +
+                            (i.doubtful ? " doubtful" : ""));
+        EXPECT_EQ(found, instruments) << "depth " << depth;
+        EXPECT_EQ(tried, ports) << "depth " << depth;
+        EXPECT_FALSE(engine.IsRouted());
+        EXPECT_EQ(engine.Status().deviceType, 1) << "the direct instrument's status";
+    }
+}

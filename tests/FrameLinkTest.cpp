@@ -135,3 +135,24 @@ TEST(FrameLink, LateAnswerIsTakenByTheNextRequest) {
     EXPECT_EQ(line.exchange(1000).first, 12);
     EXPECT_EQ(getLe16(line.buffer + 8), 1) << "the stale answer to the first request";
 }
+
+// After a time-out the line is drained until it has been quiet for a while: an answer that
+// comes meanwhile is dropped and the next request gets its own; one that comes later still
+// goes to the next request (the route scan's second request on a route catches that).
+TEST(FrameLink, ALateAnswerThatComesWhileTheLineIsDrainedIsDropped) {
+    // Answer after (ticks), the code the next request gets, the bytes drained.
+    const std::tuple<uint32_t, uint16_t, uint32_t> kCases[] = {
+        {240, 2, 24},  // 40 ticks into the 50 quiet ticks after the 200-tick time-out
+        {280, 1, 0},   // after them
+    };
+    for (const auto& [answerAfter, code, drained] : kCases) {
+        MemoryLine line;
+        uint16_t served = 0;
+        line.answer = [&](const Bytes&) { return encodeFrame(message(++served, 0)); };
+        line.answerAfter = answerAfter;
+        EXPECT_EQ(line.exchange(200).first, -1);
+        EXPECT_EQ(line.link.drain(50, 2000), drained) << answerAfter;
+        EXPECT_EQ(line.exchange(1000).first, 12) << answerAfter;
+        EXPECT_EQ(getLe16(line.buffer + 8), code) << answerAfter;
+    }
+}

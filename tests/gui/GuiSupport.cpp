@@ -37,6 +37,8 @@ int DialogCapture::Enter(wxDialog* dialog) {
         fileDialogs.push_back(utf8(files->GetMessage() + "|" + files->GetWildcard()));
         return wxID_CANCEL;
     }
+    if (ownDialog)
+        return ownDialog(dialog);
     for (wxWindow* child : dialog->GetChildren()) {
         if (auto* field = dynamic_cast<wxTextCtrl*>(child))
             ownBoxes.push_back(utf8(dialog->GetTitle() + ": " + field->GetValue()));

@@ -28,10 +28,22 @@ class DialogCapture : public wxModalDialogHook {
     std::vector<std::string> fileDialogs;
     std::vector<std::string> ownBoxes;
     std::function<void()> onBox;
+    // Decides for a dialog of the program's own: wxID_NONE lets it run.
+    std::function<int(wxDialog*)> ownDialog;
 
   protected:
     int Enter(wxDialog* dialog) override;
     void Exit(wxDialog*) override {}
+};
+
+// Calls `act` every 50 ms while it lives: a user at work inside a modal dialog's loop.
+class EveryFewMs : public wxTimer {
+  public:
+    explicit EveryFewMs(std::function<void()> act) : act_(std::move(act)) { Start(50); }
+    void Notify() override { act_(); }
+
+  private:
+    std::function<void()> act_;
 };
 
 // Takes a registered port off the machine and puts it back, as pulling and plugging an

@@ -6,6 +6,7 @@
 #include <wx/dnd.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/listctrl.h>
 #include <wx/modalhook.h>
 #include <wx/stdpaths.h>
 #include <wx/wx.h>
@@ -16,6 +17,7 @@
 
 #include "app/BootloaderApp.h"
 #include "app/MainFrame.h"
+#include "app/RouteScanDialog.h"
 #include "app/Translate.h"
 #include "link/PortNames.h"
 #include "support/Files.h"
@@ -32,19 +34,21 @@ const char* const kPaced = "COM7";
 const char* const kLosesRoutedStatus = "COM8";
 const char* const kLosesRefresh = "COM9";
 const char* const kTamrik = "COM12";
+const char* const kRoutes = "COM10";
+const char* const kLateChild = "COM11";
 
 class TestFrame : public MainFrame {
   public:
     using MainFrame::deviceStatus, MainFrame::engine, MainFrame::m_buttonBrowseFirmware,
         MainFrame::m_buttonConnect, MainFrame::m_buttonRoute, MainFrame::m_buttonUploadFirmware,
         MainFrame::m_checkRunAfterUpload, MainFrame::m_comboPort, MainFrame::m_gauge,
-        MainFrame::m_menuItemRunFirmware, MainFrame::m_staticBootloaderVersion,
-        MainFrame::m_staticDeviceType, MainFrame::m_staticFileBuild, MainFrame::m_staticFileLength,
-        MainFrame::m_staticFileProduct, MainFrame::m_staticFileTimestamp,
-        MainFrame::m_staticFileVersion, MainFrame::m_staticFirmwareLoaded,
-        MainFrame::m_staticFirmwareSize, MainFrame::m_staticFirmwareStatus,
-        MainFrame::m_staticFirmwareVersion, MainFrame::m_staticInfoCaption,
-        MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
+        MainFrame::m_menuItemRunFirmware, MainFrame::m_menuItemFindRoutes,
+        MainFrame::m_staticBootloaderVersion, MainFrame::m_staticDeviceType,
+        MainFrame::m_staticFileBuild, MainFrame::m_staticFileLength, MainFrame::m_staticFileProduct,
+        MainFrame::m_staticFileTimestamp, MainFrame::m_staticFileVersion,
+        MainFrame::m_staticFirmwareLoaded, MainFrame::m_staticFirmwareSize,
+        MainFrame::m_staticFirmwareStatus, MainFrame::m_staticFirmwareVersion,
+        MainFrame::m_staticInfoCaption, MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
     // The port list as it stands after the user opens it (and closes it again).
@@ -241,6 +245,76 @@ TEST_F(GuiTest, ThePortListFollowsTheMachineWhileTheWindowIsOpen) {
     EXPECT_EQ(utf8(frame->m_comboPort->GetToolTipText()), resolvePortName(kTamrik))
         << "the tooltip names the port's device";
     clickButton(frame->m_buttonConnect);
+}
+
+// The instruments behind the one connected, found in their dialog: the grandchild 2.5
+// chosen and used as the routing button uses a path; a child that answers late is never
+// credited to the port after it, as on the command line.
+TEST_F(GuiTest, RoutedInstrumentsAreFoundInTheirDialogAndUsed) {
+    // The port, the paths listed when the dialog ends, and the one used (empty: none).
+    const std::tuple<const char*, std::vector<std::string>, std::string> kScans[] = {
+        {kRoutes, {"2", "2.5"}, "2.5"},
+        {kLateChild, {}, ""},
+    };
+    for (const auto& [port, paths, use] : kScans) {
+        connect(port);
+        ASSERT_TRUE(frame->m_menuItemFindRoutes->IsEnabled());
+        wxDialog* scan = nullptr;
+        dialogs.ownDialog = [&](wxDialog* dialog) {
+            scan = dialog;
+            return wxID_NONE;  // it runs, played by the user below
+        };
+        std::vector<std::string> listed;
+        bool stopped = false;
+        // The user: once the wanted path answers, Cancel stops the scan and the path is
+        // chosen, then Use; wanting none, Cancel once every port was tried.
+        const EveryFewMs user([&] {
+            wxListCtrl* list = nullptr;
+            for (wxWindow* child : scan ? scan->GetChildren() : wxWindowList())
+                list = list ? list : dynamic_cast<wxListCtrl*>(child);
+            if (list == nullptr)
+                return;
+            listed.clear();
+            for (long row = 0; row < list->GetItemCount(); ++row)
+                listed.push_back(utf8(list->GetItemText(row)));
+            const auto press = [&](int id) {
+                wxCommandEvent click(wxEVT_BUTTON, id);
+                scan->FindWindow(id)->ProcessWindowEvent(click);
+            };
+            const auto wanted = std::find(listed.begin(), listed.end(), use);
+            if (!use.empty() && wanted != listed.end() && !stopped) {
+                stopped = true;
+                press(wxID_CANCEL);
+                list->SetItemState(wanted - listed.begin(), wxLIST_STATE_SELECTED,
+                                   wxLIST_STATE_SELECTED);
+            } else if (stopped && scan->FindWindow(wxID_OK)->IsEnabled()) {
+                press(wxID_OK);
+            } else if (use.empty()) {
+                for (wxWindow* child : scan->GetChildren()) {
+                    auto* gauge = dynamic_cast<wxGauge*>(child);
+                    if (gauge && gauge->GetValue() == gauge->GetRange() && gauge->GetRange() >= 8)
+                        press(wxID_CANCEL);
+                }
+            }
+        });
+        wxCommandEvent menu(wxEVT_COMMAND_MENU_SELECTED, frame->m_menuItemFindRoutes->GetId());
+        frame->ProcessWindowEvent(menu);
+        dialogs.ownDialog = nullptr;
+        EXPECT_EQ(listed, paths) << port;
+        EXPECT_EQ(frame->engine.IsRouted(), !use.empty());
+        if (!use.empty()) {
+            EXPECT_EQ(utf8(frame->m_textRoutePath->GetValue()), use);
+            EXPECT_EQ(text(frame->m_staticInfoCaption),
+                      "Information - routed connection to '" + use + "'");
+            EXPECT_EQ(frame->device(),
+                      (std::vector<std::string>{"TAMRIK 3", "1.2", "1.4", frame->device()[3],
+                                                "65536 bytes", "Loaded"}));
+            EXPECT_FALSE(frame->m_menuItemFindRoutes->IsEnabled()) << "only while direct";
+            clickButton(frame->m_buttonRoute);
+        }
+        EXPECT_EQ(dialogs.boxes.size(), 0u) << dialogs.boxes.back();
+        clickButton(frame->m_buttonConnect);
+    }
 }
 
 TEST_F(GuiTest, DisablingARouteWhoseDirectLineIsSilentForgetsTheRoutedStatus) {
@@ -465,6 +539,12 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
         EXPECT_EQ(frame->GetSize().y, frame->GetMinSize().y) << language << ": the height is fixed";
         EXPECT_EQ(frame->GetMaxSize().y, frame->GetMinSize().y) << language;
         expectEveryTextWhole(frame, language);
+        {
+            RouteScanDialog scan(frame, frame->engine);  // as it opens, before its scan
+            scan.Show();
+            wxYield();
+            expectEveryTextWhole(&scan, language);
+        }
         clickButton(frame->m_buttonConnect);
     }
     // Moved to a monitor of another DPI, the window takes its size from its contents again.

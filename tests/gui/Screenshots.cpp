@@ -3,13 +3,14 @@
 // images' folder): connected to the paced instrument on COM7 with a valid image chosen
 // (STEM.png), during an upload with the gauge part way (STEM-upload.png), and the station
 // window servicing a tray, with instruments passed, failed and uploading
-// (STEM-station.png).
+// (STEM-station.png), and the routed instruments found behind COM10 (STEM-routes.png).
 #include <wx/ffile.h>
 #include <wx/stdpaths.h>
 
 #include <cstdlib>
 
 #include "app/MainFrame.h"
+#include "app/RouteScanDialog.h"
 #include "app/StationFrame.h"
 #include "tests/gui/WindowDriver.h"
 
@@ -18,6 +19,12 @@ class ShotFrame : public MainFrame {
   public:
     using MainFrame::engine, MainFrame::m_buttonConnect, MainFrame::m_buttonUploadFirmware,
         MainFrame::m_comboPort, MainFrame::m_gauge, MainFrame::m_textFirmwareFile;
+};
+
+class ShotRoutes : public RouteScanDialog {
+  public:
+    using RouteScanDialog::RouteScanDialog, RouteScanDialog::found, RouteScanDialog::m_buttonCancel,
+        RouteScanDialog::scanning;
 };
 
 class ShotStation : public StationFrame {
@@ -88,6 +95,24 @@ int main(int argc, char** argv) {
     clickButton(frame->m_buttonUploadFirmware);
     runEventsUntil([&] { return frame->m_gauge->GetValue() >= 40; });
     saved = saveWindow(frame, stem + "-upload") && saved;
+    frame->Close(true);  // waits for the upload; no box is shown after a close
+    wxYield();
+    frame = new ShotFrame;  // one engine at a time
+    frame->Show();
+    frame->m_comboPort->SetValue("COM10");
+    clickButton(frame->m_buttonConnect);
+    {
+        // The scan behind COM10 part way: its child on port 2 found, its grandchild not yet.
+        auto* routes = new ShotRoutes(frame, frame->engine);
+        routes->start();
+        routes->Show();
+        saved = runEventsUntil([&] { return routes->found.size() == 1; }) && saved;
+        runEventsUntil([] { return false; }, std::chrono::seconds(2));  // more ports tried
+        saved = saveWindow(routes, stem + "-routes") && saved;
+        clickButton(routes->m_buttonCancel);
+        runEventsUntil([&] { return !routes->scanning(); });
+        routes->Destroy();
+    }
     frame->Close(true);  // waits for the upload; no box is shown after a close
     wxYield();
     auto* station = new ShotStation(folder ? folder : ".");
