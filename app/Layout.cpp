@@ -47,3 +47,16 @@ int columnWidth(wxWindow* list, const wxString& title, const wxString& sample, i
     return std::max({list->FromDIP(dip), list->GetTextExtent(title).x + margin,
                      list->GetTextExtent(sample).x + margin});
 }
+
+void fitFrame(wxFrame* frame, const wxSize& leastDip, bool fixedHeight) {
+    const wxSize least = frame->FromDIP(leastDip);
+    const wxSize need = frame->ClientToWindowSize(frame->GetSizer()->GetMinSize());
+    const wxSize fitting(std::max(least.x, need.x), std::max(least.y, need.y));
+    frame->SetSizeHints(fitting, wxSize(-1, fixedHeight ? fitting.y : -1));
+    const wxSize now = frame->GetSize();
+    const int height = fixedHeight ? fitting.y : std::max(now.y, fitting.y);
+    if (now.x < fitting.x || now.y != height) {
+        frame->SetSize(std::max(now.x, fitting.x), height);
+    }
+    frame->Layout();
+}

@@ -32,3 +32,9 @@ Group makeGroup(wxWindow* parent, const char* caption, bool holdsInputs);
 // A list column wide enough for its title and for a sample of its longest values at the
 // list's font, and never below `dip` device-independent pixels.
 int columnWidth(wxWindow* list, const wxString& title, const wxString& sample, int dip);
+
+// Lays a frame out at least `leastDip` device-independent pixels large (the same at 96
+// DPI, scaled with the monitor's DPI where the program is DPI-aware), or as large as its
+// contents need at larger text or DPI. With `fixedHeight` only the width can be changed
+// by hand.
+void fitFrame(wxFrame* frame, const wxSize& leastDip, bool fixedHeight);

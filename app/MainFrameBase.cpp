@@ -24,18 +24,8 @@ struct LabelledValue {
 }  // namespace
 
 void MainFrameBase::fitContent() {
-    // Device-independent pixels: the same at 96 DPI, scaled with the monitor's DPI where the
-    // program is DPI-aware. Larger text (GTK's text scaling, Czech) may need more: then the
-    // window is as large as its contents, and still only the width can grow.
-    const wxSize least = FromDIP(wxSize(650, 710));
-    const wxSize need = ClientToWindowSize(GetSizer()->GetMinSize());
-    const wxSize fixed(std::max(least.x, need.x), std::max(least.y, need.y));
-    SetSizeHints(fixed, wxSize(-1, fixed.y));
-    const wxSize now = GetSize();
-    if (now.x < fixed.x || now.y != fixed.y) {
-        SetSize(std::max(now.x, fixed.x), fixed.y);
-    }
-    Layout();
+    // 650 x 710 at the normal size; larger text (GTK's text scaling, Czech) may need more.
+    fitFrame(this, wxSize(650, 710), true);
 }
 
 wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const char* text,

@@ -158,14 +158,6 @@ void StationFrame::layOut() {
 }
 
 void StationFrame::fitContent() {
-    // 900 x 700 at the normal size, or what the contents need at larger text and DPI.
-    const wxSize least = FromDIP(wxSize(900, 700));
-    const wxSize need = ClientToWindowSize(GetSizer()->GetMinSize());
-    const wxSize fixed(std::max(least.x, need.x), std::max(least.y, need.y));
-    SetSizeHints(fixed);
-    const wxSize now = GetSize();
-    if (now.x < fixed.x || now.y < fixed.y) {
-        SetSize(std::max(now.x, fixed.x), std::max(now.y, fixed.y));
-    }
-    Layout();
+    // 900 x 700 at the normal size; the table takes what room the window is given.
+    fitFrame(this, wxSize(900, 700), false);
 }

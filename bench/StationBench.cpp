@@ -88,7 +88,8 @@ void WatchFindsAnInstrument(benchmark::State& state) {
     double total = 0, worst = 0;
     for (auto _ : state) {
         std::thread watcher([] {
-            std::system((std::string(OSTRA_CLI) + " --watch --count 1 status >/dev/null 2>&1").c_str());
+            std::system(
+                (std::string(OSTRA_CLI) + " --watch --count 1 status >/dev/null 2>&1").c_str());
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // watching by now
         VirtualInstrument sim{SimConfig{}};

@@ -43,12 +43,13 @@ class TestFrame : public MainFrame {
         MainFrame::m_buttonConnect, MainFrame::m_buttonRoute, MainFrame::m_buttonUploadFirmware,
         MainFrame::m_checkRunAfterUpload, MainFrame::m_comboPort, MainFrame::m_gauge,
         MainFrame::m_menuItemRunFirmware, MainFrame::m_menuItemFindRoutes,
-        MainFrame::m_staticBootloaderVersion, MainFrame::m_staticDeviceType,
-        MainFrame::m_staticFileBuild, MainFrame::m_staticFileLength, MainFrame::m_staticFileProduct,
-        MainFrame::m_staticFileTimestamp, MainFrame::m_staticFileVersion,
-        MainFrame::m_staticFirmwareLoaded, MainFrame::m_staticFirmwareSize,
-        MainFrame::m_staticFirmwareStatus, MainFrame::m_staticFirmwareVersion,
-        MainFrame::m_staticInfoCaption, MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
+        MainFrame::m_menuItemStation, MainFrame::m_staticBootloaderVersion,
+        MainFrame::m_staticDeviceType, MainFrame::m_staticFileBuild, MainFrame::m_staticFileLength,
+        MainFrame::m_staticFileProduct, MainFrame::m_staticFileTimestamp,
+        MainFrame::m_staticFileVersion, MainFrame::m_staticFirmwareLoaded,
+        MainFrame::m_staticFirmwareSize, MainFrame::m_staticFirmwareStatus,
+        MainFrame::m_staticFirmwareVersion, MainFrame::m_staticInfoCaption,
+        MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
     // The port list as it stands after the user opens it (and closes it again).
@@ -142,6 +143,16 @@ TEST_F(GuiTest, StartsDisconnectedWithTheFixedPortsFirstAndAFixedHeight) {
             << utf8(w->GetName());
     }
     EXPECT_FALSE(frame->m_menuItemRunFirmware->IsEnabled());
+    EXPECT_FALSE(frame->m_menuItemFindRoutes->IsEnabled()) << "only while connected";
+    // Operation > Station... opens the station window beside this one.
+    wxCommandEvent station(wxEVT_COMMAND_MENU_SELECTED, frame->m_menuItemStation->GetId());
+    frame->ProcessWindowEvent(station);
+    wxWindow* opened = nullptr;
+    for (wxWindow* window : wxTopLevelWindows)
+        opened = window->GetLabel() == "Ostraloader Station" ? window : opened;
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(opened->IsShown());
+    opened->Destroy();
     const wxArrayString ports = frame->m_comboPort->GetStrings();
     EXPECT_EQ(
         std::vector<wxString>(ports.begin(), ports.begin() + std::min<size_t>(9, ports.size())),
