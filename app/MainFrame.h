@@ -80,6 +80,10 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     // is still under way.
     bool isBusy() const { return operationRunning || engine.IsBusy(); }
 
+    // Compares the port list with the machine's ports, every 3 s while nothing is connected
+    // and when Windows tells of a device arriving or leaving.
+    void scanPorts();
+
   private:
     // Queues a reaction for the window's thread; none runs once the window is closing.
     void react(std::function<void()> reaction);
@@ -91,7 +95,6 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
     void onClose(wxCloseEvent& event);
     // The port list: rebuilt when it opens and when the machine's ports change.
     void watchPorts();
-    void scanPorts();
     void refreshPorts();
     void describeChosenPort();
     void watchDrops();
