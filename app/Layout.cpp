@@ -60,3 +60,14 @@ void fitFrame(wxFrame* frame, const wxSize& leastDip, bool fixedHeight) {
     }
     frame->Layout();
 }
+
+int appendColumns(wxListCtrl* list, std::initializer_list<ListColumn> columns) {
+    int width = list->FromDIP(8) + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X);
+    for (const ListColumn& column : columns) {
+        const int w = columnWidth(list, tr(column.title), column.sample, column.dip);
+        list->AppendColumn(tr(column.title), wxLIST_FORMAT_LEFT, w);
+        width += w;
+    }
+    list->SetMinSize(wxSize(width, list->GetMinSize().y));
+    return width;
+}

@@ -1,7 +1,10 @@
 #pragma once
 // The building blocks both windows are laid out with: bordered groups with a caption strip,
 // flexible grids, and sizes in device-independent pixels.
+#include <wx/listctrl.h>
 #include <wx/wx.h>
+
+#include <initializer_list>
 
 // A panel that only shows: it never takes the focus, so Tab does not stop on it. (A panel
 // without focusable children otherwise takes the focus itself and shows nothing focused.)
@@ -38,3 +41,14 @@ int columnWidth(wxWindow* list, const wxString& title, const wxString& sample, i
 // contents need at larger text or DPI. With `fixedHeight` only the width can be changed
 // by hand.
 void fitFrame(wxFrame* frame, const wxSize& leastDip, bool fixedHeight);
+
+// A column of a report list: its title (for the catalog), a sample of its longest values
+// and its least width in device-independent pixels.
+struct ListColumn {
+    const char* title;
+    const char* sample;
+    int dip;
+};
+// Appends the columns, each as wide as columnWidth() says, and makes the list at least
+// wide enough to show them all beside a scroll bar. That width.
+int appendColumns(wxListCtrl* list, std::initializer_list<ListColumn> columns);

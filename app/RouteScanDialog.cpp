@@ -25,20 +25,11 @@ RouteScanDialog::RouteScanDialog(wxWindow* parent, VantorBootloader& engine)
     sizer->Add(m_gauge, 0, wxEXPAND | wxALL, gap);
     m_listFound = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(540, 180)),
                                  wxLC_REPORT | wxLC_SINGLE_SEL);
-    // Title, a sample of the longest values, least width.
-    const std::tuple<const char*, const char*, int> kColumns[] = {
-        {trLater("Route path"), "7.7.7.7.7.7.7.7", 90},
-        {trLater("Device type"), "SOLVAR HS3", 170},
-        {trLater("Bootloader version"), "10.10", 140},
-        {trLater("Firmware version"), "10.10", 130}};
-    int listWidth = FromDIP(8);  // every column shows, and a scroll bar beside them
-    for (const auto& [title, sample, width] : kColumns) {
-        const int w = columnWidth(m_listFound, tr(title), sample, width);
-        m_listFound->AppendColumn(tr(title), wxLIST_FORMAT_LEFT, w);
-        listWidth += w;
-    }
-    listWidth += wxSystemSettings::GetMetric(wxSYS_VSCROLL_X);
-    m_listFound->SetMinSize(wxSize(listWidth, FromDIP(180)));
+    const int listWidth =
+        appendColumns(m_listFound, {{trLater("Route path"), "7.7.7.7.7.7.7.7", 90},
+                                    {trLater("Device type"), "SOLVAR HS3", 170},
+                                    {trLater("Bootloader version"), "10.10", 140},
+                                    {trLater("Firmware version"), "10.10", 130}});
     intro->Wrap(listWidth);
     sizer->Add(m_listFound, 1, wxEXPAND | wxLEFT | wxRIGHT, gap);
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);

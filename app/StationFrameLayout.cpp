@@ -26,20 +26,10 @@ void StationFrame::layOut() {
     auto* imagesSizer = new wxBoxSizer(wxVERTICAL);
     m_listImages = new wxListCtrl(imagesGroup.content, wxID_ANY, wxDefaultPosition,
                                   FromDIP(wxSize(420, 110)), wxLC_REPORT | wxLC_SINGLE_SEL);
-    // Title, a sample of the longest values, least width.
-    const std::tuple<const char*, const char*, int> kImageColumns[] = {
-        {trLater("File"), "firmware-2.1.enc", 130},
-        {trLater("Product"), "Solvar HS3", 100},
-        {trLater("Version"), "10.10 Beta", 80},
-        {trLater("Build"), "123456", 70}};
-    int imagesWidth = FromDIP(8);  // every column shows, and a scroll bar beside them
-    for (const auto& [title, sample, width] : kImageColumns) {
-        const int w = columnWidth(m_listImages, tr(title), sample, width);
-        m_listImages->AppendColumn(tr(title), wxLIST_FORMAT_LEFT, w);
-        imagesWidth += w;
-    }
-    m_listImages->SetMinSize(wxSize(imagesWidth + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X),
-                                    m_listImages->GetMinSize().y));
+    appendColumns(m_listImages, {{trLater("File"), "firmware-2.1.enc", 130},
+                                 {trLater("Product"), "Solvar HS3", 100},
+                                 {trLater("Version"), "10.10 Beta", 80},
+                                 {trLater("Build"), "123456", 70}});
     imagesSizer->Add(m_listImages, 1, wxEXPAND | wxALL, gap);
     m_staticImagesProblem = label(imagesGroup.content, "");
     m_staticImagesProblem->SetForegroundColour(wxColour(192, 0, 0));

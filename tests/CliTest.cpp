@@ -1,6 +1,5 @@
 // The built ostraloader-cli and ostraloader-image programs, run as a user runs them, against
 // one virtual instrument with routed children.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <signal.h>
@@ -238,26 +237,17 @@ bool eventually(const std::function<bool()>& done) {
 class Background {
   public:
     Background(const TempDir& dir, const std::string& args) : output_(dir.path("background.txt")) {
-        std::vector<std::string> words = {OSTRA_CLI};
-        std::istringstream in(args);
-        for (std::string word; in >> word;)
-            words.push_back(word);
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
+        writeFileBytes(output_, {});  // there to be read before the shell has opened it
+        const std::string line = "exec " OSTRA_CLI " " + args + " >" + output_ + " 2>&1";
+        const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setpgroup(&attributes, 0);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        EXPECT_EQ(posix_spawn(&pid_, OSTRA_CLI, &files, &attributes, argv.data(), environ), 0);
+        EXPECT_EQ(
+            posix_spawn(&pid_, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ),
+            0);
         posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&files);
     }
     ~Background() {
         if (pid_ > 0) {
@@ -481,14 +471,12 @@ TEST(Cli, AMixedTrayGetsEachProductsNewestImageFromAFolder) {
     VirtualInstrument& hs = tray.add("COM13", nullptr, 3);
     ::mkdir(dir.path("images").c_str(), 0700);
     const auto sign = [&](const std::string& name, int type, uint8_t minor, uint32_t build) {
-        const Bytes body = randomBody(1000, build);
-        writeFileBytes(
-            dir.path("images/" + name),
-            makeFirmwareImage(developmentKey(type), body, ImageSpec{2, minor, 0, build}));
-        return body;
+        writeFileBytes(dir.path("images/" + name),
+                       makeFirmwareImage(developmentKey(type), randomBody(1000, build),
+                                         ImageSpec{2, minor, 0, build}));
     };
     sign("cu-2.0.enc", 1, 0, 9);
-    const Bytes newest = sign("cu-2.1.enc", 1, 1, 4);
+    sign("cu-2.1.enc", 1, 1, 4);
     sign("tamrik3.enc", 5, 0, 2);
     Bytes damaged = readFileBytes(dir.path("images/cu-2.1.enc"));
     damaged[700] ^= 1;
@@ -507,7 +495,6 @@ TEST(Cli, AMixedTrayGetsEachProductsNewestImageFromAFolder) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("\n2 passed, 1 failed\n"), std::string::npos) << out;
-    EXPECT_EQ(tray.instruments[0]->flash().size() >= newest.size(), true);
     EXPECT_EQ(tray.instruments[0]->status().firmwareMinor, 1) << "2.1, the newest";
     EXPECT_EQ(tray.instruments[1]->status().deviceType, 5);
     EXPECT_EQ(tray.instruments[1]->status().firmwareMajor, 2) << "its own product's image";

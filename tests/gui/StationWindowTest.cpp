@@ -2,11 +2,8 @@
 // the main window's tests: a tray ticked, automatic mode (its instruments alone, from
 // tests/gui/station-instruments), Stop during an upload, and every text whole.
 #include <gtest/gtest.h>
-#include <wx/filename.h>
 #include <wx/stdpaths.h>
 
-#include <map>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -23,22 +20,19 @@ class TestStation : public StationFrame {
         reportPath = data("Jiří/service-" + std::to_string(++opened) + ".jsonl");
         Show();
     }
-    using StationFrame::addImages, StationFrame::m_buttonAddFiles, StationFrame::m_buttonStart,
-        StationFrame::m_buttonStop, StationFrame::m_checkVerify, StationFrame::m_listImages,
-        StationFrame::m_listPorts, StationFrame::m_radioEvery, StationFrame::m_staticCounts,
-        StationFrame::m_textUsbFilter, StationFrame::m_viewRows, StationFrame::reportPath,
+    using StationFrame::addImages, StationFrame::m_buttonStart, StationFrame::m_buttonStop,
+        StationFrame::m_checkVerify, StationFrame::m_listPorts, StationFrame::m_radioEvery,
+        StationFrame::m_staticCounts, StationFrame::m_viewRows, StationFrame::reportPath,
         StationFrame::rows, StationFrame::running;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
-            bool found = false;
+            int found = 0;
             for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
-                if (utf8(m_listPorts->GetString(i)).rfind(std::string(name) + "  ", 0) == 0) {
+                if (m_listPorts->GetString(i).StartsWith(wxString(name) + "  ") && ++found)
                     m_listPorts->Check(i);
-                    found = true;
-                }
             }
-            EXPECT_TRUE(found) << name << " is not listed";
+            EXPECT_EQ(found, 1) << name << " is not listed";
         }
     }
     std::string counts() const { return text(m_staticCounts); }
@@ -50,31 +44,25 @@ class TestStation : public StationFrame {
             rows->GetValueByRow(device, row, StationRows::kDevice);
             wxDataViewItemAttr attr;
             const bool coloured = rows->GetAttrByRow(row, StationRows::kState, attr);
-            const wxColour c = attr.GetColour();
+            const bool green = attr.GetColour().Green() > attr.GetColour().Red();
             all.push_back(rows->unit(row).port + " " + utf8(device.GetString()) + " " +
                           utf8(rows->stateText(row)) +
-                          (!coloured             ? ""
-                           : c.Green() > c.Red() ? " (green)"
-                                                 : " (red)"));
+                          (coloured ? green ? " (green)" : " (red)" : ""));
         }
         std::sort(all.begin(), all.end());
         return all;
     }
     bool allEnded() const { return !running(); }
-    // The report's lines by port: the result, and the image's file name.
+    // The report's lines: port, result, and the image's file name.
     std::vector<std::string> records() const {
         std::vector<std::string> lines;
         StdioFile file = openFile(reportPath, "rb");
         char line[4096];
         while (file && std::fgets(line, sizeof line, file.get())) {
             const nlohmann::json j = nlohmann::json::parse(line);
-            lines.push_back(
-                j["port"].get<std::string>() + " " + j["result"].get<std::string>() +
-                (j.contains("image")
-                     ? " " + wxFileName(wxString::FromUTF8(j["image"]["file"].get<std::string>()))
-                                 .GetFullName()
-                                 .utf8_string()
-                     : ""));
+            const std::string image = j["image"]["file"];
+            lines.push_back(j["port"].get<std::string>() + " " + j["result"].get<std::string>() +
+                            " " + image.substr(image.find_last_of("/\\") + 1));
         }
         std::sort(lines.begin(), lines.end());
         return lines;
