@@ -137,20 +137,26 @@ TEST(FrameLink, LateAnswerIsTakenByTheNextRequest) {
 }
 
 // After a time-out the line is drained until it has been quiet for a while: an answer that
-// comes meanwhile is dropped and the next request gets its own; one that comes later still
-// goes to the next request (the route scan's second request on a route catches that).
+// comes meanwhile is dropped, and so is what follows it closely, and the next request gets
+// its own; one that comes later still goes to the next request (the route scan's second
+// request on a route catches that).
 TEST(FrameLink, ALateAnswerThatComesWhileTheLineIsDrainedIsDropped) {
-    // Answer after (ticks), the code the next request gets, the bytes drained.
-    const std::tuple<uint32_t, uint16_t, uint32_t> kCases[] = {
-        {240, 2, 24},  // 40 ticks into the 50 quiet ticks after the 200-tick time-out
-        {280, 1, 0},   // after them
+    // The answer, and a stray frame (code 7), so many ticks after the request (0: none);
+    // the code the next request gets, the bytes drained. Time-out 200 ticks, quiet 50.
+    const std::tuple<uint32_t, uint32_t, uint16_t, uint32_t> kCases[] = {
+        {240, 0, 2, 24},    // 40 ticks into the quiet wait
+        {240, 280, 2, 48},  // and a stray 40 ticks after it: the wait starts again
+        {280, 0, 1, 0},     // after the quiet wait
     };
-    for (const auto& [answerAfter, code, drained] : kCases) {
+    for (const auto& [answerAfter, strayAfter, code, drained] : kCases) {
         MemoryLine line;
         uint16_t served = 0;
         line.answer = [&](const Bytes&) { return encodeFrame(message(++served, 0)); };
         line.answerAfter = answerAfter;
+        const uint32_t asked = g_now;
         EXPECT_EQ(line.exchange(200).first, -1);
+        for (uint8_t b : strayAfter ? encodeFrame(message(7, 0)) : Bytes())
+            line.pending.emplace_back(asked + strayAfter, b);
         EXPECT_EQ(line.link.drain(50, 2000), drained) << answerAfter;
         EXPECT_EQ(line.exchange(1000).first, 12) << answerAfter;
         EXPECT_EQ(getLe16(line.buffer + 8), code) << answerAfter;
