@@ -10,7 +10,8 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # windows nobody answers.
 wine_prefix() {  # folder
   export WINEPREFIX=$1/prefix
-  DISPLAY= "$wine" wineboot -i >/dev/null 2>&1
+  # Once more after a failure: a server still ending from the run before can refuse it.
+  DISPLAY= "$wine" wineboot -i >/dev/null 2>&1 || { sleep 1; DISPLAY= "$wine" wineboot -i >/dev/null 2>&1; }
 }
 
 # Ends the Wine server and everything it runs. Its output goes nowhere: a server told to
