@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <wx/stdpaths.h>
 
-
 #include <nlohmann/json.hpp>
 
 #include "app/StationFrame.h"
