@@ -164,6 +164,7 @@ TEST_F(StationTest, StopLetsTheUploadFinishAndASecondStopAbandonsIt) {
         start();
         ASSERT_TRUE(runEventsUntil(
             [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 20; }));
+        EXPECT_FALSE(station->Close(false)) << "not closed while an upload runs";
         for (int i = 0; i < stops; ++i)
             clickButton(station->m_buttonStop);
         ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
