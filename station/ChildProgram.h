@@ -26,8 +26,6 @@ class ChildProgram {
     // Ends the child now (POSIX: SIGTERM; Windows: TerminateProcess). Any thread may call
     // it while another reads or waits; a child already ended is left alone.
     virtual void terminate() = 0;
-    // The child's process id, for messages.
-    virtual long id() const = 0;
 
   protected:
     // Some of the child's output, at most `size` bytes; 0 once it has ended.

@@ -52,7 +52,6 @@ class PosixChild : public ChildProgram {
             ::kill(pid_, SIGTERM);
         }
     }
-    long id() const override { return static_cast<long>(pid_); }
 
   private:
     const pid_t pid_;

@@ -28,8 +28,7 @@ std::wstring quoteArgument(const std::wstring& arg) {
 
 class WinChild : public ChildProgram {
   public:
-    WinChild(HANDLE process, DWORD id, HANDLE output)
-        : process_(process), id_(id), output_(output) {}
+    WinChild(HANDLE process, HANDLE output) : process_(process), output_(output) {}
     ~WinChild() override {
         ::CloseHandle(output_);
         wait();
@@ -49,11 +48,9 @@ class WinChild : public ChildProgram {
     }
     // The handle stays open until the destructor, so this never reaches another process.
     void terminate() override { ::TerminateProcess(process_, 1); }
-    long id() const override { return static_cast<long>(id_); }
 
   private:
     HANDLE process_;
-    DWORD id_;
     HANDLE output_;
 };
 }  // namespace
@@ -92,5 +89,5 @@ std::unique_ptr<ChildProgram> startChild(const std::string& program,
         throw Exception("cannot start %s, Windows error %lu", program.c_str(), error);
     }
     ::CloseHandle(child.hThread);
-    return std::make_unique<WinChild>(child.hProcess, child.dwProcessId, read);
+    return std::make_unique<WinChild>(child.hProcess, read);
 }

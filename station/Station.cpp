@@ -41,6 +41,10 @@ Station::Station(StationSetup setup, StationJob job, StationListener& listener)
       listener_(listener),
       copies_(setup_.program) {}
 
+double Station::secondsOf(const Unit& unit) const {
+    return std::chrono::duration<double>(Clock::now() - firstStart_[unit.id]).count();
+}
+
 void Station::stop() {
     ++stopsAsked_;
     copies_.wake();
@@ -111,7 +115,7 @@ void Station::startAttempt(Unit& unit) {
     unit.phase = Unit::Phase::Running;
     unit.operation = "connect";
     unit.done = unit.pages = 0;
-    unit.seconds = std::chrono::duration<double>(Clock::now() - firstStart_[unit.id]).count();
+    unit.seconds = secondsOf(unit);
     listener_.unitChanged(unit, nullptr);
 }
 
@@ -178,7 +182,7 @@ void Station::unitEvent(Unit& unit, const nlohmann::json& event) {
     } else if (kind == "record") {
         unit.firmwareAfter = text(event.value("record", nlohmann::json::object()), "firmwareAfter");
     }
-    unit.seconds = std::chrono::duration<double>(Clock::now() - firstStart_[unit.id]).count();
+    unit.seconds = secondsOf(unit);
     listener_.unitChanged(unit, &event);
 }
 
@@ -198,7 +202,7 @@ void Station::attemptEnded(Unit& unit, const Copy& copy, const ChildExit& exit) 
                        stopLevel_ == 0 && !copy.abandoned;
     if (again) {
         unit.phase = Unit::Phase::Waiting;
-        unit.seconds = std::chrono::duration<double>(Clock::now() - firstStart_[unit.id]).count();
+        unit.seconds = secondsOf(unit);
         retries_.emplace(Clock::now() + kRetryAfter, unit.id);
         listener_.unitChanged(unit, nullptr);
         return;
@@ -210,7 +214,7 @@ void Station::attemptEnded(Unit& unit, const Copy& copy, const ChildExit& exit) 
 
 void Station::endUnit(Unit& unit, Unit::Phase phase) {
     unit.phase = phase;
-    unit.seconds = std::chrono::duration<double>(Clock::now() - firstStart_[unit.id]).count();
+    unit.seconds = secondsOf(unit);
     listener_.unitChanged(unit, nullptr);
 }
 

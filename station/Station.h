@@ -116,6 +116,8 @@ class Station {
     void unitEvent(Unit& unit, const nlohmann::json& event);
     void attemptEnded(Unit& unit, const Copy& copy, const ChildExit& exit);
     void endUnit(Unit& unit, Unit::Phase phase);
+    // From the unit's first attempt's start to now.
+    double secondsOf(const Unit& unit) const;
     void writeRecord(const Unit& unit, const Copy& copy);
     // Watching: probes the ports that came since the last look.
     void lookAtPorts(class PortWatch& watch);
