@@ -12,12 +12,6 @@
 #include "support/Exception.h"
 #include "support/Version.h"
 
-namespace {
-wxString fromEngine(const std::string& text) {
-    return wxString::FromUTF8(text.c_str());
-}
-}  // namespace
-
 MainFrame::MainFrame(wxWindow* parent)
     : MainFrameBase(parent, -1, tr("Ostraloader"), wxDefaultPosition,
                     wxWindow::FromDIP(wxSize(650, 710), nullptr),
@@ -118,7 +112,7 @@ void MainFrame::OnQuit(wxCommandEvent&) {
             engine.Disconnect();
         }
     } catch (const Exception& e) {
-        ShowError(fromEngine(e.report()));
+        ShowError(fromUtf8(e.report()));
     }
     Close(false);
 }
@@ -130,7 +124,7 @@ void MainFrame::OnRunFirmware(wxCommandEvent&) {
         UpdateControls();
         ShowInfo(tr("Firmware running"));
     } catch (const Exception& e) {
-        ShowError(fromEngine(e.report()));
+        ShowError(fromUtf8(e.report()));
     }
 }
 
@@ -164,7 +158,7 @@ void MainFrame::OnRoute(wxCommandEvent&) {
             forgetDeviceStatus();
         }
         UpdateControls();
-        ShowError(fromEngine(e.report()));
+        ShowError(fromUtf8(e.report()));
     }
 }
 
@@ -180,7 +174,7 @@ void MainFrame::OnConnect(wxCommandEvent&) {
     } catch (const Exception& e) {
         engine.Disconnect();
         UpdateControls();
-        ShowError(fromEngine(e.report()));
+        ShowError(fromUtf8(e.report()));
     }
 }
 
@@ -208,7 +202,7 @@ void MainFrame::OnUploadFirmware(wxCommandEvent&) {
     } catch (const Exception& e) {
         endOperation();
         UpdateControls();
-        ShowError(fromEngine(e.report()));
+        ShowError(fromUtf8(e.report()));
         m_gauge->SetValue(0);
     }
 }
@@ -235,7 +229,7 @@ void MainFrame::OnFindRoutes(wxCommandEvent& event) {
         // The instrument connected directly stopped answering during the scan.
         engine.Disconnect();
         UpdateControls();
-        ShowError(fromEngine(error));
+        ShowError(fromUtf8(error));
     } else if (!path.empty()) {
         // As the routing button does it.
         m_textRoutePath->SetValue(wxString::FromUTF8(path));

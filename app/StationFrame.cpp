@@ -18,9 +18,6 @@ namespace {
 // How often the port list is compared with the machine's ports while stopped.
 constexpr int kPortScanMs = 3000;
 
-wxString utf8(const std::string& text) {
-    return wxString::FromUTF8(text.c_str());
-}
 }  // namespace
 
 // The station's reports, copied and queued for the window's thread.
@@ -32,7 +29,7 @@ class StationFrame::Relay : public StationListener {
     }
     void portPassed(const std::string& port, const std::string& why) override {
         const wxString text =
-            wxString::Format(tr("%s: no bootloader answers (%s)"), utf8(port), utf8(why));
+            wxString::Format(tr("%s: no bootloader answers (%s)"), fromUtf8(port), fromUtf8(why));
         frame_->CallAfter([frame = frame_, text] { frame->SetStatusText(text); });
     }
     void stopping(size_t running) override {
@@ -41,7 +38,7 @@ class StationFrame::Relay : public StationListener {
         frame_->CallAfter([frame = frame_, text] { frame->SetStatusText(text); });
     }
     void problem(const std::string& report) override {
-        const wxString text = utf8(report);
+        const wxString text = fromUtf8(report);
         frame_->CallAfter([frame = frame_, text] {
             wxMessageDialog(frame, text, tr("Error"), wxOK | wxICON_ERROR).ShowModal();
         });
@@ -124,7 +121,7 @@ void StationFrame::bindEvents() {
         radio->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { updateControls(); });
     }
     m_buttonChangeReport->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
-        const wxFileName now(utf8(reportPath));
+        const wxFileName now(fromUtf8(reportPath));
         wxFileDialog dialog(this, tr("Service records"), now.GetPath(), now.GetFullName(),
                             "JSON lines (*.jsonl)|*.jsonl", wxFD_SAVE);
         if (dialog.ShowModal() == wxID_OK) {
@@ -190,14 +187,14 @@ void StationFrame::refreshImages() {
             imagesUsable = true;
         } catch (const Refusal& refusal) {
             images = ImageSet();
-            m_staticImagesProblem->SetLabel(utf8(refusal.message));
+            m_staticImagesProblem->SetLabel(fromUtf8(refusal.message));
         }
     }
     // Each image as the main window shows it; a file passed over shows its verdict.
     long row = 0;
     for (const Image& image : images.images()) {
         const FirmwareImageInfo& info = image.info;
-        m_listImages->InsertItem(row, wxFileName(utf8(image.file)).GetFullName());
+        m_listImages->InsertItem(row, wxFileName(fromUtf8(image.file)).GetFullName());
         m_listImages->SetItem(row, 1, tr(productName(info.deviceType)));
         m_listImages->SetItem(row, 2,
                               wxString::Format("%d.%d %s", info.versionMajor, info.versionMinor,
@@ -206,7 +203,7 @@ void StationFrame::refreshImages() {
         ++row;
     }
     for (const auto& [file, verdict] : images.skipped()) {
-        m_listImages->InsertItem(row, wxFileName(utf8(file)).GetFullName());
+        m_listImages->InsertItem(row, wxFileName(fromUtf8(file)).GetFullName());
         m_listImages->SetItem(row, 1, tr(verdict.c_str()));
         m_listImages->SetItemTextColour(row, wxColour(192, 0, 0));
         ++row;
@@ -229,7 +226,7 @@ void StationFrame::refreshPorts() {
     }
     m_listPorts->Clear();
     for (const PortInfo& port : ports) {
-        const int at = m_listPorts->Append(utf8(port.name + "  " + portSummary(port)));
+        const int at = m_listPorts->Append(fromUtf8(port.name + "  " + portSummary(port)));
         m_listPorts->Check(static_cast<unsigned>(at),
                            std::find(ticked.begin(), ticked.end(), port.name) != ticked.end());
     }
@@ -249,7 +246,7 @@ void StationFrame::updateControls() {
     m_listPorts->Enable(idle && m_radioTicked->GetValue());
     m_textUsbFilter->Enable(idle && m_radioEvery->GetValue());
     m_buttonStop->Enable(!idle);
-    m_staticReport->SetLabel(utf8(reportPath));
+    m_staticReport->SetLabel(fromUtf8(reportPath));
     updateCounts();
     fitContent();
 }
@@ -285,7 +282,7 @@ void StationFrame::onStart() {
     if (setup.watch && !filter.empty()) {
         if (!std::regex_match(filter, std::regex("[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}"))) {
             refuse(wxString::Format(tr("The USB filter '%s' is not a VID:PID such as 0403:6001"),
-                                    utf8(filter)));
+                                    fromUtf8(filter)));
             return;
         }
         setup.ports = {"usb:" + filter};
@@ -302,12 +299,12 @@ void StationFrame::onStart() {
         }
         if (const std::string twice = sameInstrumentTwice(setup.ports, commandLine);
             !twice.empty()) {
-            refuse(utf8(twice));
+            refuse(fromUtf8(twice));
             return;
         }
     }
     if (const std::string error = checkReportFile(reportPath); !error.empty()) {
-        refuse(utf8(error));
+        refuse(fromUtf8(error));
         return;
     }
     StationJob job;
@@ -385,19 +382,19 @@ void StationFrame::onClose(wxCloseEvent& event) {
 
 void StationFrame::showDetails(size_t row) {
     const Unit& u = rows->unit(row);
-    wxString text = wxString::Format(tr("Port: %s (%s)"), utf8(u.port), utf8(u.device)) + "\n" +
-                    wxString::Format(tr("Serial number: %s"), utf8(u.serial)) + "\n" +
-                    wxString::Format(tr("Device: %s"), utf8(u.deviceType)) + "\n" +
-                    wxString::Format(tr("Image: %s"), utf8(u.image)) + "\n" +
+    wxString text = wxString::Format(tr("Port: %s (%s)"), fromUtf8(u.port), fromUtf8(u.device)) +
+                    "\n" + wxString::Format(tr("Serial number: %s"), fromUtf8(u.serial)) + "\n" +
+                    wxString::Format(tr("Device: %s"), fromUtf8(u.deviceType)) + "\n" +
+                    wxString::Format(tr("Image: %s"), fromUtf8(u.image)) + "\n" +
                     wxString::Format(tr("Result: %s"), rows->stateText(row)) + "\n";
     if (!u.hint.empty()) {
-        text += wxString::Format(tr("Hint: %s"), utf8(u.hint)) + "\n";
+        text += wxString::Format(tr("Hint: %s"), fromUtf8(u.hint)) + "\n";
     }
     text += wxString::Format(tr("Attempts: %d"), u.attempt) + "\n\n" + tr("Events:") + "\n";
     for (const nlohmann::json& event : u.events) {
-        text += utf8(event.dump()) + "\n";
+        text += fromUtf8(event.dump()) + "\n";
     }
-    wxDialog box(this, wxID_ANY, wxString::Format(tr("Instrument on %s"), utf8(u.port)),
+    wxDialog box(this, wxID_ANY, wxString::Format(tr("Instrument on %s"), fromUtf8(u.port)),
                  wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     auto* field =

@@ -3,10 +3,6 @@
 #include "app/Translate.h"
 
 namespace {
-wxString utf8(const std::string& text) {
-    return wxString::FromUTF8(text.c_str());
-}
-
 // What an operation is called while it runs.
 wxString doing(const std::string& operation) {
     if (operation == "connect") {
@@ -56,7 +52,7 @@ wxString StationRows::stateText(size_t row) const {
         case Unit::Phase::Passed:
             return tr("ok");
         case Unit::Phase::Failed:
-            return utf8(u.result);
+            return fromUtf8(u.result);
         case Unit::Phase::Interrupted:
             return tr("interrupted");
         case Unit::Phase::Waiting:
@@ -72,7 +68,7 @@ wxString StationRows::tooltip(size_t row) const {
     if (u.phase == Unit::Phase::Passed || u.result.empty()) {
         return wxString();
     }
-    return utf8(u.hint.empty() ? u.result : u.result + "\n" + u.hint);
+    return fromUtf8(u.hint.empty() ? u.result : u.result + "\n" + u.hint);
 }
 
 wxString StationRows::GetColumnType(unsigned column) const {
@@ -83,18 +79,18 @@ void StationRows::GetValueByRow(wxVariant& value, unsigned row, unsigned column)
     const Unit& u = rows_[row].unit;
     switch (column) {
         case kPort:
-            value = utf8(u.port);
+            value = fromUtf8(u.port);
             break;
         case kSerial:
-            value = utf8(u.serial);
+            value = fromUtf8(u.serial);
             break;
         case kDevice:
-            value = utf8(u.deviceType);
+            value = fromUtf8(u.deviceType);
             break;
         case kFirmware:
             value = u.firmwareAfter.empty()
-                        ? utf8(u.firmwareBefore)
-                        : utf8(u.firmwareBefore + " \xE2\x86\x92 " + u.firmwareAfter);
+                        ? fromUtf8(u.firmwareBefore)
+                        : fromUtf8(u.firmwareBefore + " \xE2\x86\x92 " + u.firmwareAfter);
             break;
         case kProgress:
             value = static_cast<long>(u.phase == Unit::Phase::Passed ? 100

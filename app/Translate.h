@@ -4,10 +4,17 @@
 #include <wx/intl.h>
 #include <wx/string.h>
 
+#include <string>
+
 inline wxString tr(const char* literal) {
     const wxString text = wxString::FromUTF8(literal);
     wxLocale* locale = wxGetLocale();
     return locale ? wxString(locale->GetString(text)) : text;
+}
+
+// A text of the engine's or the station's (UTF-8) as the window shows it.
+inline wxString fromUtf8(const std::string& text) {
+    return wxString::FromUTF8(text.c_str());
 }
 
 // Marks a literal for the catalog whose lookup happens later, where it is shown.

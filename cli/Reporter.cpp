@@ -2,8 +2,21 @@
 
 #include <cstdio>
 
+#include "station/ServiceRecord.h"
+
 namespace {
 using Clock = std::chrono::steady_clock;
+}
+
+std::string pad(const std::string& text, size_t width) {
+    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+}
+
+std::string statusLine(const StatusInfo& s, size_t width) {
+    return pad(std::string(deviceStatusName(s.deviceType)) + "  ", width) + "bootloader " +
+           versionText(s.bootloaderMajor, s.bootloaderMinor) + "  firmware " +
+           versionText(s.firmwareMajor, s.firmwareMinor) + "  " + std::to_string(s.firmwareSize) +
+           " bytes";
 }
 
 void Reporter::emit(const nlohmann::json& object) {

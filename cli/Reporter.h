@@ -8,6 +8,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/Messages.h"
+
+// The text padded with blanks to `width` characters, for columns.
+std::string pad(const std::string& text, size_t width);
+// "SOLVAR CU  bootloader 1.2  firmware 1.5  65536 bytes": the device in a column of
+// `width` (0: just wide enough), then the versions and the firmware size.
+std::string statusLine(const StatusInfo& s, size_t width = 0);
+
 class Reporter {
   public:
     Reporter(bool json, bool terminal) : json_(json), terminal_(terminal) {}

@@ -12,22 +12,11 @@
 #include "support/Exception.h"
 
 namespace {
-std::string pad(const std::string& text, size_t width) {
-    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
-}
-
-std::string describe(const StatusInfo& s) {
-    return pad(deviceStatusName(s.deviceType), 11) + "bootloader " +
-           versionText(s.bootloaderMajor, s.bootloaderMinor) + "  firmware " +
-           versionText(s.firmwareMajor, s.firmwareMinor) + "  " + std::to_string(s.firmwareSize) +
-           " bytes";
-}
-
 // One line of the tree: indented by its hops, its path (the port for the direct one).
 std::string treeLine(const RoutedInstrument& i, const std::string& port) {
     const size_t hops = i.path.empty() ? 0 : std::count(i.path.begin(), i.path.end(), '.') + 1;
-    std::string line =
-        pad(std::string(2 * hops, ' ') + (i.path.empty() ? port : i.path), 20) + describe(i.status);
+    std::string line = pad(std::string(2 * hops, ' ') + (i.path.empty() ? port : i.path), 20) +
+                       statusLine(i.status, 11);
     if (i.doubtful) {
         line += "  (doubtful: a second answer was " +
                 std::string(deviceStatusName(i.second.deviceType)) + ")";

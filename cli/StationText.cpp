@@ -7,10 +7,6 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-std::string pad(const std::string& text, size_t width) {
-    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
-}
-
 std::string seconds(const Unit& u) {
     char text[48];
     std::snprintf(text, sizeof text, "%.1f s", u.seconds);

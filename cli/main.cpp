@@ -24,10 +24,6 @@ const char* kExitCodes =
     "2 wrong usage, 3 the image is not acceptable (also an older version than the firmware "
     "loaded). Several ports: the largest of the instruments' codes.";
 
-std::string pad(const std::string& text, size_t width) {
-    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
-}
-
 // What is wrong with the way the command was asked for, or nothing.
 std::string usageProblem(const CliOptions& o, bool station) {
     if (station && o.command == "read" && o.file.find("{port}") == std::string::npos &&
@@ -82,14 +78,11 @@ int probeCommand(Reporter& out, bool allPorts) {
         std::string line = a.port.name + "  " + a.port.device + "  ";
         if (a.answered) {
             const StatusInfo& s = a.status;
-            const std::string bootloader = versionText(s.bootloaderMajor, s.bootloaderMinor);
-            const std::string firmware = versionText(s.firmwareMajor, s.firmwareMinor);
             j.update({{"deviceType", deviceStatusName(s.deviceType)},
-                      {"bootloader", bootloader},
-                      {"firmware", firmware},
+                      {"bootloader", versionText(s.bootloaderMajor, s.bootloaderMinor)},
+                      {"firmware", versionText(s.firmwareMajor, s.firmwareMinor)},
                       {"firmwareSize", s.firmwareSize}});
-            line += std::string(deviceStatusName(s.deviceType)) + "  bootloader " + bootloader +
-                    "  firmware " + firmware + "  " + std::to_string(s.firmwareSize) + " bytes";
+            line += statusLine(s);
         } else {
             j["error"] = a.error;
             line += "no bootloader answers";
