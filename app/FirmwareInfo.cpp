@@ -1,6 +1,7 @@
 // The firmware panel: the chosen image file's check and what it shows.
 #include <cstring>
 
+#include "app/ImageLabel.h"
 #include "app/MainFrame.h"
 #include "app/Translate.h"
 #include "image/FirmwareImage.h"
@@ -31,8 +32,7 @@ void MainFrame::UpdateFirmwareInfo() {
                   static_cast<wxDateTime::wxDateTime_t>(t.minute),
                   static_cast<wxDateTime::wxDateTime_t>(t.second));
         m_staticFileProduct->SetLabel(tr(productName(info.deviceType)));
-        m_staticFileVersion->SetLabel(wxString::Format(
-            "%d.%d %s", info.versionMajor, info.versionMinor, firmwareFlagsText(info.flags)));
+        m_staticFileVersion->SetLabel(imageVersionLabel(info));
         m_staticFileBuild->SetLabel(wxString::Format("%u", info.build));
         m_staticFileTimestamp->SetLabel(
             built.Format(wxDefaultDateTimeFormat, wxDateTime::TimeZone(wxDateTime::Local)));

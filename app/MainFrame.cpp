@@ -232,7 +232,7 @@ void MainFrame::OnFindRoutes(wxCommandEvent& event) {
         ShowError(fromUtf8(error));
     } else if (!path.empty()) {
         // As the routing button does it.
-        m_textRoutePath->SetValue(wxString::FromUTF8(path));
+        m_textRoutePath->SetValue(fromUtf8(path));
         OnRoute(event);
     }
 }

@@ -89,7 +89,7 @@ void MainFrame::uploadFinished() {
         m_gauge->SetValue(0);
     } catch (const Exception& e) {
         UpdateControls();
-        ShowError(wxString::FromUTF8(e.report()));
+        ShowError(fromUtf8(e.report()));
     }
 }
 
@@ -134,7 +134,7 @@ void MainFrame::eraseFinished() {
         m_gauge->SetValue(0);
     } catch (const Exception& e) {
         UpdateControls();
-        ShowError(wxString::FromUTF8(e.report()));
+        ShowError(fromUtf8(e.report()));
     }
 }
 

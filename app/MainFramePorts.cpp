@@ -2,6 +2,7 @@
 // window is open appear in and leave the list, and the chosen port's tooltip says what
 // device it is.
 #include "app/MainFrame.h"
+#include "app/Translate.h"
 #include "link/PortInfo.h"
 #include "link/PortNames.h"
 
@@ -51,7 +52,7 @@ void MainFrame::refreshPorts() {
         m_comboPort->Delete(m_comboPort->GetCount() - 1);
     }
     for (size_t i = 8; i < ports.size(); ++i) {
-        m_comboPort->Append(wxString::FromUTF8(ports[i].name));
+        m_comboPort->Append(fromUtf8(ports[i].name));
     }
     m_comboPort->SetValue(m_comboPort->FindString(chosen, true) != wxNOT_FOUND ? chosen
                                                                                : wxString("COM2"));
@@ -62,11 +63,11 @@ void MainFrame::describeChosenPort() {
     const std::string chosen = m_comboPort->GetValue().utf8_string();
     for (const PortInfo& port : ports) {
         if (port.name == chosen) {
-            m_comboPort->SetToolTip(wxString::FromUTF8(portSummary(port)));
+            m_comboPort->SetToolTip(fromUtf8(portSummary(port)));
             return;
         }
     }
-    m_comboPort->SetToolTip(wxString::FromUTF8(resolvePortName(chosen)));
+    m_comboPort->SetToolTip(fromUtf8(resolvePortName(chosen)));
 }
 
 #ifdef __WXMSW__

@@ -112,9 +112,7 @@ void RouteScanDialog::portTried(int tried) {
 
 void RouteScanDialog::instrumentFound(const RoutedInstrument& i) {
     found.push_back(i);
-    std::sort(found.begin(), found.end(), [](const RoutedInstrument& a, const RoutedInstrument& b) {
-        return routeBefore(a.path, b.path);
-    });
+    std::sort(found.begin(), found.end(), inPathOrder);
     m_listFound->DeleteAllItems();
     for (size_t row = 0; row < found.size(); ++row) {
         const RoutedInstrument& f = found[row];

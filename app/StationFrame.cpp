@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "app/AppIcon.h"
+#include "app/ImageLabel.h"
 #include "app/Translate.h"
 #include "link/PortNames.h"
 #include "station/ExitCodes.h"
@@ -196,9 +197,7 @@ void StationFrame::refreshImages() {
         const FirmwareImageInfo& info = image.info;
         m_listImages->InsertItem(row, wxFileName(fromUtf8(image.file)).GetFullName());
         m_listImages->SetItem(row, 1, tr(productName(info.deviceType)));
-        m_listImages->SetItem(row, 2,
-                              wxString::Format("%d.%d %s", info.versionMajor, info.versionMinor,
-                                               firmwareFlagsText(info.flags)));
+        m_listImages->SetItem(row, 2, imageVersionLabel(info));
         m_listImages->SetItem(row, 3, wxString::Format("%u", info.build));
         ++row;
     }
@@ -252,14 +251,10 @@ void StationFrame::updateControls() {
 }
 
 void StationFrame::updateCounts() {
-    size_t passed = 0, failed = 0, working = 0;
-    for (size_t row = 0; row < rows->size(); ++row) {
-        const Unit& unit = rows->unit(row);
-        (unit.phase == Unit::Phase::Passed ? passed : unit.ended() ? failed : working) += 1;
-    }
-    m_staticCounts->SetLabel(wxString::Format(tr("%d passed, %d failed, %d running"),
-                                              static_cast<int>(passed), static_cast<int>(failed),
-                                              static_cast<int>(working)));
+    const StationRows::Counts c = rows->counts();
+    m_staticCounts->SetLabel(
+        wxString::Format(tr("%d passed, %d failed, %d running"), static_cast<int>(c.passed),
+                         static_cast<int>(c.failed), static_cast<int>(c.running)));
     Layout();
 }
 
@@ -337,10 +332,7 @@ void StationFrame::onStop() {
 }
 
 bool StationFrame::confirmAbandon() {
-    size_t working = 0;
-    for (size_t row = 0; row < rows->size(); ++row) {
-        working += rows->unit(row).ended() ? 0 : 1;
-    }
+    const size_t working = rows->counts().running;
     return wxMessageDialog(this,
                            wxString::Format(tr("Abandon the %d instruments still running? Each "
                                                "is recorded as interrupted."),
@@ -364,11 +356,7 @@ void StationFrame::finished() {
 }
 
 void StationFrame::onClose(wxCloseEvent& event) {
-    bool working = false;
-    for (size_t row = 0; row < rows->size(); ++row) {
-        working = working || !rows->unit(row).ended();
-    }
-    if (working && event.CanVeto()) {
+    if (rows->counts().running > 0 && event.CanVeto()) {
         event.Veto();
         SetStatusText(tr("Instruments are being serviced; close the window when they have ended"));
         return;

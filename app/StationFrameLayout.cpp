@@ -121,7 +121,7 @@ void StationFrame::layOut() {
     int rowsWidth = FromDIP(8);
     for (unsigned column = 0; column < StationRows::kColumns; ++column) {
         const auto& [title, sample, dip] = kColumns[column];
-        const int width = columnWidth(m_viewRows, tr(title), wxString::FromUTF8(sample), dip);
+        const int width = columnWidth(m_viewRows, tr(title), fromUtf8(sample), dip);
         rowsWidth += width;
         if (column == StationRows::kProgress) {
             m_viewRows->AppendProgressColumn(tr(title), column, wxDATAVIEW_CELL_INERT, width);

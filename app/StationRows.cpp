@@ -33,6 +33,15 @@ void StationRows::show(const Unit& unit) {
     }
 }
 
+StationRows::Counts StationRows::counts() const {
+    Counts c;
+    for (const Row& row : rows_) {
+        const Unit& u = row.unit;
+        (u.phase == Unit::Phase::Passed ? c.passed : u.ended() ? c.failed : c.running) += 1;
+    }
+    return c;
+}
+
 void StationRows::tick() {
     for (size_t row = 0; row < rows_.size(); ++row) {
         if (!rows_[row].unit.ended()) {

@@ -21,6 +21,11 @@ class StationRows : public wxDataViewVirtualListModel {
     void tick();
     void clear();
     size_t size() const { return rows_.size(); }
+    struct Counts {
+        size_t passed = 0, failed = 0, running = 0;
+    };
+    // The rows by how they stand: passed, failed (or interrupted), not yet ended.
+    Counts counts() const;
     const Unit& unit(size_t row) const { return rows_[row].unit; }
     // The state column's text: what the instrument is doing, or how it ended.
     wxString stateText(size_t row) const;

@@ -203,14 +203,19 @@ void RecordKeeper::begin(int attempt) {
     claimed_ = false;
 }
 
+double RecordKeeper::seconds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
 ServiceRecord RecordKeeper::interrupted() const {
+    const double took = seconds();
     std::lock_guard<std::mutex> lock(mutex_);
     ServiceRecord record = record_;
     record.error = "interrupted";
     record.hint.clear();
     record.exitCode = kDeviceFailed;
-    record.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    record.seconds = took;
     return record;
 }
 
@@ -226,10 +231,6 @@ bool RecordKeeper::claim() {
 
 int serviceInstrument(const CliOptions& o, const std::string& port, const ImageSet& images,
                       Reporter& out, RecordKeeper& keeper) {
-    const auto start = std::chrono::steady_clock::now();
-    const auto seconds = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
     keeper.update([&](ServiceRecord& record) {
         record.port = port;
         record.command = o.command;
@@ -322,9 +323,10 @@ int serviceInstrument(const CliOptions& o, const std::string& port, const ImageS
     } catch (const Exception& e) {
         code = fail(kDeviceFailed, e.report());
     }
+    const double took = keeper.seconds();
     keeper.update([&](ServiceRecord& record) {
         record.exitCode = code;
-        record.seconds = seconds();
+        record.seconds = took;
     });
     return code;
 }

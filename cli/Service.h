@@ -22,6 +22,8 @@ class RecordKeeper {
         change(record_);
     }
     ServiceRecord record() const;
+    // Since the attempt began.
+    double seconds() const;
     // The record of an attempt ended by Ctrl-C before its end.
     ServiceRecord interrupted() const;
     // True for the first caller after begin(): it writes the record.

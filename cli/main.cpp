@@ -2,7 +2,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-
 #include <thread>
 
 #include "cli/ImageText.h"

@@ -32,8 +32,8 @@ std::vector<int> numbers(const std::string& path) {
 }
 }  // namespace
 
-bool routeBefore(const std::string& a, const std::string& b) {
-    return numbers(a) < numbers(b);
+bool inPathOrder(const RoutedInstrument& a, const RoutedInstrument& b) {
+    return numbers(a.path) < numbers(b.path);
 }
 
 std::vector<RoutedInstrument> scanRoutes(VantorBootloader& engine, int depth,
@@ -78,9 +78,6 @@ std::vector<RoutedInstrument> scanRoutes(VantorBootloader& engine, int depth,
     engine.ClearRoute();
     engine.DrainLine(kRouteQuietMs, kDrainLimitMs);
     engine.RequestStatus();
-    std::sort(found.begin() + 1, found.end(),
-              [](const RoutedInstrument& a, const RoutedInstrument& b) {
-                  return routeBefore(a.path, b.path);
-              });
+    std::sort(found.begin() + 1, found.end(), inPathOrder);
     return found;
 }

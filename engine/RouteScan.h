@@ -41,4 +41,4 @@ std::vector<RoutedInstrument> scanRoutes(VantorBootloader& engine, int depth,
                                          const std::atomic<bool>& cancel);
 
 // Path order: "2" before "2.5" before "5", by the numbers.
-bool routeBefore(const std::string& a, const std::string& b);
+bool inPathOrder(const RoutedInstrument& a, const RoutedInstrument& b);

@@ -1,15 +1,9 @@
 #include "link/FailureHint.h"
 
 #include "link/PortInfo.h"
+#include "support/Text.h"
 
 namespace {
-std::string join(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) {
-        text += (text.empty() ? "" : ", ") + item;
-    }
-    return text;
-}
 
 std::string presentPorts() {
     std::vector<std::string> names;
@@ -19,7 +13,7 @@ std::string presentPorts() {
                                                      : port.name + " (" + port.device + ")");
         }
     }
-    return names.empty() ? "none" : join(names);
+    return names.empty() ? "none" : joinTexts(names);
 }
 
 std::string heldHint(const std::string& device) {
@@ -28,7 +22,7 @@ std::string heldHint(const std::string& device) {
         return device + " is in use by another program: close it, or pick another port.";
     }
     std::string text =
-        device + " is held by " + join(holders) + ": close it, or pick another port.";
+        device + " is held by " + joinTexts(holders) + ": close it, or pick another port.";
     if (text.find("ModemManager") != std::string::npos) {
         text +=
             " To keep ModemManager away from the instrument's port, add a udev rule with "

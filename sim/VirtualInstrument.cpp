@@ -388,8 +388,10 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
                                     Clock::time_point arrived) {
     hostOnlyWaits_.store(false);
     requests_.fetch_add(1);
-    const uint16_t code = size >= kMessageHeaderSize ? MessageHeader::decode(message).code : 0;
-    const uint32_t route = size >= kMessageHeaderSize ? MessageHeader::decode(message).route : 0;
+    const MessageHeader header =
+        size >= kMessageHeaderSize ? MessageHeader::decode(message) : MessageHeader{};
+    const uint16_t code = header.code;
+    const uint32_t route = header.route;
     std::optional<SimFault> fault;
     std::optional<SimDevice::Reply> reply;
     {

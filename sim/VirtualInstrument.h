@@ -36,8 +36,9 @@ struct SimFault {
     uint32_t route = kAnyRoute;
 };
 
-// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:route=PATH]", kind one of silent, late, corrupt,
-// wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash. Throws Exception on bad text.
+// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:route=PATH]", kind one of
+// silent, late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash.
+// Throws Exception on bad text.
 SimFault parseSimFault(const std::string& text);
 
 class VirtualInstrument {

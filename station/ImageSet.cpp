@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "station/ExitCodes.h"
+#include "support/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -73,11 +74,7 @@ ImageSet ImageSet::load(const std::vector<std::string>& paths) {
         }
     }
     if (set.images_.empty()) {
-        std::string where;
-        for (const std::string& path : paths) {
-            where += (where.empty() ? "" : ", ") + path;
-        }
-        throw Refusal{kImageRefused, where + ": no intact image"};
+        throw Refusal{kImageRefused, joinTexts(paths) + ": no intact image"};
     }
     std::sort(set.images_.begin(), set.images_.end(),
               [](const Image& a, const Image& b) { return a.info.deviceType < b.info.deviceType; });
@@ -95,9 +92,9 @@ const Image* ImageSet::forProduct(DeviceType product) const {
 }
 
 std::string ImageSet::products() const {
-    std::string text;
+    std::vector<std::string> names;
     for (const Image& image : images_) {
-        text += (text.empty() ? "" : ", ") + std::string(productName(image.info.deviceType));
+        names.emplace_back(productName(image.info.deviceType));
     }
-    return text;
+    return joinTexts(names);
 }

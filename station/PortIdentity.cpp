@@ -8,6 +8,7 @@
 #include "station/Copies.h"
 #include "station/ServiceRecord.h"
 #include "support/Exception.h"
+#include "support/Text.h"
 
 namespace {
 const char kUsb[] = "usb:";
@@ -25,12 +26,12 @@ bool sameText(std::string a, std::string b) {
 }
 
 std::string listed(const std::vector<ProbeAnswer>& answers) {
-    std::string text;
+    std::vector<std::string> each;
     for (const ProbeAnswer& a : answers) {
-        text += (text.empty() ? "" : ", ") + a.port.name + " (" +
-                (a.answered ? deviceStatusName(a.status.deviceType) : "no answer") + ")";
+        each.push_back(a.port.name + " (" +
+                       (a.answered ? deviceStatusName(a.status.deviceType) : "no answer") + ")");
     }
-    return text.empty() ? "no port to probe" : text;
+    return each.empty() ? "no port to probe" : joinTexts(each);
 }
 
 // "usb:" followed by SERIAL, VVVV:PPPP or VVVV:PPPP:SERIAL.
@@ -142,17 +143,16 @@ PortInfo resolvePortIdentity(const std::string& typed, const std::string& progra
     if (found.size() == 1) {
         return found[0];
     }
-    std::string seen;
+    std::vector<std::string> seen;
     for (const PortInfo& port : found.empty() ? all : found) {
-        if (!port.usb || !port.present) {
-            continue;
+        if (port.usb && port.present) {
+            seen.push_back(port.name + " " + usbId(port.vid, port.pid) +
+                           (port.serial.empty() ? "" : " serial " + port.serial));
         }
-        seen += (seen.empty() ? "" : ", ") + port.name + " " + usbId(port.vid, port.pid) +
-                (port.serial.empty() ? "" : " serial " + port.serial);
     }
     throw Exception("%s: %s; USB serial ports found: %s", typed.c_str(),
                     found.empty() ? "no USB serial port matches" : "several USB serial ports match",
-                    seen.empty() ? "none" : seen.c_str());
+                    seen.empty() ? "none" : joinTexts(seen).c_str());
 }
 
 std::string sameInstrumentTwice(const std::vector<std::string>& typed, const std::string& program) {

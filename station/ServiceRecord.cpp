@@ -1,7 +1,6 @@
 #include "station/ServiceRecord.h"
 
 #include <cstdlib>
-
 #include <ctime>
 
 #include "image/Sha256.h"
