@@ -165,6 +165,10 @@ void StationFrame::bindEvents() {
             }
         },
         portScan.GetId());
+    m_viewRows->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        CallAfter([this] { widenStateColumn(); });
+    });
     Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
         event.Skip();
         CallAfter([this] { fitContent(); });

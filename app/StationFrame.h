@@ -76,6 +76,7 @@ class StationFrame : public wxFrame {
     void updateControls();
     void updateCounts();
     void fitContent();
+    void widenStateColumn();
     void onClose(wxCloseEvent& event);
     // The station's reports, on the window's thread.
     void unitChanged(const Unit& unit);
@@ -94,4 +95,5 @@ class StationFrame : public wxFrame {
     wxTimer portScan;  // the port list follows the machine while stopped
     ImageSet images;
     bool imagesUsable = false;
+    int stateColumnLeast = 0;  // pixels
 };

@@ -123,6 +123,9 @@ void StationFrame::layOut() {
         const auto& [title, sample, dip] = kColumns[column];
         const int width = columnWidth(m_viewRows, tr(title), fromUtf8(sample), dip);
         rowsWidth += width;
+        if (column == StationRows::kState) {
+            stateColumnLeast = width;
+        }
         if (column == StationRows::kProgress) {
             m_viewRows->AppendProgressColumn(tr(title), column, wxDATAVIEW_CELL_INERT, width);
         } else {
@@ -145,6 +148,23 @@ void StationFrame::layOut() {
     frameSizer->Add(controls, 0, wxEXPAND);
     frameSizer->Add(m_viewRows, 1, wxEXPAND | wxALL, FromDIP(3));
     SetSizer(frameSizer);
+}
+
+void StationFrame::widenStateColumn() {
+    // A failure's message is long: the state column takes whatever room the table has
+    // beyond the other columns (and a scroll bar), never less than its own least width.
+    int others = FromDIP(4) + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X);
+    for (unsigned column = 0; column < StationRows::kColumns; ++column) {
+        if (column != StationRows::kState) {
+            others += m_viewRows->GetColumn(column)->GetWidth();
+        }
+    }
+    const int room = m_viewRows->GetClientSize().x - others;
+    wxDataViewColumn* state = m_viewRows->GetColumn(StationRows::kState);
+    const int width = std::max(stateColumnLeast, room);
+    if (state->GetWidth() != width) {
+        state->SetWidth(width);
+    }
 }
 
 void StationFrame::fitContent() {

@@ -117,6 +117,16 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
               (std::vector<std::string>{"COM13 ok cu.enc", "COM14 ok cu.enc", "COM15 ok cu.enc",
                                         "COM16 " + silent + " cu.enc"}));
     EXPECT_TRUE(station->m_buttonStart->IsEnabled()) << "unlocked at the end";
+    // The state column takes the room a wider window gives: the message shows whole.
+    int need = 0;
+    const wxFont bold = station->m_viewRows->GetFont().Bold();
+    station->m_viewRows->GetTextExtent(wxString(silent), &need, nullptr, nullptr, nullptr, &bold);
+    station->SetSize(station->GetSize().x + need, station->GetSize().y);
+    const auto stateWidth = [&] {
+        return station->m_viewRows->GetColumn(StationRows::kState)->GetWidth();
+    };
+    EXPECT_TRUE(runEventsUntil([&] { return stateWidth() > need; }))
+        << stateWidth() << " pixels for " << need;
     size_t red = 0;
     while (station->rows->unit(red).port != "COM16")
         ++red;
