@@ -95,5 +95,5 @@ class StationFrame : public wxFrame {
     wxTimer portScan;  // the port list follows the machine while stopped
     ImageSet images;
     bool imagesUsable = false;
-    int stateColumnLeast = 0;  // pixels
+    int columnLeast[StationRows::kColumns] = {};  // the table's, in pixels
 };

@@ -123,9 +123,7 @@ void StationFrame::layOut() {
         const auto& [title, sample, dip] = kColumns[column];
         const int width = columnWidth(m_viewRows, tr(title), fromUtf8(sample), dip);
         rowsWidth += width;
-        if (column == StationRows::kState) {
-            stateColumnLeast = width;
-        }
+        columnLeast[column] = width;
         if (column == StationRows::kProgress) {
             m_viewRows->AppendProgressColumn(tr(title), column, wxDATAVIEW_CELL_INERT, width);
         } else {
@@ -153,15 +151,19 @@ void StationFrame::layOut() {
 void StationFrame::widenStateColumn() {
     // A failure's message is long: the state column takes whatever room the table has
     // beyond the other columns (and a scroll bar), never less than its own least width.
+    // The last column counts at its least width: the generic control (Windows) stretches
+    // it over whatever room is left.
     int others = FromDIP(4) + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X);
     for (unsigned column = 0; column < StationRows::kColumns; ++column) {
-        if (column != StationRows::kState) {
-            others += m_viewRows->GetColumn(column)->GetWidth();
+        if (column == StationRows::kState) {
+            continue;
         }
+        others += column + 1 == StationRows::kColumns ? columnLeast[column]
+                                                      : m_viewRows->GetColumn(column)->GetWidth();
     }
     const int room = m_viewRows->GetClientSize().x - others;
     wxDataViewColumn* state = m_viewRows->GetColumn(StationRows::kState);
-    const int width = std::max(stateColumnLeast, room);
+    const int width = std::max(columnLeast[StationRows::kState], room);
     if (state->GetWidth() != width) {
         state->SetWidth(width);
     }
