@@ -12,10 +12,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/MainFrameBase.h"
+#include "app/PortWatcher.h"
 #include "engine/VantorBootloader.h"
 #include "link/PortInfo.h"
 
@@ -101,8 +103,8 @@ class MainFrame : public MainFrameBase, public VantorBootloaderEventListener {
 #ifdef __WXMSW__
     WXLRESULT MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) override;
 #endif
-    std::vector<PortInfo> ports;  // as last described
-    wxTimer portScan;
+    std::vector<PortInfo> ports;               // as last described
+    std::unique_ptr<PortWatcher> portWatcher;  // the port list follows the machine
     bool portListOpen = false;
 
     bool operationRunning = false;

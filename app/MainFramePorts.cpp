@@ -6,11 +6,6 @@
 #include "link/PortInfo.h"
 #include "link/PortNames.h"
 
-namespace {
-// How often the list is compared with the machine's ports while nothing is connected.
-constexpr int kPortScanMs = 3000;
-}  // namespace
-
 void MainFrame::watchPorts() {
     m_comboPort->Bind(wxEVT_COMBOBOX_DROPDOWN, [this](wxCommandEvent&) {
         portListOpen = true;
@@ -21,27 +16,15 @@ void MainFrame::watchPorts() {
         describeChosenPort();
         event.Skip();
     });
-    portScan.SetOwner(this);
-    Bind(
-        wxEVT_TIMER, [this](wxTimerEvent&) { scanPorts(); }, portScan.GetId());
-    portScan.Start(kPortScanMs);
-    refreshPorts();
+    // Never while the list is open under the pointer or a port is in use.
+    portWatcher = std::make_unique<PortWatcher>(
+        this, [this] { return !portListOpen && !engine.IsConnected() && !isBusy(); },
+        [this](const std::vector<std::string>&) { refreshPorts(); });
+    portWatcher->look();
 }
 
 void MainFrame::scanPorts() {
-    // Only the names: a description may open ports, which a scan must not do behind the
-    // user's back. Never while the list is open under the pointer or a port is in use.
-    if (portListOpen || engine.IsConnected() || isBusy()) {
-        return;
-    }
-    const std::vector<std::string> now = listPorts();
-    std::vector<std::string> shown;
-    for (unsigned i = 0; i < m_comboPort->GetCount(); ++i) {
-        shown.push_back(m_comboPort->GetString(i).utf8_string());
-    }
-    if (now != shown) {
-        refreshPorts();
-    }
+    portWatcher->look();
 }
 
 void MainFrame::refreshPorts() {

@@ -5,8 +5,8 @@
 
 #include "app/Layout.h"
 #include "app/Translate.h"
-#include "station/ServiceRecord.h"
 #include "support/Exception.h"
+#include "support/Text.h"
 
 RouteScanDialog::RouteScanDialog(wxWindow* parent, VantorBootloader& engine)
     : wxDialog(parent, wxID_ANY, tr("Find routed instruments"), wxDefaultPosition, wxDefaultSize,

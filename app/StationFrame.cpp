@@ -1,3 +1,5 @@
+// The station window's settings: images, instruments, options and the report file, and
+// how they follow the operator and the machine.
 #include "app/StationFrame.h"
 
 #include <wx/dirdlg.h>
@@ -6,48 +8,11 @@
 #include <wx/stdpaths.h>
 
 #include <algorithm>
-#include <regex>
 
 #include "app/AppIcon.h"
 #include "app/ImageLabel.h"
+#include "app/StationRelay.h"
 #include "app/Translate.h"
-#include "link/PortNames.h"
-#include "station/ExitCodes.h"
-#include "station/PortIdentity.h"
-
-namespace {
-// How often the port list is compared with the machine's ports while stopped.
-constexpr int kPortScanMs = 3000;
-
-}  // namespace
-
-// The station's reports, copied and queued for the window's thread.
-class StationFrame::Relay : public StationListener {
-  public:
-    explicit Relay(StationFrame* frame) : frame_(frame) {}
-    void unitChanged(const Unit& unit, const nlohmann::json*) override {
-        frame_->CallAfter([frame = frame_, unit] { frame->unitChanged(unit); });
-    }
-    void portPassed(const std::string& port, const std::string& why) override {
-        const wxString text =
-            wxString::Format(tr("%s: no bootloader answers (%s)"), fromUtf8(port), fromUtf8(why));
-        frame_->CallAfter([frame = frame_, text] { frame->SetStatusText(text); });
-    }
-    void stopping(size_t running) override {
-        const wxString text = wxString::Format(
-            tr("Stopping: %d still running; Stop again abandons them"), static_cast<int>(running));
-        frame_->CallAfter([frame = frame_, text] { frame->SetStatusText(text); });
-    }
-    void problem(const std::string& report) override {
-        const wxString text = fromUtf8(report);
-        frame_->CallAfter([frame = frame_, text] {
-            wxMessageDialog(frame, text, tr("Error"), wxOK | wxICON_ERROR).ShowModal();
-        });
-    }
-
-  private:
-    StationFrame* frame_;
-};
 
 std::string StationFrame::commandLineBeside(const wxString& windowProgram) {
     const wxFileName window(windowProgram);
@@ -67,38 +32,43 @@ std::string StationFrame::commandLineBeside(const wxString& windowProgram) {
 StationFrame::StationFrame(wxWindow* parent, const std::string& program)
     : wxFrame(parent, wxID_ANY, tr("Ostraloader Station"), wxDefaultPosition,
               wxWindow::FromDIP(wxSize(900, 700), nullptr)),
-      commandLine(program),
-      relay(std::make_unique<Relay>(this)) {
+      commandLine(program) {
     SetIcons(appIcons());
     layOut();
     reportPath =
         (wxStandardPaths::Get().GetDocumentsDir() + wxFILE_SEP_PATH + "ostraloader-service.jsonl")
             .utf8_string();
     refreshImages();
-    refreshPorts();
     bindEvents();
     updateControls();
     clock.SetOwner(this);
-    portScan.SetOwner(this);
-    portScan.Start(kPortScanMs);
-}
-
-StationFrame::~StationFrame() {
-    // A close that could not be refused: the instruments are abandoned, each recorded.
-    if (running()) {
-        station->stop();
-        station->stop();
-        worker.join();
-    }
+    // The port list follows the machine while stopped.
+    portWatcher = std::make_unique<PortWatcher>(
+        this, [this] { return !running(); },
+        [this](const std::vector<std::string>&) { refreshPorts(); });
+    portWatcher->look();
 }
 
 void StationFrame::bindEvents() {
     Bind(wxEVT_CLOSE_WINDOW, &StationFrame::onClose, this);
+    bindSettings();
+    m_buttonStart->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStart(); });
+    m_buttonStop->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStop(); });
+    bindRows();
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { rows->tick(); }, clock.GetId());
+    Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
+        event.Skip();
+        CallAfter([this] { fitContent(); });
+    });
+}
+
+void StationFrame::bindSettings() {
     m_buttonAddFiles->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
         wxFileDialog dialog(this, tr("Select firmware"), wxEmptyString, wxEmptyString,
                             "Encrypted files (*.enc)|*.enc|BIN files (*.bin)|*.bin",
                             wxFD_OPEN | wxFD_MULTIPLE | wxFD_FILE_MUST_EXIST);
-        if (dialog.ShowModal() == wxID_OK) {
+        if (dialog.ShowModal() == wxID_OK && !running()) {
             wxArrayString paths;
             dialog.GetPaths(paths);
             std::vector<std::string> files;
@@ -110,7 +80,7 @@ void StationFrame::bindEvents() {
     });
     m_buttonAddFolder->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
         wxDirDialog dialog(this, tr("Select a folder of images"));
-        if (dialog.ShowModal() == wxID_OK) {
+        if (dialog.ShowModal() == wxID_OK && !running()) {
             addImages({dialog.GetPath().utf8_string()});
         }
     });
@@ -125,13 +95,14 @@ void StationFrame::bindEvents() {
         const wxFileName now(fromUtf8(reportPath));
         wxFileDialog dialog(this, tr("Service records"), now.GetPath(), now.GetFullName(),
                             "JSON lines (*.jsonl)|*.jsonl", wxFD_SAVE);
-        if (dialog.ShowModal() == wxID_OK) {
+        if (dialog.ShowModal() == wxID_OK && !running()) {
             reportPath = dialog.GetPath().utf8_string();
             updateControls();
         }
     });
-    m_buttonStart->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStart(); });
-    m_buttonStop->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStop(); });
+}
+
+void StationFrame::bindRows() {
     m_viewRows->Bind(wxEVT_DATAVIEW_ITEM_ACTIVATED, [this](wxDataViewEvent& event) {
         if (event.GetItem().IsOk()) {
             showDetails(rows->GetRow(event.GetItem()));
@@ -150,28 +121,9 @@ void StationFrame::bindEvents() {
         tip(item);
         event.Skip();
     });
-    Bind(
-        wxEVT_TIMER, [this](wxTimerEvent&) { rows->tick(); }, clock.GetId());
-    Bind(
-        wxEVT_TIMER,
-        [this](wxTimerEvent&) {
-            std::vector<std::string> shown;
-            for (const PortInfo& port : ports) {
-                shown.push_back(port.name);
-            }
-            std::vector<std::string> now = listPorts();
-            if (!running() && now != shown) {
-                refreshPorts();
-            }
-        },
-        portScan.GetId());
     m_viewRows->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
         CallAfter([this] { widenStateColumn(); });
-    });
-    Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
-        event.Skip();
-        CallAfter([this] { fitContent(); });
     });
 }
 
@@ -190,7 +142,7 @@ void StationFrame::refreshImages() {
         try {
             images = ImageSet::load(imageSources);
             imagesUsable = true;
-        } catch (const Refusal& refusal) {
+        } catch (const Problem& refusal) {
             images = ImageSet();
             m_staticImagesProblem->SetLabel(fromUtf8(refusal.message));
         }
@@ -215,23 +167,35 @@ void StationFrame::refreshImages() {
 }
 
 void StationFrame::refreshPorts() {
-    std::vector<std::string> ticked;
-    for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
-        if (m_listPorts->IsChecked(i)) {
-            ticked.push_back(ports[i].name);
-        }
-    }
-    ports.clear();
-    for (const PortInfo& port : describePorts()) {
+    std::vector<PortInfo> now;
+    // Described without opening any port: the names alone changed.
+    for (const PortInfo& port : describePorts(false)) {
         if (port.present) {
-            ports.push_back(port);
+            now.push_back(port);
         }
     }
-    m_listPorts->Clear();
-    for (const PortInfo& port : ports) {
-        const int at = m_listPorts->Append(fromUtf8(port.name + "  " + portSummary(port)));
-        m_listPorts->Check(static_cast<unsigned>(at),
-                           std::find(ticked.begin(), ticked.end(), port.name) != ticked.end());
+    const auto listed = [](const std::vector<PortInfo>& in, const std::string& name) {
+        return std::any_of(in.begin(), in.end(), [&](const PortInfo& p) { return p.name == name; });
+    };
+    for (size_t i = ports.size(); i-- > 0;) {  // the gone ones, from the end
+        if (!listed(now, ports[i].name)) {
+            m_listPorts->Delete(static_cast<unsigned>(i));
+            ports.erase(ports.begin() + static_cast<long>(i));
+        }
+    }
+    for (size_t i = 0; i < now.size(); ++i) {  // the new ones, in the machine's order
+        const wxString label = fromUtf8(now[i].name + "  " + portSummary(now[i]));
+        if (i < ports.size() && ports[i].name == now[i].name) {
+            if (m_listPorts->GetString(static_cast<unsigned>(i)) != label) {
+                const bool ticked = m_listPorts->IsChecked(static_cast<unsigned>(i));
+                m_listPorts->SetString(static_cast<unsigned>(i), label);
+                m_listPorts->Check(static_cast<unsigned>(i), ticked);
+            }
+            ports[i] = now[i];
+        } else {
+            m_listPorts->Insert(label, static_cast<unsigned>(i));
+            ports.insert(ports.begin() + static_cast<long>(i), now[i]);
+        }
     }
 }
 
@@ -260,141 +224,4 @@ void StationFrame::updateCounts() {
         wxString::Format(tr("%d passed, %d failed, %d running"), static_cast<int>(c.passed),
                          static_cast<int>(c.failed), static_cast<int>(c.running)));
     Layout();
-}
-
-void StationFrame::onStart() {
-    // What the operator set, each checked before anything is sent.
-    refreshImages();
-    const auto refuse = [this](const wxString& why) {
-        wxMessageDialog(this, why, tr("Error"), wxOK | wxICON_ERROR).ShowModal();
-    };
-    if (!imagesUsable) {
-        refuse(m_staticImagesProblem->GetLabel());
-        return;
-    }
-    StationSetup setup;
-    setup.program = commandLine;
-    setup.watch = m_radioEvery->GetValue();
-    setup.attempts = m_spinAttempts->GetValue();
-    setup.report = reportPath;
-    const std::string filter = m_textUsbFilter->GetValue().Strip(wxString::both).utf8_string();
-    if (setup.watch && !filter.empty()) {
-        if (!std::regex_match(filter, std::regex("[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}"))) {
-            refuse(wxString::Format(tr("The USB filter '%s' is not a VID:PID such as 0403:6001"),
-                                    fromUtf8(filter)));
-            return;
-        }
-        setup.ports = {"usb:" + filter};
-    }
-    if (!setup.watch) {
-        for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
-            if (m_listPorts->IsChecked(i)) {
-                setup.ports.push_back(ports[i].name);
-            }
-        }
-        if (setup.ports.empty()) {
-            refuse(tr("Tick the ports of the instruments to service"));
-            return;
-        }
-        if (const std::string twice = sameInstrumentTwice(setup.ports, commandLine);
-            !twice.empty()) {
-            refuse(fromUtf8(twice));
-            return;
-        }
-    }
-    if (const std::string error = checkReportFile(reportPath); !error.empty()) {
-        refuse(fromUtf8(error));
-        return;
-    }
-    StationJob job;
-    job.command = "upload";
-    job.images = images.images();
-    job.verify = m_checkVerify->GetValue();
-    job.runAfter = m_checkRunAfterUpload->GetValue();
-    job.allowDowngrade = m_checkAllowDowngrade->GetValue();
-    rows->clear();
-    stopsAsked = 0;
-    station = std::make_unique<Station>(setup, job, *relay);
-    worker = std::thread([this] {
-        station->run();
-        CallAfter([this] { finished(); });
-    });
-    clock.Start(500);
-    SetStatusText(setup.watch ? tr("Waiting for instruments to be plugged in")
-                              : tr("Servicing the ticked instruments"));
-    updateControls();
-}
-
-void StationFrame::onStop() {
-    if (!running()) {
-        return;
-    }
-    if (stopsAsked == 0 || confirmAbandon()) {
-        ++stopsAsked;
-        station->stop();
-    }
-}
-
-bool StationFrame::confirmAbandon() {
-    const size_t working = rows->counts().running;
-    return wxMessageDialog(this,
-                           wxString::Format(tr("Abandon the %d instruments still running? Each "
-                                               "is recorded as interrupted."),
-                                            static_cast<int>(working)),
-                           tr("Stop"), wxYES_NO | wxNO_DEFAULT | wxICON_WARNING)
-               .ShowModal() == wxID_YES;
-}
-
-void StationFrame::unitChanged(const Unit& unit) {
-    rows->show(unit);
-    updateCounts();
-}
-
-void StationFrame::finished() {
-    worker.join();
-    clock.Stop();
-    station.reset();
-    rows->tick();
-    updateControls();
-    SetStatusText(tr("Stopped"));
-}
-
-void StationFrame::onClose(wxCloseEvent& event) {
-    if (rows->counts().running > 0 && event.CanVeto()) {
-        event.Veto();
-        SetStatusText(tr("Instruments are being serviced; close the window when they have ended"));
-        return;
-    }
-    if (running()) {
-        station->stop();  // only watching: nothing runs
-        worker.join();
-    }
-    event.Skip();
-}
-
-void StationFrame::showDetails(size_t row) {
-    const Unit& u = rows->unit(row);
-    wxString text = wxString::Format(tr("Port: %s (%s)"), fromUtf8(u.port), fromUtf8(u.device)) +
-                    "\n" + wxString::Format(tr("Serial number: %s"), fromUtf8(u.serial)) + "\n" +
-                    wxString::Format(tr("Device: %s"), fromUtf8(u.deviceType)) + "\n" +
-                    wxString::Format(tr("Image: %s"), fromUtf8(u.image)) + "\n" +
-                    wxString::Format(tr("Result: %s"), rows->stateText(row)) + "\n";
-    if (!u.hint.empty()) {
-        text += wxString::Format(tr("Hint: %s"), fromUtf8(u.hint)) + "\n";
-    }
-    text += wxString::Format(tr("Attempts: %d"), u.attempt) + "\n\n" + tr("Events:") + "\n";
-    for (const nlohmann::json& event : u.events) {
-        text += fromUtf8(event.dump()) + "\n";
-    }
-    wxDialog box(this, wxID_ANY, wxString::Format(tr("Instrument on %s"), fromUtf8(u.port)),
-                 wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
-    auto* sizer = new wxBoxSizer(wxVERTICAL);
-    auto* field =
-        new wxTextCtrl(&box, wxID_ANY, text, wxDefaultPosition, box.FromDIP(wxSize(640, 360)),
-                       wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
-    sizer->Add(field, 1, wxEXPAND | wxALL, box.FromDIP(8));
-    sizer->Add(box.CreateStdDialogButtonSizer(wxCLOSE), 0, wxEXPAND | wxALL, box.FromDIP(8));
-    box.SetSizerAndFit(sizer);
-    box.SetEscapeId(wxID_CLOSE);
-    box.ShowModal();
 }

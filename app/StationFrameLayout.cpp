@@ -20,81 +20,110 @@ wxStaticText* label(wxWindow* parent, const char* text) {
 void StationFrame::layOut() {
     SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
     CreateStatusBar(1, wxST_SIZEGRIP);
-    const int gap = FromDIP(5);
+    auto* top = new wxBoxSizer(wxHORIZONTAL);
+    top->Add(layOutImages(), 1, wxEXPAND | wxALL, FromDIP(3));
+    top->Add(layOutInstruments(), 1, wxEXPAND | wxALL, FromDIP(3));
+    auto* middle = new wxBoxSizer(wxHORIZONTAL);
+    middle->Add(layOutOptions(), 0, wxEXPAND | wxALL, FromDIP(3));
+    middle->Add(layOutReport(), 1, wxEXPAND | wxALL, FromDIP(3));
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(top, 0, wxEXPAND);
+    frameSizer->Add(middle, 0, wxEXPAND);
+    frameSizer->Add(layOutControls(), 0, wxEXPAND);
+    layOutRows();
+    frameSizer->Add(m_viewRows, 1, wxEXPAND | wxALL, FromDIP(3));
+    SetSizer(frameSizer);
+}
 
-    Group imagesGroup = makeGroup(this, trLater("Images"), true);
-    auto* imagesSizer = new wxBoxSizer(wxVERTICAL);
-    m_listImages = new wxListCtrl(imagesGroup.content, wxID_ANY, wxDefaultPosition,
+wxWindow* StationFrame::layOutImages() {
+    const int gap = FromDIP(5);
+    Group group = makeGroup(this, trLater("Images"), true);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    m_listImages = new wxListCtrl(group.content, wxID_ANY, wxDefaultPosition,
                                   FromDIP(wxSize(420, 110)), wxLC_REPORT | wxLC_SINGLE_SEL);
     appendColumns(m_listImages, {{trLater("File"), "firmware-2.1.enc", 130},
                                  {trLater("Product"), "Solvar HS3", 100},
                                  {trLater("Version"), "10.10 Beta", 80},
                                  {trLater("Build"), "123456", 70}});
-    imagesSizer->Add(m_listImages, 1, wxEXPAND | wxALL, gap);
-    m_staticImagesProblem = label(imagesGroup.content, "");
+    sizer->Add(m_listImages, 1, wxEXPAND | wxALL, gap);
+    m_staticImagesProblem = label(group.content, "");
     m_staticImagesProblem->SetForegroundColour(wxColour(192, 0, 0));
-    imagesSizer->Add(m_staticImagesProblem, 0, wxLEFT | wxRIGHT, gap);
-    auto* imageButtons = new wxBoxSizer(wxHORIZONTAL);
-    m_buttonAddFiles = new wxButton(imagesGroup.content, wxID_ANY, tr("Add files..."));
-    m_buttonAddFolder = new wxButton(imagesGroup.content, wxID_ANY, tr("Add folder..."));
-    m_buttonClearImages = new wxButton(imagesGroup.content, wxID_ANY, tr("Clear"));
+    sizer->Add(m_staticImagesProblem, 0, wxLEFT | wxRIGHT, gap);
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    m_buttonAddFiles = new wxButton(group.content, wxID_ANY, tr("Add files..."));
+    m_buttonAddFolder = new wxButton(group.content, wxID_ANY, tr("Add folder..."));
+    m_buttonClearImages = new wxButton(group.content, wxID_ANY, tr("Clear"));
     for (wxButton* button : {m_buttonAddFiles, m_buttonAddFolder, m_buttonClearImages}) {
-        imageButtons->Add(button, 0, wxALL, gap);
+        buttons->Add(button, 0, wxALL, gap);
     }
-    imagesSizer->Add(imageButtons);
-    finishPanel(imagesGroup.content, imagesSizer);
-    finishPanel(imagesGroup.panel, imagesGroup.sizer);
+    sizer->Add(buttons);
+    finishPanel(group.content, sizer);
+    finishPanel(group.panel, group.sizer);
+    return group.panel;
+}
 
-    Group instrumentsGroup = makeGroup(this, trLater("Instruments"), true);
-    auto* instrumentsSizer = new wxBoxSizer(wxVERTICAL);
-    m_radioTicked = new wxRadioButton(instrumentsGroup.content, wxID_ANY, tr("Ticked ports"),
+wxWindow* StationFrame::layOutInstruments() {
+    const int gap = FromDIP(5);
+    Group group = makeGroup(this, trLater("Instruments"), true);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    m_radioTicked = new wxRadioButton(group.content, wxID_ANY, tr("Ticked ports"),
                                       wxDefaultPosition, wxDefaultSize, wxRB_GROUP);
-    instrumentsSizer->Add(m_radioTicked, 0, wxALL, gap);
-    m_listPorts = new wxCheckListBox(instrumentsGroup.content, wxID_ANY, wxDefaultPosition,
-                                     FromDIP(wxSize(380, 100)));
-    instrumentsSizer->Add(m_listPorts, 1, wxEXPAND | wxLEFT | wxRIGHT, gap);
-    m_radioEvery =
-        new wxRadioButton(instrumentsGroup.content, wxID_ANY, tr("Every instrument plugged in"));
-    instrumentsSizer->Add(m_radioEvery, 0, wxALL, gap);
+    sizer->Add(m_radioTicked, 0, wxALL, gap);
+    m_listPorts =
+        new wxCheckListBox(group.content, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(380, 100)));
+    sizer->Add(m_listPorts, 1, wxEXPAND | wxLEFT | wxRIGHT, gap);
+    m_radioEvery = new wxRadioButton(group.content, wxID_ANY, tr("Every instrument plugged in"));
+    sizer->Add(m_radioEvery, 0, wxALL, gap);
     auto* filterRow = new wxBoxSizer(wxHORIZONTAL);
-    filterRow->Add(label(instrumentsGroup.content, trLater("Only USB VID:PID")), 0,
+    filterRow->Add(label(group.content, trLater("Only USB VID:PID")), 0,
                    wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, gap);
-    m_textUsbFilter =
-        new wxTextCtrl(instrumentsGroup.content, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                       wxSize(columnWidth(instrumentsGroup.content, "", "0403:6001", 100), -1));
+    m_textUsbFilter = new wxTextCtrl(group.content, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                     wxSize(columnWidth(group.content, "", "0403:6001", 100), -1));
     m_textUsbFilter->SetHint("0403:6001");
     filterRow->Add(m_textUsbFilter, 0, wxALL, gap);
-    instrumentsSizer->Add(filterRow, 0, wxLEFT, FromDIP(20));
-    finishPanel(instrumentsGroup.content, instrumentsSizer);
-    finishPanel(instrumentsGroup.panel, instrumentsGroup.sizer);
+    sizer->Add(filterRow, 0, wxLEFT, FromDIP(20));
+    finishPanel(group.content, sizer);
+    finishPanel(group.panel, group.sizer);
+    return group.panel;
+}
 
-    Group optionsGroup = makeGroup(this, trLater("Options"), true);
-    auto* optionsGrid = flexGrid(0, 2);
-    m_checkVerify = new wxCheckBox(optionsGroup.content, wxID_ANY, tr("Verify"));
-    m_checkRunAfterUpload = new wxCheckBox(optionsGroup.content, wxID_ANY, tr("Run after upload"));
-    m_checkAllowDowngrade = new wxCheckBox(optionsGroup.content, wxID_ANY, tr("Allow downgrade"));
-    optionsGrid->Add(m_checkVerify, 0, wxALL, gap);
-    optionsGrid->Add(m_checkRunAfterUpload, 0, wxALL, gap);
-    optionsGrid->Add(m_checkAllowDowngrade, 0, wxALL, gap);
+wxWindow* StationFrame::layOutOptions() {
+    const int gap = FromDIP(5);
+    Group group = makeGroup(this, trLater("Options"), true);
+    auto* grid = flexGrid(0, 2);
+    m_checkVerify = new wxCheckBox(group.content, wxID_ANY, tr("Verify"));
+    m_checkRunAfterUpload = new wxCheckBox(group.content, wxID_ANY, tr("Run after upload"));
+    m_checkAllowDowngrade = new wxCheckBox(group.content, wxID_ANY, tr("Allow downgrade"));
+    for (wxCheckBox* option : {m_checkVerify, m_checkRunAfterUpload, m_checkAllowDowngrade}) {
+        grid->Add(option, 0, wxALL, gap);
+    }
     auto* attemptsRow = new wxBoxSizer(wxHORIZONTAL);
-    attemptsRow->Add(label(optionsGroup.content, trLater("Attempts")), 0,
+    attemptsRow->Add(label(group.content, trLater("Attempts")), 0,
                      wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
-    m_spinAttempts = new wxSpinCtrl(optionsGroup.content, wxID_ANY, "1", wxDefaultPosition,
-                                    wxDefaultSize, wxSP_ARROW_KEYS, 1, 9, 1);
+    m_spinAttempts = new wxSpinCtrl(group.content, wxID_ANY, "1", wxDefaultPosition, wxDefaultSize,
+                                    wxSP_ARROW_KEYS, 1, 9, 1);
     attemptsRow->Add(m_spinAttempts);
-    optionsGrid->Add(attemptsRow, 0, wxALL, gap);
-    finishPanel(optionsGroup.content, optionsGrid);
-    finishPanel(optionsGroup.panel, optionsGroup.sizer);
+    grid->Add(attemptsRow, 0, wxALL, gap);
+    finishPanel(group.content, grid);
+    finishPanel(group.panel, group.sizer);
+    return group.panel;
+}
 
-    Group reportGroup = makeGroup(this, trLater("Report file"), true);
-    auto* reportSizer = new wxBoxSizer(wxHORIZONTAL);
-    m_staticReport = label(reportGroup.content, "");
-    reportSizer->Add(m_staticReport, 1, wxALIGN_CENTER_VERTICAL | wxALL, gap);
-    m_buttonChangeReport = new wxButton(reportGroup.content, wxID_ANY, tr("Change..."));
-    reportSizer->Add(m_buttonChangeReport, 0, wxALL, gap);
-    finishPanel(reportGroup.content, reportSizer);
-    finishPanel(reportGroup.panel, reportGroup.sizer);
+wxWindow* StationFrame::layOutReport() {
+    const int gap = FromDIP(5);
+    Group group = makeGroup(this, trLater("Report file"), true);
+    auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+    m_staticReport = label(group.content, "");
+    sizer->Add(m_staticReport, 1, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    m_buttonChangeReport = new wxButton(group.content, wxID_ANY, tr("Change..."));
+    sizer->Add(m_buttonChangeReport, 0, wxALL, gap);
+    finishPanel(group.content, sizer);
+    finishPanel(group.panel, group.sizer);
+    return group.panel;
+}
 
+wxSizer* StationFrame::layOutControls() {
+    const int gap = FromDIP(5);
     auto* controls = new wxBoxSizer(wxHORIZONTAL);
     m_buttonStart = new wxButton(this, wxID_ANY, tr("Start"));
     m_buttonStop = new wxButton(this, wxID_ANY, tr("Stop"));
@@ -103,7 +132,10 @@ void StationFrame::layOut() {
     controls->AddStretchSpacer();
     m_staticCounts = label(this, "");
     controls->Add(m_staticCounts, 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    return controls;
+}
 
+void StationFrame::layOutRows() {
     m_viewRows = new wxDataViewCtrl(this, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(-1, 200)),
                                     wxDV_SINGLE | wxDV_ROW_LINES | wxDV_VERT_RULES);
     rows = new StationRows;
@@ -133,19 +165,6 @@ void StationFrame::layOut() {
     }
     m_viewRows->SetMinSize(wxSize(rowsWidth + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X),
                                   m_viewRows->GetMinSize().y));
-
-    auto* top = new wxBoxSizer(wxHORIZONTAL);
-    top->Add(imagesGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));
-    top->Add(instrumentsGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));
-    auto* middle = new wxBoxSizer(wxHORIZONTAL);
-    middle->Add(optionsGroup.panel, 0, wxEXPAND | wxALL, FromDIP(3));
-    middle->Add(reportGroup.panel, 1, wxEXPAND | wxALL, FromDIP(3));
-    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
-    frameSizer->Add(top, 0, wxEXPAND);
-    frameSizer->Add(middle, 0, wxEXPAND);
-    frameSizer->Add(controls, 0, wxEXPAND);
-    frameSizer->Add(m_viewRows, 1, wxEXPAND | wxALL, FromDIP(3));
-    SetSizer(frameSizer);
 }
 
 void StationFrame::widenStateColumn() {
@@ -162,10 +181,10 @@ void StationFrame::widenStateColumn() {
                                                       : m_viewRows->GetColumn(column)->GetWidth();
     }
     const int room = m_viewRows->GetClientSize().x - others;
-    wxDataViewColumn* state = m_viewRows->GetColumn(StationRows::kState);
+    wxDataViewColumn* stateColumn = m_viewRows->GetColumn(StationRows::kState);
     const int width = std::max(columnLeast[StationRows::kState], room);
-    if (state->GetWidth() != width) {
-        state->SetWidth(width);
+    if (stateColumn->GetWidth() != width) {
+        stateColumn->SetWidth(width);
     }
 }
 

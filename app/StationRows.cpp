@@ -4,42 +4,58 @@
 
 namespace {
 // What an operation is called while it runs.
-wxString doing(const std::string& operation) {
-    if (operation == "connect") {
-        return tr("connecting");
-    }
-    if (operation == "connected") {
-        return tr("connected");
-    }
-    if (operation == "upload") {
-        return tr("uploading");
-    }
-    if (operation == "verify" || operation == "read") {
-        return tr("verifying");
+wxString doing(Operation operation) {
+    switch (operation) {
+        case Operation::Connect:
+            return tr("connecting");
+        case Operation::Upload:
+            return tr("uploading");
+        case Operation::Verify:
+            return tr("verifying");
+        case Operation::Read:
+            return tr("reading");
+        case Operation::Erase:
+            return tr("erasing");
+        case Operation::Run:
+            break;
     }
     return tr("starting the firmware");
 }
 }  // namespace
 
+void StationRows::count(const Unit& unit, int by) {
+    size_t& counter = unit.phase == Unit::Phase::Passed ? counts_.passed
+                      : unit.ended()                    ? counts_.failed
+                                                        : counts_.running;
+    counter += static_cast<size_t>(by);
+}
+
 void StationRows::show(const Unit& unit) {
-    if (unit.id < rows_.size()) {
-        rows_[unit.id].unit = unit;
-        RowChanged(static_cast<unsigned>(unit.id));
+    if (unit.id < firstId_) {
+        return;  // let go of already
+    }
+    const size_t row = unit.id - firstId_;
+    if (row < rows_.size()) {
+        count(rows_[row].unit, -1);
+        rows_[row].unit = unit;
+        count(unit, +1);
+        RowChanged(static_cast<unsigned>(row));
         return;
     }
-    while (rows_.size() <= unit.id) {
+    if (row == rows_.size()) {  // the station numbers its units in the order it starts them
         rows_.push_back({unit, std::chrono::steady_clock::now()});
+        count(unit, +1);
         RowAppended();
+        letGoOfOldRows();
     }
 }
 
-StationRows::Counts StationRows::counts() const {
-    Counts c;
-    for (const Row& row : rows_) {
-        const Unit& u = row.unit;
-        (u.phase == Unit::Phase::Passed ? c.passed : u.ended() ? c.failed : c.running) += 1;
+void StationRows::letGoOfOldRows() {
+    while (rows_.size() > kMostRows && rows_.front().unit.ended()) {
+        rows_.pop_front();
+        ++firstId_;
+        RowDeleted(0);
     }
-    return c;
 }
 
 void StationRows::tick() {
@@ -52,21 +68,28 @@ void StationRows::tick() {
 
 void StationRows::clear() {
     rows_.clear();
+    firstId_ = 0;
+    counts_ = Counts();
     Reset(0);
 }
 
 wxString StationRows::stateText(size_t row) const {
     const Unit& u = rows_[row].unit;
-    switch (u.phase) {
-        case Unit::Phase::Passed:
+    switch (u.step()) {
+        case Unit::Step::Passed:
             return tr("ok");
-        case Unit::Phase::Failed:
+        case Unit::Step::Failed:
             return fromUtf8(u.result);
-        case Unit::Phase::Interrupted:
+        case Unit::Step::Interrupted:
             return tr("interrupted");
-        case Unit::Phase::Waiting:
+        case Unit::Step::TryingAgain:
             return wxString::Format(tr("failed, trying again (attempt %d)"), u.attempt + 1);
-        case Unit::Phase::Running:
+        case Unit::Step::Connected:
+            return tr("connected");
+        case Unit::Step::Starting:
+        case Unit::Step::Working:
+        case Unit::Step::WaitingOnIt:
+        case Unit::Step::StepDone:
             break;
     }
     return doing(u.operation);
@@ -102,9 +125,7 @@ void StationRows::GetValueByRow(wxVariant& value, unsigned row, unsigned column)
                         : fromUtf8(u.firmwareBefore + " \xE2\x86\x92 " + u.firmwareAfter);
             break;
         case kProgress:
-            value = static_cast<long>(u.phase == Unit::Phase::Passed ? 100
-                                      : u.pages > 0                  ? 100L * u.done / u.pages
-                                                                     : 0);
+            value = static_cast<long>(u.percent());
             break;
         case kState:
             value = stateText(row);

@@ -1,17 +1,20 @@
 #pragma once
 // The station window's table: one row per instrument serviced, as the station reports it.
 // Port, USB serial number, device, firmware before -> after, progress, the state or result
-// (green for ok, red for failed), and the instrument's own time.
+// (green for ok, red for failed), and the instrument's own time. A shift's table keeps its
+// latest rows; the counts keep every instrument.
 #include <wx/dataview.h>
 
 #include <chrono>
-#include <vector>
+#include <deque>
 
-#include "station/Station.h"
+#include "station/Unit.h"
 
 class StationRows : public wxDataViewVirtualListModel {
   public:
     enum Column { kPort, kSerial, kDevice, kFirmware, kProgress, kState, kTime, kColumns };
+    // Ended rows beyond these many are let go, oldest first.
+    static constexpr size_t kMostRows = 1000;
 
     StationRows() : wxDataViewVirtualListModel(0) {}
 
@@ -24,8 +27,9 @@ class StationRows : public wxDataViewVirtualListModel {
     struct Counts {
         size_t passed = 0, failed = 0, running = 0;
     };
-    // The rows by how they stand: passed, failed (or interrupted), not yet ended.
-    Counts counts() const;
+    // Every instrument since the start by how it stands: passed, failed (or interrupted),
+    // not yet ended.
+    Counts counts() const { return counts_; }
     const Unit& unit(size_t row) const { return rows_[row].unit; }
     // The state column's text: what the instrument is doing, or how it ended.
     wxString stateText(size_t row) const;
@@ -43,5 +47,10 @@ class StationRows : public wxDataViewVirtualListModel {
         Unit unit;
         std::chrono::steady_clock::time_point seen;  // when the window first heard of it
     };
-    std::vector<Row> rows_;  // by unit id
+    void count(const Unit& unit, int by);
+    void letGoOfOldRows();
+
+    std::deque<Row> rows_;  // by unit id, from firstId_
+    size_t firstId_ = 0;
+    Counts counts_;
 };

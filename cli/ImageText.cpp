@@ -1,31 +1,34 @@
 #include "cli/ImageText.h"
 
-#include "station/ServiceRecord.h"
-
-nlohmann::json imageJson(const FirmwareImageInfo& info) {
-    nlohmann::json j = {{"event", "image"},
-                        {"verdict", info.verdictText()},
-                        {"intact", info.verdict == FirmwareImageInfo::Verdict::Intact}};
-    if (info.verdict == FirmwareImageInfo::Verdict::Intact) {
-        j["deviceType"] = info.deviceType;
-        j["product"] = productName(info.deviceType);
-        j["version"] = versionText(info.versionMajor, info.versionMinor);
-        j["flags"] = firmwareFlagsText(info.flags);
-        j["build"] = info.build;
-        j["buildTime"] = formatCalendarTime(firmwareBuildTime(info.timestamp));
-        j["length"] = info.length;
-    }
-    return j;
-}
+#include "support/Text.h"
 
 std::string imageText(const FirmwareImageInfo& info) {
     if (info.verdict != FirmwareImageInfo::Verdict::Intact) {
         return info.verdictText();
     }
-    const nlohmann::json j = imageJson(info);
-    return "Product             " + j["product"].get<std::string>() + "\nFirmware version    " +
-           j["version"].get<std::string>() + " " + j["flags"].get<std::string>() +
-           "\nBuild number        " + std::to_string(info.build) + "\nBuild timestamp     " +
-           j["buildTime"].get<std::string>() + "\nLength              " +
-           std::to_string(info.length) + " bytes";
+    return "Product             " + std::string(productName(info.deviceType)) +
+           "\nFirmware version    " + versionText(info.versionMajor, info.versionMinor) + " " +
+           firmwareFlagsText(info.flags) + "\nBuild number        " + std::to_string(info.build) +
+           "\nBuild timestamp     " + formatCalendarTime(firmwareBuildTime(info.timestamp)) +
+           "\nLength              " + std::to_string(info.length) + " bytes";
+}
+
+void showImages(const ImageSet& images, Reporter& out) {
+    if (images.singleFile()) {
+        const Image& only = images.images()[0];
+        nlohmann::json j = imageFields(only.info);
+        j["event"] = "image";
+        out.event(imageText(only.info), j);
+        return;
+    }
+    for (const Image& image : images.images()) {
+        out.event(pad(productName(image.info.deviceType), 12) +
+                      versionText(image.info.versionMajor, image.info.versionMinor) + "  build " +
+                      std::to_string(image.info.build) + "  " + image.file,
+                  eventJson(CopyEvent::imageOf(image.file, image.info)));
+    }
+    for (const auto& [file, verdict] : images.skipped()) {
+        out.event("skipped, not an intact image (" + verdict + "): " + file,
+                  {{"event", "skipped"}, {"file", file}, {"verdict", verdict}});
+    }
 }

@@ -1,22 +1,22 @@
 #pragma once
-// What the command line was asked to do, as parsed.
+// What the command line was asked to do, as parsed. A service of instruments fills in the
+// station's request, which the station checks as it checks the window's.
 #include <string>
-#include <vector>
+
+#include "station/Request.h"
 
 struct CliOptions {
-    std::vector<std::string> ports;  // as typed; several make a station, or with --watch
-                                     // the ports that count
-    std::string route;
-    std::string report;  // service record file, appended to
-    bool json = false;
-    bool trace = false;
-    std::string command;             // status, upload, run, read or erase
-    std::vector<std::string> files;  // upload: image files and folders
-    std::string file;                // read: the file (a pattern in a station)
-    bool runAfter = false, forceProduct = false, allowDowngrade = false, verify = false;
-    bool watch = false;        // service every instrument plugged in
-    int count = 0;             // watching: end after this many instruments
-    int attempts = 1;          // a device or line failure is tried again up to this
-    int depth = 8;             // routes: the hops to look behind
+    enum class What { Ports, Routes, Inspect, Service };
+    What what = What::Service;
+    StationRequest request;    // Service: the command, its ports and options
+    bool json = false;         // one JSON object per line for every event
     bool stationCopy = false;  // this process serves one port of a station
+    bool probe = false;        // ports: ask each for a bootloader's status
+    bool allPorts = false;     // ports --probe: every present port
+    int depth = 8;             // routes: the hops to look behind
+    std::string inspectFile;   // inspect: the image file
 };
+
+// Parses the program's arguments. False when the program ends here (help, version or wrong
+// usage, already told), with its exit code in `exitCode`.
+bool parseOptions(int argc, char** argv, CliOptions& options, int& exitCode);

@@ -23,9 +23,13 @@ std::vector<std::string> utf8Arguments(int argc, char** argv);
 // This program's own file, to run copies of it.
 std::string selfPath();
 
-// From now on each Ctrl-C (POSIX: SIGINT or SIGTERM; Windows: the console's Ctrl-C or
-// Ctrl-Break) calls `handler` on a thread of its own instead of ending the program.
-void onInterrupt(std::function<void()> handler);
+// From now on each interrupt calls `handler` on a thread of its own instead of ending the
+// program: POSIX SIGINT (Ctrl-C), SIGTERM and SIGHUP (the terminal hung up); Windows the
+// console's Ctrl-C and Ctrl-Break, and with `sessionEnds` its close, the user's logoff and
+// the system's shutdown, after which Windows ends the program once the handler returns.
+// Output that fails (the terminal gone) no longer ends the program. A later call replaces
+// the handler, waiting for one under way; an empty handler ignores interrupts.
+void onInterrupt(std::function<void(bool sessionEnds)> handler);
 // Ends the program as the last interrupt would have ended it.
 [[noreturn]] void endAsInterrupted();
 // A station's copy: the console's interrupts are the station's to act on, not its own.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <mutex>
 #include <thread>
 
 #include "cli/Platform.h"
@@ -16,12 +17,30 @@ namespace {
 // and calls the handler, where anything may be done.
 int interruptPipe[2] = {-1, -1};
 std::atomic<int> lastSignal{SIGINT};
+std::mutex handlerMutex;
+std::function<void(bool)> interruptHandler;
 
 void onSignal(int signal) {
     const unsigned char number = static_cast<unsigned char>(signal);
     const int saved = errno;
     [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &number, 1);
     errno = saved;
+}
+
+void readInterrupts() {
+    for (;;) {
+        unsigned char number = 0;
+        const ssize_t n = ::read(interruptPipe[0], &number, 1);
+        if (n == 1) {
+            lastSignal = number;
+            std::lock_guard<std::mutex> lock(handlerMutex);
+            if (interruptHandler) {
+                interruptHandler(false);
+            }
+        } else if (n == 0 || errno != EINTR) {
+            return;
+        }
+    }
 }
 }  // namespace
 
@@ -53,28 +72,27 @@ std::string selfPath() {
     return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("ostraloader-cli");
 }
 
-void onInterrupt(std::function<void()> handler) {
-    if (::pipe2(interruptPipe, O_CLOEXEC) != 0) {
-        return;  // Ctrl-C then ends the program as it always did
-    }
-    std::thread([handler = std::move(handler)] {
-        for (;;) {
-            unsigned char number = 0;
-            const ssize_t n = ::read(interruptPipe[0], &number, 1);
-            if (n == 1) {
-                lastSignal = number;
-                handler();
-            } else if (n == 0 || errno != EINTR) {
-                return;
-            }
+void onInterrupt(std::function<void(bool sessionEnds)> handler) {
+    {
+        std::lock_guard<std::mutex> lock(handlerMutex);
+        interruptHandler = std::move(handler);
+        if (interruptPipe[0] >= 0) {
+            return;
         }
-    }).detach();
+        if (::pipe2(interruptPipe, O_CLOEXEC) != 0) {
+            return;  // an interrupt then ends the program as it always did
+        }
+    }
+    std::thread(readInterrupts).detach();
+    // A terminal that hangs up makes writes to it fail: the program goes on without it.
+    ::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 void endAsInterrupted() {

@@ -4,22 +4,37 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <mutex>
 
 #include "cli/Platform.h"
 
 namespace {
-std::function<void()> interruptHandler;
+std::mutex handlerMutex;
+std::function<void(bool)> interruptHandler;
+
+bool sessionEnds(DWORD event) {
+    return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
 
 BOOL WINAPI onConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !sessionEnds(event)) {
         return FALSE;
     }
-    interruptHandler();  // Windows runs this on a thread of its own
+    // Windows runs this on a thread of its own, and ends the program once it returns from
+    // a session's end.
+    std::lock_guard<std::mutex> lock(handlerMutex);
+    if (interruptHandler) {
+        interruptHandler(sessionEnds(event));
+    }
     return TRUE;
 }
 
+// A station's copy: its station ends it, and records it, when the console goes.
 BOOL WINAPI ignoreConsoleControl(DWORD event) {
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (sessionEnds(event)) {
+        ::Sleep(10000);
+    }
+    return TRUE;
 }
 }  // namespace
 
@@ -78,9 +93,12 @@ std::string selfPath() {
     return utf8;
 }
 
-void onInterrupt(std::function<void()> handler) {
+void onInterrupt(std::function<void(bool sessionEnds)> handler) {
+    std::lock_guard<std::mutex> lock(handlerMutex);
+    if (!interruptHandler) {
+        ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    }
     interruptHandler = std::move(handler);
-    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
 void endAsInterrupted() {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "station/ServiceRecord.h"
+#include "support/Text.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -53,41 +53,35 @@ void Reporter::result(const nlohmann::json& object) {
     }
 }
 
-void Reporter::error(const std::string& report) {
-    const size_t cut = report.find('\n');
-    const std::string message = report.substr(0, cut);
-    const std::string hint = cut == std::string::npos ? "" : report.substr(cut + 1);
+void Reporter::error(const Problem& problem) {
     std::lock_guard<std::mutex> lock(mutex_);
     endLine();
     std::fflush(stdout);
     if (stderr_) {
-        std::fprintf(stderr, "ostraloader-cli: %s\n", message.c_str());
-        if (!hint.empty()) {
-            std::fprintf(stderr, "%s\n", hint.c_str());
+        std::fprintf(stderr, "ostraloader-cli: %s\n", problem.message.c_str());
+        if (!problem.hint.empty()) {
+            std::fprintf(stderr, "%s\n", problem.hint.c_str());
         }
     }
     if (json_) {
-        nlohmann::json j = {{"event", "error"}, {"message", message}};
-        if (!hint.empty()) {
-            j["hint"] = hint;
-        }
-        emit(j);
+        emit(eventJson(CopyEvent::error(problem)));
     }
 }
 
-void Reporter::started(const std::string& what, int32_t total) {
+void Reporter::started(Operation operation, int32_t total) {
     std::lock_guard<std::mutex> lock(mutex_);
-    what_ = what;
+    const char* what = operationName(operation);
+    operation_ = operation;
     total_ = total;
     lastPercent_ = -1;
     start_ = lastTick_ = Clock::now();
     if (json_) {
-        emit({{"event", "started"}, {"operation", what}, {"pages", total}});
+        emit(eventJson(CopyEvent::started(operation, total)));
     } else if (total < 0) {
-        std::printf("%s: waiting for the instrument\n", what.c_str());
+        std::printf("%s: waiting for the instrument\n", what);
         std::fflush(stdout);
     } else {
-        std::printf("%s: %d pages\n", what.c_str(), total);
+        std::printf("%s: %d pages\n", what, total);
         std::fflush(stdout);
     }
 }
@@ -98,11 +92,7 @@ void Reporter::progress(int32_t done) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     const double rate = seconds > 0 ? done * 128.0 / seconds : 0.0;
     if (json_) {
-        emit({{"event", "progress"},
-              {"operation", what_},
-              {"done", done},
-              {"pages", total_},
-              {"percent", percent}});
+        emit(eventJson(CopyEvent::progress(operation_, done, total_)));
         return;
     }
     if (terminal_) {
@@ -116,7 +106,7 @@ void Reporter::progress(int32_t done) {
         std::fflush(stdout);
         lineOpen_ = true;
     } else if (percent != lastPercent_ && (percent % 10 == 0 || done == total_)) {
-        std::printf("%s: %d/%d pages (%d%%)\n", what_.c_str(), done, total_, percent);
+        std::printf("%s: %d/%d pages (%d%%)\n", operationName(operation_), done, total_, percent);
         std::fflush(stdout);
     }
     lastPercent_ = percent;
@@ -132,7 +122,7 @@ void Reporter::tick() {
     const double seconds = std::chrono::duration<double>(now - start_).count();
     if (terminal_) {
         static const char kSpin[] = "|/-\\";
-        std::printf("\r%c %s %.0f s ", kSpin[spinner_++ % 4], what_.c_str(), seconds);
+        std::printf("\r%c %s %.0f s ", kSpin[spinner_++ % 4], operationName(operation_), seconds);
         std::fflush(stdout);
         lineOpen_ = true;
     }

@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/Messages.h"
+#include "station/Problem.h"
+#include "station/Protocol.h"
 
 // The text padded with blanks to `width` characters, for columns.
 std::string pad(const std::string& text, size_t width);
@@ -24,8 +26,8 @@ class Reporter {
     void event(const std::string& text, const nlohmann::json& object);
     // The closing object, for tools only.
     void result(const nlohmann::json& object);
-    // Progress of a transfer of `total` pages of 128 bytes.
-    void started(const std::string& what, int32_t total);
+    // Progress of a transfer of `total` pages of 128 bytes (< 0: a wait of unknown length).
+    void started(Operation operation, int32_t total);
     void progress(int32_t done);
     // One tick of a wait of unknown length.
     void tick();
@@ -33,8 +35,8 @@ class Reporter {
     void status(const std::string& text);
     void endLine();
     // An error on standard error, prefixed with the program's name: the message, then its
-    // hint (the report's further line, if any) on a line of its own.
-    void error(const std::string& report);
+    // hint, if any, on a line of its own.
+    void error(const Problem& problem);
     bool json() const { return json_; }
     // Errors only in JSON, not on standard error: a station copy, whose station shows them.
     void errorsInJsonOnly() { stderr_ = false; }
@@ -46,7 +48,7 @@ class Reporter {
     bool json_;
     bool terminal_;
     bool stderr_ = true;
-    std::string what_;
+    Operation operation_ = Operation::Connect;
     int32_t total_ = 0;
     int lastPercent_ = -1;
     bool lineOpen_ = false;

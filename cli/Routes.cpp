@@ -6,9 +6,9 @@
 
 #include "cli/Platform.h"
 #include "engine/RouteScan.h"
-#include "station/ExitCodes.h"
 #include "station/PortIdentity.h"
-#include "station/ServiceRecord.h"
+#include "station/Problem.h"
+#include "station/Protocol.h"
 #include "support/Exception.h"
 
 namespace {
@@ -25,30 +25,35 @@ std::string treeLine(const RoutedInstrument& i, const std::string& port) {
 }
 
 nlohmann::json instrumentJson(const RoutedInstrument& i) {
-    nlohmann::json j = statusJson(i.status);
+    nlohmann::json j = statusFields(i.status);
     j["event"] = "instrument";
     j["route"] = i.path;
     j["doubtful"] = i.doubtful;
     if (i.doubtful) {
-        j["second"] = statusJson(i.second);
-        j["second"].erase("event");
+        j["second"] = statusFields(i.second);
     }
     return j;
 }
 }  // namespace
 
 int routesCommand(const CliOptions& o, Reporter& out) {
+    const StationRequest& r = o.request;
+    if (!r.route.empty() || r.ports.size() != 1 || r.watch) {
+        throw Problem(kUsage,
+                      "routes starts from the one instrument on the port, connected directly: "
+                      "name one --port, without --route or --watch");
+    }
     NoWorkListener quiet;
     VantorBootloader engine(&quiet);
-    const std::string& port = o.ports[0];
+    const std::string& port = r.ports[0];
     const PortInfo resolved = resolvePortIdentity(port, selfPath());
     engine.Connect(resolved.name);
     const std::string where = resolved.name == port ? port : port + " (" + resolved.name + ")";
     out.event("Connected to " + where,
-              {{"event", "connected"}, {"port", port}, {"device", resolved.device}});
+              eventJson(CopyEvent::connected(port, resolved.device, resolved.serial, "")));
     // The first Ctrl-C stops the scan and shows what it found; a second ends the program.
     std::atomic<bool> cancel{false};
-    onInterrupt([&cancel] {
+    onInterrupt([&cancel](bool) {
         if (cancel.exchange(true)) {
             endAsInterrupted();
         }

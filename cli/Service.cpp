@@ -1,20 +1,19 @@
 #include "cli/Service.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <mutex>
 #include <random>
 
-#include "cli/ImageText.h"
 #include "cli/Platform.h"
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
 #include "station/PortIdentity.h"
+#include "station/Report.h"
 #include "support/Exception.h"
 #include "support/Files.h"
+#include "support/Text.h"
 
 namespace {
 // Carries the engine's events to the reporter and wakes the main thread at the end of a
@@ -25,42 +24,43 @@ class CliListener : public VantorBootloaderEventListener {
     void OnConnected() override {}
     void OnDisconnected() override {}
     void OnUploadStarted(const char*, int32_t pages) override {
-        reporter_.started("upload", pages);
+        reporter_.started(Operation::Upload, pages);
     }
     void OnUploadProgress(int32_t done) override { reporter_.progress(done); }
-    void OnUploadFinished() override { finish(""); }
+    void OnUploadFinished() override { finish(false); }
     void OnReadStarted(const char*, int32_t, int32_t pages) override {
-        reporter_.started("read", pages);
+        reporter_.started(operation_, pages);
     }
     void OnReadProgress(int32_t done) override { reporter_.progress(done); }
-    void OnReadFinished() override { finish(""); }
-    void OnEraseStarted() override { reporter_.started("erase", -1); }
+    void OnReadFinished() override { finish(false); }
+    void OnEraseStarted() override { reporter_.started(Operation::Erase, -1); }
     void OnEraseTick() override { reporter_.tick(); }
-    void OnEraseFinished() override { finish(""); }
-    void OnError(const char* message) override { finish(message); }
+    void OnEraseFinished() override { finish(false); }
+    void OnError(const char*) override { finish(true); }
 
-    // Waits for the end of the work item; throws its error.
-    void wait() {
+    // A read-back is told as the operation it serves: a read, or an upload's verify.
+    void readingFor(Operation operation) { operation_ = operation; }
+    // Waits for the end of the work item; whether it succeeded (the engine keeps why not).
+    bool wait() {
         std::unique_lock<std::mutex> lock(mutex_);
         ended_.wait(lock, [&] { return done_; });
         done_ = false;
-        if (!error_.empty()) {
-            throw Exception("%s", error_.c_str());
-        }
+        return !failed_;
     }
 
   private:
-    void finish(const std::string& error) {
+    void finish(bool failed) {
         std::lock_guard<std::mutex> lock(mutex_);
-        error_ = error;
+        failed_ = failed;
         done_ = true;
         ended_.notify_all();
     }
     Reporter& reporter_;
+    std::atomic<Operation> operation_{Operation::Read};
     std::mutex mutex_;
     std::condition_variable ended_;
     bool done_ = false;
-    std::string error_;
+    bool failed_ = false;
 };
 
 std::string statusText(const StatusInfo& s) {
@@ -92,79 +92,9 @@ std::vector<uint8_t> readAll(const std::string& path, long from = 0) {
     return bytes;
 }
 
-// Reads the flash back and compares it with the body as sent. A bootloader that keeps the
-// body decrypted passes too, when the first `length` bytes carry the header's body digest.
-void verifyUpload(VantorBootloader& engine, CliListener& listener, const std::string& imageFile,
-                  const FirmwareImageInfo& image) {
-    // The read-back's file, removed on every way out.
-    struct Scratch {
-        ~Scratch() {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        }
-        std::filesystem::path path;
-    } scratch{std::filesystem::temp_directory_path() /
-              ("ostraloader-verify-" + std::to_string(std::random_device()()) + ".bin")};
-    engine.ReadFlash(scratch.path.u8string());
-    listener.wait();
-    const std::vector<uint8_t> flash = readAll(scratch.path.u8string());
-    const int64_t at =
-        flashDifference(flash, readAll(imageFile, kFirmwareHeaderSize), image.header);
-    if (at >= 0) {
-        throw Exception("verify failed: the flash differs from %s at body offset %lld (0x%llx)",
-                        imageFile.c_str(), static_cast<long long>(at),
-                        static_cast<unsigned long long>(at));
-    }
-}
-
 bool olderThan(const FirmwareImageInfo& image, const StatusInfo& s) {
     return image.versionMajor != s.firmwareMajor ? image.versionMajor < s.firmwareMajor
                                                  : image.versionMinor < s.firmwareMinor;
-}
-
-// The image for the instrument's product. One named file is meant for the instrument, and
-// is judged as it always was.
-const Image& chooseImage(const CliOptions& o, const ImageSet& images, const StatusInfo& s) {
-    if (images.singleFile()) {
-        const Image& only = images.images().front();
-        if (!o.forceProduct && only.info.deviceType != s.deviceType) {
-            throw Refusal{kImageRefused, only.file + ": image is for " +
-                                             productName(only.info.deviceType) +
-                                             ", the instrument is a " + productName(s.deviceType)};
-        }
-        return only;
-    }
-    const Image* image = images.forProduct(s.deviceType);
-    if (image == nullptr) {
-        throw Refusal{kImageRefused,
-                      "the instrument is a " + std::string(productName(s.deviceType)) +
-                          " and no image is for it: the images are for " + images.products()};
-    }
-    return *image;
-}
-
-void upload(const CliOptions& o, const Image& chosen, VantorBootloader& engine,
-            CliListener& listener, Reporter& out, const StatusInfo& s) {
-    const FirmwareImageInfo& image = chosen.info;
-    if (!o.allowDowngrade && s.firmwareLoaded() && olderThan(image, s)) {
-        throw Refusal{
-            kImageRefused,
-            chosen.file + ": image version " + versionText(image.versionMajor, image.versionMinor) +
-                " is older than firmware " + versionText(s.firmwareMajor, s.firmwareMinor) +
-                " loaded in the instrument\n--allow-downgrade lets it through."};
-    }
-    engine.UploadFirmware(chosen.file);
-    listener.wait();
-    out.event("Firmware uploaded successfully", {{"event", "finished"}, {"operation", "upload"}});
-    if (o.verify) {
-        verifyUpload(engine, listener, chosen.file, image);
-        out.event("Firmware verified", {{"event", "finished"}, {"operation", "verify"}});
-    }
-    if (o.runAfter) {
-        engine.RunFirmware();
-        engine.Disconnect();
-        out.event("Firmware uploaded and started", {{"event", "finished"}, {"operation", "run"}});
-    }
 }
 
 std::string safeForFileName(const std::string& text) {
@@ -177,6 +107,208 @@ std::string safeForFileName(const std::string& text) {
         }
     }
     return safe;
+}
+
+// One attempt at one instrument: each step told as it happens, for people, for tools (and
+// the station), and for the record.
+class Service {
+  public:
+    Service(const CliOptions& o, const CheckedRequest& checked, Reporter& out, RecordKeeper& keeper)
+        : o_(o),
+          r_(o.request),
+          images_(checked.images),
+          out_(out),
+          keeper_(keeper),
+          listener_(out),
+          engine_(&listener_) {}
+    int run();
+
+  private:
+    void tell(const std::string& text, const CopyEvent& event) {
+        keeper_.take(event);
+        out_.event(text, eventJson(event));
+    }
+    int fail(const Problem& problem) {
+        out_.error(problem);
+        keeper_.take(CopyEvent::error(problem));
+        return problem.code;
+    }
+    PortInfo connect(const std::string& port);
+    void carryOut(const StatusInfo& s, const PortInfo& resolved);
+    const Image& chooseImage(const StatusInfo& s) const;
+    void upload(const Image& chosen, const StatusInfo& s);
+    void verify(const Image& chosen);
+    // Waits for the engine's work item; throws its failure.
+    void awaitWork() {
+        if (!listener_.wait()) {
+            throw engine_.WorkFailure();
+        }
+    }
+    void finished(const std::string& text, Operation operation) {
+        tell(text, CopyEvent::finished(operation));
+    }
+
+    const CliOptions& o_;
+    const StationRequest& r_;
+    const ImageSet& images_;
+    Reporter& out_;
+    RecordKeeper& keeper_;
+    CliListener listener_;
+    VantorBootloader engine_;
+};
+
+PortInfo Service::connect(const std::string& port) {
+    const PortInfo resolved = resolvePortIdentity(port, selfPath());
+    const CopyEvent connected =
+        CopyEvent::connected(port, resolved.device, resolved.serial, r_.route);
+    keeper_.take(connected);  // the record names the device even when nothing answers on it
+    engine_.Connect(resolved.name);
+    if (!r_.route.empty()) {
+        try {
+            engine_.SetRoutePath(r_.route);
+            engine_.RequestStatus();
+        } catch (const Exception&) {
+            engine_.ClearRoute();
+            throw;
+        }
+    }
+    const std::string where = resolved.name == port ? port : port + " (" + resolved.name + ")";
+    tell("Connected to " + where + (r_.route.empty() ? "" : " through route " + r_.route),
+         connected);
+    return resolved;
+}
+
+// The image for the instrument's product. One named file is meant for the instrument, and
+// is judged as it always was.
+const Image& Service::chooseImage(const StatusInfo& s) const {
+    if (images_.singleFile()) {
+        const Image& only = images_.images().front();
+        if (!r_.forceProduct && only.info.deviceType != s.deviceType) {
+            throw Problem(kImageRefused, only.file + ": image is for " +
+                                             productName(only.info.deviceType) +
+                                             ", the instrument is a " + productName(s.deviceType));
+        }
+        return only;
+    }
+    const Image* image = images_.forProduct(s.deviceType);
+    if (image == nullptr) {
+        throw Problem(kImageRefused,
+                      "the instrument is a " + std::string(productName(s.deviceType)) +
+                          " and no image is for it: the images are for " + images_.products());
+    }
+    return *image;
+}
+
+// Reads the flash back and compares it with the body as sent. A bootloader that keeps the
+// body decrypted passes too, when the first `length` bytes carry the header's body digest.
+void Service::verify(const Image& chosen) {
+    // The read-back's file, removed on every way out.
+    struct Scratch {
+        ~Scratch() {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+        std::filesystem::path path;
+    } scratch{std::filesystem::temp_directory_path() /
+              ("ostraloader-verify-" + std::to_string(std::random_device()()) + ".bin")};
+    listener_.readingFor(Operation::Verify);
+    engine_.ReadFlash(scratch.path.u8string());
+    awaitWork();
+    const std::vector<uint8_t> flash = readAll(scratch.path.u8string());
+    const int64_t at =
+        flashDifference(flash, readAll(chosen.file, kFirmwareHeaderSize), chosen.info.header);
+    if (at >= 0) {
+        throw Exception("verify failed: the flash differs from %s at body offset %lld (0x%llx)",
+                        chosen.file.c_str(), static_cast<long long>(at),
+                        static_cast<unsigned long long>(at));
+    }
+    finished("Firmware verified", Operation::Verify);
+}
+
+void Service::upload(const Image& chosen, const StatusInfo& s) {
+    const FirmwareImageInfo& image = chosen.info;
+    if (!r_.allowDowngrade && s.firmwareLoaded() && olderThan(image, s)) {
+        throw Problem(
+            kImageRefused,
+            chosen.file + ": image version " + versionText(image.versionMajor, image.versionMinor) +
+                " is older than firmware " + versionText(s.firmwareMajor, s.firmwareMinor) +
+                " loaded in the instrument",
+            "--allow-downgrade lets it through.");
+    }
+    engine_.UploadFirmware(chosen.file);
+    awaitWork();
+    finished("Firmware uploaded successfully", Operation::Upload);
+    if (r_.verify) {
+        verify(chosen);
+    }
+    if (r_.runAfter) {
+        engine_.RunFirmware();
+        engine_.Disconnect();
+        finished("Firmware uploaded and started", Operation::Run);
+    }
+}
+
+// The command itself, once connected and the status before is known.
+void Service::carryOut(const StatusInfo& s, const PortInfo& resolved) {
+    switch (r_.command) {
+        case Command::Status:
+            break;
+        case Command::Run:
+            engine_.RunFirmware();
+            engine_.Disconnect();
+            finished("Firmware running", Operation::Run);
+            break;
+        case Command::Upload: {
+            const Image& chosen = chooseImage(s);
+            tell(images_.singleFile() ? ""
+                                      : "Image for " + std::string(deviceStatusName(s.deviceType)) +
+                                            ": " + chosen.file,
+                 CopyEvent::imageOf(chosen.file, chosen.info));
+            upload(chosen, s);
+            break;
+        }
+        case Command::Read:
+            listener_.readingFor(Operation::Read);
+            engine_.ReadFlash(o_.stationCopy
+                                  ? readFileFor(r_.readFile, r_.ports[0], resolved.serial)
+                                  : r_.readFile);
+            awaitWork();
+            finished("Firmware successfully read", Operation::Read);
+            break;
+        case Command::Erase:
+            engine_.EraseFlash();
+            awaitWork();
+            finished("Firmware successfully erased", Operation::Erase);
+            break;
+    }
+}
+
+int Service::run() {
+    if (r_.trace) {
+        engine_.SetFrameTrace([](bool outgoing, const uint8_t* wire, size_t size) {
+            std::fprintf(stderr, "%s %s\n", outgoing ? "->" : "<-",
+                         describeFrame(wire, size).c_str());
+        });
+    }
+    int code = kOk;
+    std::optional<StatusInfo> after;
+    try {
+        const PortInfo resolved = connect(r_.ports[0]);
+        const StatusInfo s = engine_.Status();
+        // Shown for status; the state before, for tools, with every command.
+        tell(r_.command == Command::Status ? statusText(s) : "", CopyEvent::statusOf(s));
+        carryOut(s, resolved);
+        if (engine_.IsConnected()) {
+            after = engine_.Status();
+            engine_.Disconnect();
+        }
+    } catch (const Problem& problem) {
+        code = fail(problem);
+    } catch (const Exception& e) {
+        code = fail(Problem(kDeviceFailed, e));
+    }
+    keeper_.finish(after, code);
+    return code;
 }
 }  // namespace
 
@@ -194,29 +326,33 @@ std::string readFileFor(const std::string& pattern, const std::string& port,
     return name;
 }
 
+RecordKeeper::RecordKeeper(const CheckedRequest& checked, std::string port, std::string report)
+    : checked_(checked), port_(std::move(port)), report_(std::move(report)), journal_(report_) {}
+
 void RecordKeeper::begin(int attempt) {
     std::lock_guard<std::mutex> lock(mutex_);
-    record_ = ServiceRecord();
-    record_.attempt = attempt;
-    record_.startedAt = static_cast<int64_t>(std::time(nullptr));
+    record_ = ServiceRecord::start(checked_.request.command, port_, attempt, checked_.images);
     start_ = std::chrono::steady_clock::now();
-    claimed_ = false;
+    written_ = false;
+    std::optional<Problem> ignored;  // a journal that cannot be kept costs only its guarantee
+    entry_ = journal_.begin(record_.endedWithout(kStationEndedFirst, -1).toJson(), ignored);
 }
 
-double RecordKeeper::seconds() const {
+void RecordKeeper::take(const CopyEvent& event) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    record_.take(event);
+    if (event.kind == CopyEvent::Kind::Status || event.kind == CopyEvent::Kind::Image) {
+        std::optional<Problem> ignored;
+        journal_.update(entry_, record_.endedWithout(kStationEndedFirst, -1).toJson(), ignored);
+    }
 }
 
-ServiceRecord RecordKeeper::interrupted() const {
-    const double took = seconds();
+void RecordKeeper::finish(const std::optional<StatusInfo>& after, int exitCode) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ServiceRecord record = record_;
-    record.error = "interrupted";
-    record.hint.clear();
-    record.exitCode = kDeviceFailed;
-    record.seconds = took;
-    return record;
+    record_.after = after;
+    record_.exitCode = exitCode;
+    record_.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
 ServiceRecord RecordKeeper::record() const {
@@ -224,109 +360,24 @@ ServiceRecord RecordKeeper::record() const {
     return record_;
 }
 
-bool RecordKeeper::claim() {
+std::optional<Problem> RecordKeeper::write(bool interrupted) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return !std::exchange(claimed_, true);
+    if (written_ || report_.empty()) {
+        return std::nullopt;
+    }
+    written_ = true;
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const ServiceRecord record = interrupted ? record_.endedWithout("interrupted", took) : record_;
+    std::optional<Problem> problem = appendRecord(report_, record.toJson());
+    if (!problem) {
+        std::optional<Problem> ignored;
+        journal_.end(entry_, ignored);
+    }
+    return problem;
 }
 
-int serviceInstrument(const CliOptions& o, const std::string& port, const ImageSet& images,
-                      Reporter& out, RecordKeeper& keeper) {
-    keeper.update([&](ServiceRecord& record) {
-        record.port = port;
-        record.command = o.command;
-        if (o.command == "upload" && images.singleFile()) {
-            record.imageFile = images.images().front().file;
-            record.image = images.images().front().info;
-        }
-    });
-    CliListener listener(out);
-    VantorBootloader engine(&listener);
-    if (o.trace) {
-        engine.SetFrameTrace([](bool outgoing, const uint8_t* wire, size_t size) {
-            std::fprintf(stderr, "%s %s\n", outgoing ? "->" : "<-",
-                         describeFrame(wire, size).c_str());
-        });
-    }
-    // The message and its hint (the report's further line), shown and kept.
-    const auto fail = [&](int failure, const std::string& report) {
-        out.error(report);
-        const size_t cut = report.find('\n');
-        keeper.update([&](ServiceRecord& record) {
-            record.error = report.substr(0, cut);
-            record.hint = cut == std::string::npos ? "" : report.substr(cut + 1);
-        });
-        return failure;
-    };
-    int code = kOk;
-    try {
-        const PortInfo resolved = resolvePortIdentity(port, selfPath());
-        keeper.update([&](ServiceRecord& record) {
-            record.device = resolved.device;
-            record.serial = resolved.serial;
-        });
-        engine.Connect(resolved.name);
-        if (!o.route.empty()) {
-            try {
-                engine.SetRoutePath(o.route);
-                engine.RequestStatus();
-            } catch (const Exception&) {
-                engine.ClearRoute();
-                throw;
-            }
-        }
-        const std::string where = resolved.name == port ? port : port + " (" + resolved.name + ")";
-        out.event("Connected to " + where + (o.route.empty() ? "" : " through route " + o.route),
-                  {{"event", "connected"},
-                   {"port", port},
-                   {"device", resolved.device},
-                   {"serial", resolved.serial},
-                   {"route", o.route}});
-        const StatusInfo s = engine.Status();
-        keeper.update([&](ServiceRecord& record) { record.before = s; });
-        // Shown for status; the state before, for tools, with every command.
-        out.event(o.command == "status" ? statusText(s) : "", statusJson(s));
-        if (o.command == "run") {
-            engine.RunFirmware();
-            engine.Disconnect();
-            out.event("Firmware running", {{"event", "finished"}, {"operation", "run"}});
-        } else if (o.command == "upload") {
-            const Image& chosen = chooseImage(o, images, s);
-            keeper.update([&](ServiceRecord& record) {
-                record.imageFile = chosen.file;
-                record.image = chosen.info;
-            });
-            nlohmann::json j = imageJson(chosen.info);
-            j["file"] = chosen.file;
-            out.event(images.singleFile()
-                          ? ""
-                          : "Image for " + std::string(deviceStatusName(s.deviceType)) + ": " +
-                                chosen.file,
-                      j);
-            upload(o, chosen, engine, listener, out, s);
-        } else if (o.command == "read") {
-            engine.ReadFlash(o.stationCopy ? readFileFor(o.file, port, resolved.serial) : o.file);
-            listener.wait();
-            out.event("Firmware successfully read", {{"event", "finished"}, {"operation", "read"}});
-        } else if (o.command == "erase") {
-            engine.EraseFlash();
-            listener.wait();
-            out.event("Firmware successfully erased",
-                      {{"event", "finished"}, {"operation", "erase"}});
-        }
-        if (engine.IsConnected()) {
-            const StatusInfo after = engine.Status();
-            keeper.update([&](ServiceRecord& record) { record.after = after; });
-            engine.Disconnect();
-        }
-    } catch (const Refusal& r) {
-        code = fail(r.code, r.message);
-    } catch (const Exception& e) {
-        code = fail(kDeviceFailed, e.report());
-    }
-    const double took = keeper.seconds();
-    keeper.update([&](ServiceRecord& record) {
-        record.exitCode = code;
-        record.seconds = took;
-    });
-    return code;
+int serviceInstrument(const CliOptions& options, const CheckedRequest& checked, Reporter& out,
+                      RecordKeeper& keeper) {
+    return Service(options, checked, out, keeper).run();
 }

@@ -1,45 +1,46 @@
 #pragma once
 // One instrument on one port: connect (through the route), run the command, and fill in the
-// service record as it goes.
+// attempt's service record from the same events the command tells.
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 #include "cli/Options.h"
 #include "cli/Reporter.h"
-#include "station/ExitCodes.h"
-#include "station/ImageSet.h"
+#include "station/Journal.h"
 #include "station/ServiceRecord.h"
 
 // The record of the attempt under way, shared by the thread that services the instrument
-// and a Ctrl-C that may end the program first: whichever comes first writes it.
+// and an interrupt that may end the program first: whichever comes first writes it. With a
+// report, each attempt is in the report's journal until its record is written.
 class RecordKeeper {
   public:
-    // A new attempt: an empty record.
+    // `report`: where records go; empty: kept only (a station's copy sends its own).
+    RecordKeeper(const CheckedRequest& checked, std::string port, std::string report);
+    // A new attempt: a new record.
     void begin(int attempt);
-    template <class Change>
-    void update(Change change) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        change(record_);
-    }
+    // What an event of the attempt tells.
+    void take(const CopyEvent& event);
+    void finish(const std::optional<StatusInfo>& after, int exitCode);
     ServiceRecord record() const;
-    // Since the attempt began.
-    double seconds() const;
-    // The record of an attempt ended by Ctrl-C before its end.
-    ServiceRecord interrupted() const;
-    // True for the first caller after begin(): it writes the record.
-    bool claim();
+    // Appends the record unless written already (the problem when that failed); `interrupted`:
+    // the attempt was cut short, and its record says so.
+    std::optional<Problem> write(bool interrupted = false);
 
   private:
+    const CheckedRequest& checked_;
+    const std::string port_, report_;
     mutable std::mutex mutex_;
+    Journal journal_;
+    size_t entry_ = 0;
     ServiceRecord record_;
     std::chrono::steady_clock::time_point start_;
-    bool claimed_ = false;
+    bool written_ = false;
 };
 
-// The command's exit code. Failures are reported through `out` and kept in `record`.
-// `images`: upload's, checked already.
-int serviceInstrument(const CliOptions& options, const std::string& port, const ImageSet& images,
-                      Reporter& out, RecordKeeper& record);
+// The command's exit code. Failures are reported through `out` and kept by `keeper`.
+int serviceInstrument(const CliOptions& options, const CheckedRequest& checked, Reporter& out,
+                      RecordKeeper& keeper);
 
 // A read file name for one port: "{port}" and "{serial}" replaced by the port as typed and
 // its USB serial number (the port when it has none), made safe for a file name.

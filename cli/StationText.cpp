@@ -16,30 +16,30 @@ std::string seconds(const Unit& u) {
 
 // What an instrument is doing, or how it ended.
 std::string state(const Unit& u) {
-    switch (u.phase) {
-        case Unit::Phase::Passed:
-            return "ok";
-        case Unit::Phase::Failed:
-            return "failed: " + u.result;
-        case Unit::Phase::Interrupted:
-            return "interrupted";
-        case Unit::Phase::Waiting:
+    const std::string operation = operationName(u.operation);
+    switch (u.step()) {
+        case Unit::Step::Starting:
+            return "starting";
+        case Unit::Step::Connected:
+            return "connected";
+        case Unit::Step::Working:
+            return operation + ": " + std::to_string(u.done) + "/" + std::to_string(u.pages) +
+                   " pages (" + std::to_string(u.percent()) + "%)";
+        case Unit::Step::WaitingOnIt:
+            return operation + ": waiting for the instrument";
+        case Unit::Step::StepDone:
+            return operation + ": done";
+        case Unit::Step::TryingAgain:
             return "failed: " + u.result + "; attempt " + std::to_string(u.attempt + 1) +
                    " in a second";
-        case Unit::Phase::Running:
+        case Unit::Step::Passed:
+            return "ok";
+        case Unit::Step::Failed:
+            return "failed: " + u.result;
+        case Unit::Step::Interrupted:
             break;
     }
-    if (u.operation == "connect" || u.operation == "connected") {
-        return u.operation == "connect" ? "starting" : "connected";
-    }
-    if (u.pages < 0) {
-        return u.operation + ": waiting for the instrument";
-    }
-    if (u.done >= u.pages && u.pages > 0) {
-        return u.operation + ": done";
-    }
-    return u.operation + ": " + std::to_string(u.done) + "/" + std::to_string(u.pages) +
-           " pages (" + std::to_string(u.pages > 0 ? 100 * u.done / u.pages : 0) + "%)";
+    return "interrupted";
 }
 
 nlohmann::json unitJson(const Unit& u) {
@@ -56,45 +56,56 @@ StationText::StationText(Reporter& out, bool terminal, bool watching)
     : out_(out), inPlace_(terminal && !watching && !out.json()), watching_(watching) {}
 
 std::string StationText::row(const Unit& u) const {
-    return pad(u.port, width()) + "  " + pad(u.deviceType, 12) + "  " +
+    const size_t portWidth = watching_ ? std::max<size_t>(4, u.port.size()) : width();
+    return pad(u.port, portWidth) + "  " + pad(u.deviceType, 12) + "  " +
            (u.phase == Unit::Phase::Passed ? std::string("ok") : u.result) + "  (" + seconds(u) +
            ")";
 }
 
-void StationText::unitChanged(const Unit& unit, const nlohmann::json* event) {
-    if (unit.id >= units_.size()) {
-        units_.resize(unit.id + 1);
+void StationText::unitChanged(const Unit& unit, const CopyEvent* event) {
+    if (!watching_) {
+        units_.resize(std::max(units_.size(), unit.id + 1));
+        units_[unit.id] = unit;
     }
-    units_[unit.id] = unit;
-    const std::string kind = event ? event->value("event", "") : std::string();
     if (out_.json()) {
-        if (event != nullptr) {
-            nlohmann::json tagged = *event;
-            tagged["port"] = unit.port;
-            tagged["attempt"] = unit.attempt;
-            out_.event("", tagged);
-        } else if (unit.ended()) {
-            nlohmann::json j = unitJson(unit);
-            j["event"] = "instrument";
-            out_.event("", j);
-        }
-        return;
+        tellJson(unit, event);
+    } else {
+        tellText(unit, event);
     }
-    if (kind == "error") {
-        const std::string hint = event->value("hint", "");
-        errors_.push_back(unit.port + ": " + event->value("message", "") +
-                          (hint.empty() ? "" : "\n" + hint));
-        if (!inPlace_) {
-            out_.error(errors_.back());  // at once in a log; after the table on a terminal
+}
+
+void StationText::tellJson(const Unit& unit, const CopyEvent* event) {
+    if (event != nullptr) {
+        nlohmann::json tagged = eventJson(*event);
+        tagged["port"] = unit.port;
+        tagged["attempt"] = unit.attempt;
+        out_.event("", tagged);
+    } else if (unit.ended()) {
+        nlohmann::json j = unitJson(unit);
+        j["event"] = "instrument";
+        out_.event("", j);
+    }
+}
+
+void StationText::tellText(const Unit& unit, const CopyEvent* event) {
+    using Kind = CopyEvent::Kind;
+    const Kind kind = event != nullptr ? event->kind : Kind::Text;
+    if (kind == Kind::Error) {
+        Problem error = event->problem;
+        error.message = unit.port + ": " + error.message;
+        if (inPlace_) {
+            errors_.push_back(error);  // after the table on a terminal
+        } else {
+            out_.error(error);  // at once in a log
         }
     }
     if (inPlace_) {
-        draw(kind != "progress");
+        draw(kind != Kind::Progress);
         return;
     }
-    if (kind == "started" || kind == "finished") {
-        out_.event(unit.port + ": " + event->value("operation", "") +
-                       (kind == "started" ? ": started" : ": done"),
+    if (kind == Kind::Started || kind == Kind::Finished) {
+        out_.event(unit.port + ": " + operationName(event->operation) +
+                       (kind == Kind::Started ? ": started" : ": done"),
                    {});
     } else if (event == nullptr && unit.phase == Unit::Phase::Waiting) {
         out_.event(unit.port + ": attempt " + std::to_string(unit.attempt) +
@@ -122,9 +133,36 @@ void StationText::stopping(size_t running) {
     drawn_ = false;  // the lines drawn in place start again below the message
 }
 
-void StationText::problem(const std::string& report) {
-    out_.error(report);
+void StationText::problem(const Problem& problem) {
+    out_.error(problem);
     drawn_ = false;
+}
+
+void StationText::reportRepaired(const std::string& report, bool sealed, size_t recovered) {
+    ReportRepair repair;
+    repair.sealed = sealed;
+    repair.recovered = recovered;
+    tellRepair(out_, report, repair);
+}
+
+void tellRepair(Reporter& out, const std::string& report, const ReportRepair& repair) {
+    if (repair.sealed) {
+        out.event(report +
+                      ": its last line was cut short; the records after it start a line "
+                      "of their own",
+                  {{"event", "repaired"}, {"report", report}, {"sealed", true}});
+    }
+    if (repair.recovered > 0) {
+        const bool one = repair.recovered == 1;
+        out.event(report + ": " + std::to_string(repair.recovered) +
+                      (one ? " instrument" : " instruments") +
+                      " left behind by a station that ended before " + (one ? "it" : "them") +
+                      " recorded as interrupted",
+                  {{"event", "recovered"}, {"report", report}, {"records", repair.recovered}});
+    }
+    if (repair.problem) {
+        out.error(*repair.problem);
+    }
 }
 
 // One line per instrument, redrawn in place; progress at most ten times a second.
@@ -158,10 +196,13 @@ void StationText::summary(const Station& station) {
         draw(true);
     }
     nlohmann::json all = nlohmann::json::array();
-    std::string table = pad("port", width()) + "  " + pad("device", 12) + "  result\n";
-    for (const Unit& u : station.units()) {
-        table += row(u) + "\n";
-        all.push_back(unitJson(u));
+    std::string table;
+    if (!watching_) {  // a watch told each instrument as it ended
+        table = pad("port", width()) + "  " + pad("device", 12) + "  result\n";
+        for (const Unit& u : units_) {
+            table += row(u) + "\n";
+            all.push_back(unitJson(u));
+        }
     }
     const std::string counts = std::to_string(station.passed()) + " passed, " +
                                std::to_string(station.failed()) + " failed";
@@ -170,7 +211,7 @@ void StationText::summary(const Station& station) {
                                 {"passed", station.passed()},
                                 {"failed", station.failed()}});
     if (inPlace_) {
-        for (const std::string& error : errors_) {
+        for (const Problem& error : errors_) {
             out_.error(error);
         }
     }

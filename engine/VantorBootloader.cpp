@@ -140,13 +140,14 @@ void VantorBootloader::run() {
         }
         return;
     } catch (const Exception& e) {
-        failure = e.report();
+        workFailure = e;
     } catch (const std::exception& e) {
-        failure = e.what();
+        workFailure = Exception("%s", e.what());
     } catch (...) {
         // A listener may throw anything; nothing may escape a thread body.
-        failure = "unexpected failure in the worker";
+        workFailure = Exception("unexpected failure in the worker");
     }
+    failure = workFailure.report();
     workCode.store(kWorkNone);
     try {
         listener->OnError(failure.c_str());

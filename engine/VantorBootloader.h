@@ -15,6 +15,7 @@
 #include "engine/VantorBootloaderEventListener.h"
 #include "link/FrameLink.h"
 #include "link/SerialPort.h"
+#include "support/Exception.h"
 #include "support/Thread.h"
 
 class VantorBootloader : public Thread {
@@ -50,6 +51,9 @@ class VantorBootloader : public Thread {
 
     // Last status record received.
     const StatusInfo& Status() const { return status; }
+    // Why the last work item failed, with its hint: OnError's text, kept whole. Read once
+    // the listener has heard of the failure.
+    const Exception& WorkFailure() const { return workFailure; }
     uint32_t Route() const { return route; }
 
     // Observer of every frame sent and received (wire images), for tracing. Called on the
@@ -78,6 +82,7 @@ class VantorBootloader : public Thread {
     StatusInfo status;
     FrameLink link;
     std::atomic<int32_t> workCode{kWorkNone};
+    Exception workFailure{"%s", ""};
     std::string uploadPath;
     std::string readPath;
     uint32_t route = 0;

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "station/ExitCodes.h"
+#include "station/Problem.h"
 #include "support/Text.h"
 
 namespace fs = std::filesystem;
@@ -39,13 +39,14 @@ ImageSet ImageSet::load(const std::vector<std::string>& paths) {
         if (!fs::is_directory(fs::u8path(path), error)) {
             Image image{path, examineFirmwareImage(path)};
             if (image.info.verdict != FirmwareImageInfo::Verdict::Intact) {
-                throw Refusal{kImageRefused, path + ": " + image.info.verdictText()};
+                throw Problem(kImageRefused, path + ": " + image.info.verdictText());
             }
             for (const Image& other : named) {
                 if (other.info.deviceType == image.info.deviceType) {
-                    throw Refusal{kUsage, other.file + " and " + path + " are both images for " +
-                                              productName(image.info.deviceType) +
-                                              "\nName one image per product."};
+                    throw Problem(kUsage,
+                                  other.file + " and " + path + " are both images for " +
+                                      productName(image.info.deviceType),
+                                  "Name one image per product.");
                 }
             }
             named.push_back(image);
@@ -74,7 +75,7 @@ ImageSet ImageSet::load(const std::vector<std::string>& paths) {
         }
     }
     if (set.images_.empty()) {
-        throw Refusal{kImageRefused, joinTexts(paths) + ": no intact image"};
+        throw Problem(kImageRefused, joinTexts(paths) + ": no intact image");
     }
     std::sort(set.images_.begin(), set.images_.end(),
               [](const Image& a, const Image& b) { return a.info.deviceType < b.info.deviceType; });

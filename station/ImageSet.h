@@ -15,7 +15,7 @@ struct Image {
 
 class ImageSet {
   public:
-    // Throws Refusal: a named file that is not an intact image (exit code 3), two named
+    // Throws a Problem: a named file that is not an intact image (exit code 3), two named
     // files for one product (2), no intact image at all (3).
     static ImageSet load(const std::vector<std::string>& paths);
 

@@ -5,17 +5,12 @@
 
 #include "link/FailureHint.h"
 #include "link/PortNames.h"
-#include "station/Copies.h"
-#include "station/ServiceRecord.h"
+#include "station/CopyProcesses.h"
 #include "support/Exception.h"
 #include "support/Text.h"
 
 namespace {
 const char kUsb[] = "usb:";
-
-bool startsWith(const std::string& text, const std::string& head) {
-    return text.compare(0, head.size(), head) == 0;
-}
 
 bool sameText(std::string a, std::string b) {
     for (std::string* s : {&a, &b}) {
@@ -87,15 +82,14 @@ std::vector<ProbeAnswer> probe(const std::string& program, const std::vector<Por
     }
     std::vector<std::vector<std::string>> copies;
     for (const ProbeAnswer& a : answers) {
-        copies.push_back({"--json", "--station-copy", "--port", a.port.name, "status"});
+        copies.push_back(probeArguments(a.port.name));
     }
-    runCopies(program, copies, [&](size_t i, const nlohmann::json& event) {
-        const std::string kind = event.value("event", "");
-        if (kind == "status") {
+    runCopies(program, copies, [&](size_t i, const CopyEvent& event) {
+        if (event.kind == CopyEvent::Kind::Status) {
             answers[i].answered = true;
-            answers[i].status = statusFromJson(event);
-        } else if (kind == "error") {
-            answers[i].error = event.value("message", "");
+            answers[i].status = event.status;
+        } else if (event.kind == CopyEvent::Kind::Error) {
+            answers[i].error = event.problem.message;
         }
     });
     return answers;

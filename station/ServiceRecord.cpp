@@ -1,10 +1,11 @@
 #include "station/ServiceRecord.h"
 
-#include <cstdlib>
-#include <ctime>
-
 #include "image/Sha256.h"
 #include "support/Files.h"
+#include "support/Text.h"
+#include "support/UtcTime.h"
+
+const char* const kStationEndedFirst = "interrupted: the station ended before the instrument did";
 
 namespace {
 nlohmann::json versions(const std::optional<StatusInfo>& s, bool bootloader) {
@@ -14,51 +15,11 @@ nlohmann::json versions(const std::optional<StatusInfo>& s, bool bootloader) {
     return bootloader ? versionText(s->bootloaderMajor, s->bootloaderMinor)
                       : versionText(s->firmwareMajor, s->firmwareMinor);
 }
+
+nlohmann::json textOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
 }  // namespace
-
-nlohmann::json statusJson(const StatusInfo& s) {
-    return {{"event", "status"},
-            {"deviceType", s.deviceType},
-            {"device", deviceStatusName(s.deviceType)},
-            {"bootloader", versionText(s.bootloaderMajor, s.bootloaderMinor)},
-            {"firmware", versionText(s.firmwareMajor, s.firmwareMinor)},
-            {"firmwareTime", s.firmwareTime},
-            {"firmwareSize", s.firmwareSize},
-            {"loaded", s.firmwareLoaded()}};
-}
-
-StatusInfo statusFromJson(const nlohmann::json& event) {
-    StatusInfo s;
-    s.deviceType = event.value("deviceType", 0);
-    const auto split = [](const std::string& v, uint8_t& major, uint8_t& minor) {
-        major = static_cast<uint8_t>(std::atoi(v.c_str()));
-        const size_t dot = v.find('.');
-        minor = static_cast<uint8_t>(dot == std::string::npos ? 0 : std::atoi(v.c_str() + dot + 1));
-    };
-    split(event.value("bootloader", "0.0"), s.bootloaderMajor, s.bootloaderMinor);
-    split(event.value("firmware", "0.0"), s.firmwareMajor, s.firmwareMinor);
-    s.firmwareSize = event.value("firmwareSize", 0u);
-    s.firmwareTime = event.value("firmwareTime", 0);
-    s.flags = event.value("loaded", false) ? kStatusFlagLoaded : 0;
-    return s;
-}
-
-std::string versionText(int major, int minor) {
-    return std::to_string(major) + "." + std::to_string(minor);
-}
-
-std::string isoUtc(int64_t seconds) {
-    const time_t t = static_cast<time_t>(seconds);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &t);
-#else
-    gmtime_r(&t, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 std::string fileSha256(const std::string& path) {
     StdioFile file = openFile(path, "rb");
@@ -85,26 +46,80 @@ std::string fileSha256(const std::string& path) {
     return hex;
 }
 
+ServiceRecord ServiceRecord::start(Command command, const std::string& port, int attempt,
+                                   const ImageSet& images) {
+    ServiceRecord record;
+    record.startedAt = secondsNow();
+    record.port = port;
+    record.command = command;
+    record.attempt = attempt;
+    if (command == Command::Upload && images.singleFile()) {
+        const Image& only = images.images().front();
+        record.take(CopyEvent::imageOf(only.file, only.info));
+    }
+    return record;
+}
+
+void ServiceRecord::take(const CopyEvent& event) {
+    switch (event.kind) {
+        case CopyEvent::Kind::Connected:
+            device = event.device;
+            serial = event.serial;
+            break;
+        case CopyEvent::Kind::Status:
+            if (!before) {  // the first status is the one before the command
+                before = event.status;
+            }
+            break;
+        case CopyEvent::Kind::Image:
+            if (imageFile != event.file) {
+                imageSha256 = fileSha256(event.file);
+            }
+            imageFile = event.file;
+            image = event.image;
+            break;
+        case CopyEvent::Kind::Error:
+            error = event.problem.message;
+            hint = event.problem.hint;
+            break;
+        default:
+            break;
+    }
+}
+
+ServiceRecord ServiceRecord::endedWithout(const std::string& how, double took) const {
+    ServiceRecord ended = *this;
+    ended.error = how;
+    ended.hint.clear();
+    ended.exitCode = kDeviceFailed;
+    ended.after.reset();
+    ended.seconds = took;
+    return ended;
+}
+
 nlohmann::json ServiceRecord::toJson() const {
     nlohmann::json j = {
         {"time", isoUtc(startedAt)},
         {"port", port},
         {"device", device},
-        {"serial", serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(serial)},
+        {"serial", textOrNull(serial)},
         {"deviceType", before ? nlohmann::json(deviceStatusName(before->deviceType)) : nullptr},
         {"bootloader", versions(before, true)},
         {"firmwareBefore", versions(before, false)},
         {"firmwareAfter", versions(after, false)},
-        {"command", command},
+        {"command", commandName(command)},
         {"attempt", attempt},
         {"result", error.empty() ? "ok" : error},
         {"exit", exitCode},
-        {"seconds", static_cast<double>(static_cast<int64_t>(seconds * 1000 + 0.5)) / 1000}};
+        {"seconds", seconds < 0 ? nlohmann::json(nullptr)
+                                : nlohmann::json(static_cast<double>(
+                                                     static_cast<int64_t>(seconds * 1000 + 0.5)) /
+                                                 1000)}};
     if (!hint.empty()) {
         j["hint"] = hint;
     }
     if (!imageFile.empty()) {
-        nlohmann::json i = {{"file", imageFile}, {"sha256", fileSha256(imageFile)}};
+        nlohmann::json i = {{"file", imageFile}, {"sha256", imageSha256}};
         if (image && image->verdict == FirmwareImageInfo::Verdict::Intact) {
             i.update({{"product", productName(image->deviceType)},
                       {"version", versionText(image->versionMajor, image->versionMinor)},
@@ -114,17 +129,4 @@ nlohmann::json ServiceRecord::toJson() const {
         j["image"] = i;
     }
     return j;
-}
-
-std::string checkReportFile(const std::string& path) {
-    const std::string error = appendToFile(path, "");
-    return error.empty() ? ""
-                         : "cannot append to the report " + path + ": " + error +
-                               "\nName a file in a folder that exists and that this user may "
-                               "write to.";
-}
-
-std::string appendToReport(const std::string& path, const nlohmann::json& record) {
-    const std::string error = appendToFile(path, record.dump() + "\n");
-    return error.empty() ? "" : "cannot append to the report " + path + ": " + error;
 }

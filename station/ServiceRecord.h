@@ -1,46 +1,46 @@
 #pragma once
-// The service record: one JSON line per instrument and command, appended to the report
-// file with one write, so that a station's processes can share the file and a reader never
-// sees half a line.
+// The service record: what was done to one instrument in one attempt, one JSON line in the
+// report. It is filled in from the attempt's events, the same way by the copy that services
+// the instrument and by the station for a copy that ended without sending its own.
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-#include "engine/Messages.h"
-#include "image/FirmwareImage.h"
+#include "station/ImageSet.h"
+#include "station/Protocol.h"
 
 struct ServiceRecord {
     int64_t startedAt = 0;  // seconds since 1970, UTC
     int attempt = 1;        // the how-manieth time this instrument is serviced in a row
-    std::string port;       // as typed
+    std::string port;       // as named
     std::string device;     // what it resolved to
     std::string serial;     // USB serial number, when there is one
     std::optional<StatusInfo> before, after;
-    std::string command;
-    std::string imageFile;
+    Command command = Command::Status;
+    std::string imageFile, imageSha256;
     std::optional<FirmwareImageInfo> image;
     std::string error, hint;  // empty: the command succeeded
     int exitCode = 0;
-    double seconds = 0;
+    double seconds = -1;  // < 0: not known (the record of an attempt the station lost)
 
+    // The record of an attempt about to start: its time, port, command and number, and the
+    // image when one file is named for every instrument.
+    static ServiceRecord start(Command command, const std::string& port, int attempt,
+                               const ImageSet& images);
+    // What an event of the attempt tells: the port's device, the status before, the image
+    // chosen, the failure.
+    void take(const CopyEvent& event);
+    // The record of an attempt whose copy ended without its own: how it ended ("interrupted",
+    // "ended by signal 9"), never a success.
+    ServiceRecord endedWithout(const std::string& how, double took) const;
     nlohmann::json toJson() const;
 };
 
-// A status record as a copy of the command line reports it in JSON ("status" event), and
-// back; the station reads its copies' status events so.
-nlohmann::json statusJson(const StatusInfo& s);
-StatusInfo statusFromJson(const nlohmann::json& event);
+// The result of an attempt the station lost track of when it ended first (killed, crashed,
+// the power cut): its journal's entry becomes a record with this result.
+extern const char* const kStationEndedFirst;
 
-// "2.1": a version as every output of the command line shows it.
-std::string versionText(int major, int minor);
-// "2026-12-08T03:14:07Z".
-std::string isoUtc(int64_t seconds);
 // The file's SHA-256 in lower-case hexadecimal; empty when it cannot be read.
 std::string fileSha256(const std::string& path);
-// Whether the report file can be appended to: empty when it can, otherwise what is wrong
-// and what to do. Creates the file when missing.
-std::string checkReportFile(const std::string& path);
-// Appends a record's line; empty on success, otherwise what failed.
-std::string appendToReport(const std::string& path, const nlohmann::json& record);

@@ -1,22 +1,16 @@
 #include "station/Station.h"
 
 #include <algorithm>
-#include <ctime>
-#include <optional>
 
-#include "link/PortInfo.h"
-#include "link/PortNames.h"
-#include "station/ExitCodes.h"
+#include "station/Attempts.h"
 #include "station/PortIdentity.h"
-#include "station/PortWatch.h"
+#include "station/Report.h"
+#include "support/Text.h"
 
 namespace {
-// A failed attempt is tried again after this pause (the line or the device may recover).
-constexpr std::chrono::seconds kRetryAfter{1};
-
-std::string text(const nlohmann::json& event, const char* field) {
-    const auto it = event.find(field);
-    return it != event.end() && it->is_string() ? it->get<std::string>() : std::string();
+std::string textField(const nlohmann::json& object, const char* field) {
+    const auto it = object.find(field);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
 // Whether a watched port is one the user named: a "usb:" identity, a port name or its
@@ -35,14 +29,18 @@ bool named(const PortInfo& port, const std::vector<std::string>& names) {
 }
 }  // namespace
 
-Station::Station(StationSetup setup, StationJob job, StationListener& listener)
-    : setup_(std::move(setup)),
-      job_(std::move(job)),
+Station::Station(CheckedRequest request, StationListener& listener, CopyRunner& copies,
+                 WatchedPorts* ports)
+    : request_(std::move(request)),
+      order_(request_.order()),
       listener_(listener),
-      copies_(setup_.program) {}
+      copies_(copies),
+      ports_(ports),
+      journal_(request_.request.report),
+      retryPause_(kRetryAfter) {}
 
 double Station::secondsOf(const Unit& unit) const {
-    return std::chrono::duration<double>(Clock::now() - firstStart_[unit.id]).count();
+    return std::chrono::duration<double>(Clock::now() - firstStart_.at(unit.id)).count();
 }
 
 void Station::stop() {
@@ -50,270 +48,281 @@ void Station::stop() {
     copies_.wake();
 }
 
-size_t Station::passed() const {
-    return static_cast<size_t>(std::count_if(units_.begin(), units_.end(), [](const Unit& u) {
-        return u.phase == Unit::Phase::Passed;
-    }));
+void Station::report(const std::optional<Problem>& problem, bool recordLost) {
+    if (problem) {
+        reportFailed_ = reportFailed_ || recordLost;
+        listener_.problem(*problem);
+    }
 }
 
-size_t Station::failed() const {
-    return static_cast<size_t>(std::count_if(units_.begin(), units_.end(), [](const Unit& u) {
-        return u.ended() && u.phase != Unit::Phase::Passed;
-    }));
+void Station::mendReport() {
+    const std::string& path = request_.request.report;
+    if (path.empty()) {
+        return;
+    }
+    const ReportRepair repair = ::repairReport(path);
+    report(repair.problem, true);
+    if (repair.sealed || repair.recovered > 0) {
+        listener_.reportRepaired(path, repair.sealed, repair.recovered);
+    }
 }
 
-std::vector<std::string> Station::copyArguments(const std::string& port, bool probe) const {
-    std::vector<std::string> args = {"--json", "--station-copy", "--port", port};
-    if (probe) {
-        args.push_back("status");
-        return args;
-    }
-    if (!job_.route.empty()) {
-        args.insert(args.end(), {"--route", job_.route});
-    }
-    if (job_.trace) {
-        args.push_back("--trace");
-    }
-    args.push_back(job_.command);
-    for (const Image& image : job_.images) {
-        args.push_back(image.file);
-    }
-    if (!job_.readPattern.empty()) {
-        args.push_back(job_.readPattern);
-    }
-    const std::pair<const char*, bool> kFlags[] = {{"--run", job_.runAfter},
-                                                   {"--force-product", job_.forceProduct},
-                                                   {"--allow-downgrade", job_.allowDowngrade},
-                                                   {"--verify", job_.verify}};
-    for (const auto& [name, on] : kFlags) {
-        if (on) {
-            args.push_back(name);
-        }
-    }
-    return args;
-}
-
-void Station::startUnit(const std::string& port, const nlohmann::json* status) {
+void Station::startUnit(const std::string& port, const Probe* probe) {
     Unit unit;
-    unit.id = units_.size();
+    unit.id = unitsStarted_++;
     unit.port = port;
-    if (status != nullptr) {  // what the probe found
-        unit.deviceType = text(*status, "device");
-        unit.firmwareBefore = text(*status, "firmware");
+    if (probe != nullptr) {  // what the probe found
+        unit.device = probe->port.info.device;
+        unit.serial = probe->port.info.serial;
+        unit.deviceType = deviceStatusName(probe->status.deviceType);
+        unit.firmwareBefore = versionText(probe->status.firmwareMajor, probe->status.firmwareMinor);
     }
-    units_.push_back(unit);
-    firstStart_.push_back(Clock::now());
-    startAttempt(units_.back());
+    firstStart_[unit.id] = Clock::now();
+    startAttempt(units_.emplace(unit.id, unit).first->second);
 }
 
 void Station::startAttempt(Unit& unit) {
-    Copy copy;
-    copy.unit = unit.id;
-    copy.started = Clock::now();
-    copy.startedAt = static_cast<int64_t>(std::time(nullptr));
-    running_[copies_.start(copyArguments(unit.port, false))] = copy;
+    Attempt attempt;
+    attempt.unit = unit.id;
+    attempt.started = Clock::now();
+    attempt.record = ServiceRecord::start(order_.command, unit.port, unit.attempt, request_.images);
+    attempt.record.device = unit.device;
+    attempt.record.serial = unit.serial;
+    std::optional<Problem> problem;
+    attempt.entry =
+        journal_.begin(attempt.record.endedWithout(kStationEndedFirst, -1).toJson(), problem);
+    report(problem, false);
+    attempts_[copies_.start(serviceArguments(order_, unit.port))] = std::move(attempt);
     unit.phase = Unit::Phase::Running;
-    unit.operation = "connect";
+    unit.connected = false;
+    unit.operation = Operation::Connect;
     unit.done = unit.pages = 0;
     unit.seconds = secondsOf(unit);
     listener_.unitChanged(unit, nullptr);
 }
 
-void Station::handle(const Copies::Message& message) {
-    const auto it = running_.find(message.copy);
-    if (it == running_.end()) {
+void Station::startProbe(const WatchedPort& port) {
+    Probe probe;
+    probe.port = port;
+    probes_[copies_.start(probeArguments(port.info.name))] = probe;
+}
+
+void Station::handle(const CopyMessage& message) {
+    if (const auto p = probes_.find(message.copy); p != probes_.end()) {
+        Probe& probe = p->second;
+        if (message.event.kind == CopyEvent::Kind::Status) {
+            probe.answered = true;
+            probe.status = message.event.status;
+        } else if (message.event.kind == CopyEvent::Kind::Error) {
+            probe.error = message.event.problem.message;
+        }
+        if (message.ended) {
+            const Probe ended = std::move(probe);
+            probes_.erase(p);
+            probeEnded(ended);
+        }
         return;
     }
-    Copy& copy = it->second;
+    const auto a = attempts_.find(message.copy);
+    if (a == attempts_.end()) {
+        return;
+    }
+    Unit& unit = units_.at(a->second.unit);
     if (!message.ended) {
-        const std::string kind = text(message.event, "event");
-        if (kind == "status") {
-            copy.status = message.event;
-        } else if (kind == "error") {
-            copy.error = text(message.event, "message");
-        } else if (kind == "record") {
-            copy.record = message.event.value("record", nlohmann::json());
-        }
-        if (!copy.probe) {
-            unitEvent(units_[copy.unit], message.event);
-        }
+        unitEvent(unit, a->second, message.event);
         return;
     }
-    const Copy ended = std::move(copy);
-    running_.erase(it);
-    if (!ended.probe) {
-        attemptEnded(units_[ended.unit], ended, message.exit);
-        return;
-    }
-    if (!ended.status.is_null() && acceptsNew()) {
-        startUnit(ended.port, &ended.status);
-    } else if (ended.status.is_null() && !ended.abandoned) {
-        listener_.portPassed(ended.port,
-                             ended.error.empty() ? "no bootloader answers" : ended.error);
+    const Attempt ended = std::move(a->second);
+    attempts_.erase(a);
+    attemptEnded(unit, ended, message.exit);
+}
+
+void Station::probeEnded(const Probe& probe) {
+    if (probe.answered && acceptsNew()) {
+        startUnit(probe.port.info.name, &probe);
+    } else if (!probe.answered && !probe.abandoned) {
+        listener_.portPassed(probe.port.info.name,
+                             probe.error.empty() ? "no bootloader answers" : probe.error);
     }
 }
 
-void Station::unitEvent(Unit& unit, const nlohmann::json& event) {
-    const std::string kind = text(event, "event");
-    if (kind != "progress") {  // one per page: the events say what happened without them
-        unit.events.push_back(event);
+void Station::unitEvent(Unit& unit, Attempt& attempt, const CopyEvent& event) {
+    using Kind = CopyEvent::Kind;
+    if (event.kind != Kind::Progress) {  // one per page: the events say what happened without
+        unit.events.push_back(eventJson(event));
     }
-    if (kind == "connected") {
-        unit.device = text(event, "device");
-        unit.serial = text(event, "serial");
-        unit.operation = "connected";
-    } else if (kind == "status") {
-        unit.deviceType = text(event, "device");
-        if (unit.firmwareBefore.empty()) {
-            unit.firmwareBefore = text(event, "firmware");
-        }
-    } else if (kind == "image") {
-        unit.image = text(event, "file");
-    } else if (kind == "started" || kind == "progress") {
-        unit.operation = text(event, "operation");
-        unit.done = event.value("done", 0);
-        unit.pages = event.value("pages", 0);
-    } else if (kind == "finished") {
-        unit.operation = text(event, "operation");
-        unit.done = unit.pages = std::max(unit.pages, 1);
-    } else if (kind == "error") {
-        unit.result = text(event, "message");
-        unit.hint = text(event, "hint");
-    } else if (kind == "record") {
-        unit.firmwareAfter = text(event.value("record", nlohmann::json::object()), "firmwareAfter");
+    attempt.record.take(event);
+    switch (event.kind) {
+        case Kind::Connected:
+            unit.device = event.device;
+            unit.serial = event.serial;
+            unit.connected = true;
+            break;
+        case Kind::Status:
+            unit.deviceType = deviceStatusName(event.status.deviceType);
+            if (unit.firmwareBefore.empty()) {
+                unit.firmwareBefore =
+                    versionText(event.status.firmwareMajor, event.status.firmwareMinor);
+            }
+            break;
+        case Kind::Image:
+            unit.image = event.file;
+            break;
+        case Kind::Started:
+        case Kind::Progress:
+            unit.operation = event.operation;
+            unit.done = event.done;
+            unit.pages = event.pages;
+            break;
+        case Kind::Finished:
+            unit.operation = event.operation;
+            unit.done = unit.pages = std::max(unit.pages, 1);
+            break;
+        case Kind::Error:
+            unit.result = event.problem.message;
+            unit.hint = event.problem.hint;
+            break;
+        case Kind::Record:
+            attempt.own = event.record;
+            unit.firmwareAfter = textField(event.record, "firmwareAfter");
+            break;
+        case Kind::Retry:
+        case Kind::Text:
+            break;
+    }
+    if (event.kind == Kind::Status || event.kind == Kind::Image) {
+        std::optional<Problem> problem;
+        journal_.update(attempt.entry, attempt.record.endedWithout(kStationEndedFirst, -1).toJson(),
+                        problem);
+        report(problem, false);
     }
     unit.seconds = secondsOf(unit);
     listener_.unitChanged(unit, &event);
 }
 
-void Station::attemptEnded(Unit& unit, const Copy& copy, const ChildExit& exit) {
-    if (!copy.record.is_null()) {
-        unit.code = copy.record.value("exit", 1);
-        unit.result = text(copy.record, "result");
-        unit.hint = text(copy.record, "hint");
+void Station::attemptEnded(Unit& unit, const Attempt& attempt, const ChildExit& exit) {
+    nlohmann::json line = attempt.own;
+    if (line.is_object()) {
+        const auto code = line.find("exit");
+        unit.code =
+            code != line.end() && code->is_number_integer() ? code->get<int>() : kDeviceFailed;
+        unit.result = textField(line, "result");
+        unit.hint = textField(line, "hint");
     } else {
         // It ended without its record: abandoned by a stop, killed or crashed.
+        const std::string how = attempt.abandoned ? "interrupted" : exit.text();
+        const double took = std::chrono::duration<double>(Clock::now() - attempt.started).count();
+        line = attempt.record.endedWithout(how, took).toJson();
         unit.code = kDeviceFailed;
-        unit.result = copy.abandoned ? "interrupted" : exit.text();
+        unit.result = how;
         unit.hint.clear();
     }
-    writeRecord(unit, copy);
-    const bool again = unit.code == kDeviceFailed && unit.attempt < setup_.attempts &&
-                       stopLevel_ == 0 && !copy.abandoned;
-    if (again) {
+    writeRecord(unit, attempt, line);
+    if (worthAnotherAttempt(unit.code, unit.attempt, request_.request.attempts) &&
+        stopLevel_ == 0 && !attempt.abandoned) {
         unit.phase = Unit::Phase::Waiting;
         unit.seconds = secondsOf(unit);
-        retries_.emplace(Clock::now() + kRetryAfter, unit.id);
+        retries_.emplace(Clock::now() + retryPause_, unit.id);
         listener_.unitChanged(unit, nullptr);
         return;
     }
-    endUnit(unit, unit.code == kOk                          ? Unit::Phase::Passed
-                  : copy.abandoned && copy.record.is_null() ? Unit::Phase::Interrupted
-                                                            : Unit::Phase::Failed);
+    endUnit(unit, unit.code == kOk                                ? Unit::Phase::Passed
+                  : attempt.abandoned && !attempt.own.is_object() ? Unit::Phase::Interrupted
+                                                                  : Unit::Phase::Failed);
+}
+
+void Station::writeRecord(const Unit& unit, const Attempt& attempt, nlohmann::json line) {
+    if (request_.request.report.empty()) {
+        return;
+    }
+    line["attempt"] = unit.attempt;
+    std::optional<Problem> problem = appendRecord(request_.request.report, line);
+    if (problem) {
+        problem->message = unit.port + ": " + problem->message;
+        report(problem, true);
+        return;  // its journal entry stays: the next run records it as interrupted
+    }
+    journal_.end(attempt.entry, problem);
+    report(problem, false);
 }
 
 void Station::endUnit(Unit& unit, Unit::Phase phase) {
     unit.phase = phase;
     unit.seconds = secondsOf(unit);
+    (phase == Unit::Phase::Passed ? passed_ : failed_) += 1;
+    worst_ = std::max(worst_, unit.code);
     listener_.unitChanged(unit, nullptr);
+    firstStart_.erase(unit.id);
+    units_.erase(unit.id);  // the last use of `unit`
 }
 
-void Station::writeRecord(const Unit& unit, const Copy& copy) {
-    if (setup_.report.empty()) {
-        return;
-    }
-    nlohmann::json line = copy.record;
-    if (line.is_null()) {
-        // Built from what the copy told before it ended.
-        ServiceRecord record;
-        record.startedAt = copy.startedAt;
-        record.port = unit.port;
-        record.device = unit.device;
-        record.serial = unit.serial;
-        if (!copy.status.is_null()) {
-            record.before = statusFromJson(copy.status);
-        }
-        record.command = job_.command;
-        record.imageFile = unit.image;
-        for (const Image& image : job_.images) {
-            if (image.file == unit.image) {
-                record.image = image.info;
-            }
-        }
-        record.error = unit.result;
-        record.exitCode = unit.code;
-        record.seconds = std::chrono::duration<double>(Clock::now() - copy.started).count();
-        line = record.toJson();
-    }
-    line["attempt"] = unit.attempt;
-    const std::string error = appendToReport(setup_.report, line);
-    if (!error.empty()) {
-        reportFailed_ = true;
-        listener_.problem(unit.port + ": " + error);
-    }
-}
-
-void Station::lookAtPorts(PortWatch& watch) {
-    std::vector<std::string> gone;
-    if (!watch.changed(gone)) {
-        return;
-    }
+std::vector<std::string> Station::busyDevices() const {
     std::vector<std::string> busy;  // devices our own copies hold, links resolved
-    for (const auto& [number, copy] : running_) {
-        if (!copy.probe && !units_[copy.unit].device.empty()) {
-            busy.push_back(realPath(units_[copy.unit].device));
+    for (const auto& [number, attempt] : attempts_) {
+        const Unit& unit = units_.at(attempt.unit);
+        if (!unit.device.empty()) {
+            busy.push_back(ports_->realPath(unit.device));
         }
     }
+    for (const auto& [number, probe] : probes_) {
+        busy.push_back(probe.port.real);
+    }
+    return busy;
+}
+
+std::vector<WatchedPort> Station::freshPorts() {
+    std::vector<std::string> gone;
+    if (!ports_->changed(gone)) {
+        return {};
+    }
+    const std::vector<std::string> busy = busyDevices();
     std::map<std::string, Plugging> now;
-    std::vector<PortInfo> fresh;
-    for (const PortInfo& port : describePorts(false)) {
-        if (!port.present || !isProbeCandidate(port) || !named(port, setup_.ports)) {
+    std::vector<WatchedPort> fresh;
+    for (const WatchedPort& port : ports_->present()) {
+        if (!named(port.info, request_.request.ports)) {
             continue;
         }
-        const std::string real = realPath(port.device);
-        const auto before = plugged_.find(port.name);
-        const bool same = before != plugged_.end() && before->second.real == real &&
+        const auto before = plugged_.find(port.info.name);
+        const bool same = before != plugged_.end() && before->second.real == port.real &&
                           std::none_of(gone.begin(), gone.end(), [&](const std::string& path) {
                               return path == before->second.device || path == before->second.real;
                           });
         if (same) {
-            now[port.name] = before->second;  // the same plugging: done with, or under way
-        } else if (std::find(busy.begin(), busy.end(), real) == busy.end() &&
-                   !heldByAnother(port)) {
-            now[port.name] = Plugging{real, port.device};
+            now[port.info.name] = before->second;
+        } else if (std::find(busy.begin(), busy.end(), port.real) == busy.end() &&
+                   !ports_->heldByAnother(port.info)) {
+            now[port.info.name] = Plugging{port.real, port.info.device};
             fresh.push_back(port);
         }
     }
     plugged_ = now;
-    for (const PortInfo& port : fresh) {
+    return fresh;
+}
+
+void Station::lookAtPorts() {
+    for (const WatchedPort& port : freshPorts()) {
         if (!acceptsNew()) {
-            plugged_.erase(port.name);  // looked at again if the station takes more
+            plugged_.erase(port.info.name);  // looked at again if the station takes more
             continue;
         }
-        Copy copy;
-        copy.probe = true;
-        copy.port = port.name;
-        copy.started = Clock::now();
-        running_[copies_.start(copyArguments(port.name, true))] = copy;
+        startProbe(port);
     }
 }
 
 bool Station::acceptsNew() const {
-    size_t underWay = units_.size();
-    for (const auto& [number, copy] : running_) {
-        underWay += copy.probe ? 1 : 0;
-    }
-    return stopLevel_ == 0 && (setup_.count <= 0 || underWay < static_cast<size_t>(setup_.count));
+    const size_t count = static_cast<size_t>(std::max(request_.request.count, 0));
+    return stopLevel_ == 0 && (count == 0 || unitsStarted_ + probes_.size() < count);
 }
 
 bool Station::finished() const {
-    if (!running_.empty() || !retries_.empty()) {
+    if (!attempts_.empty() || !probes_.empty() || !retries_.empty()) {
         return false;
     }
-    if (!setup_.watch || stopLevel_ > 0) {
+    if (!request_.request.watch || stopLevel_ > 0) {
         return true;
     }
-    return setup_.count > 0 && units_.size() >= static_cast<size_t>(setup_.count);
+    const int count = request_.request.count;
+    return count > 0 && unitsStarted_ >= static_cast<size_t>(count);
 }
 
 void Station::applyStop() {
@@ -323,60 +332,59 @@ void Station::applyStop() {
         if (stopLevel_ == 1) {
             // Waiting attempts are not made: their last result stands.
             for (const auto& [when, unit] : retries_) {
-                endUnit(units_[unit], Unit::Phase::Failed);
+                endUnit(units_.at(unit), Unit::Phase::Failed);
             }
             retries_.clear();
-            size_t working = 0;
-            for (const auto& [number, copy] : running_) {
-                working += copy.probe ? 0 : 1;
-            }
-            listener_.stopping(working);
-        } else {
-            for (auto& [number, copy] : running_) {
-                copy.abandoned = true;
-                copies_.terminate(number);
-            }
+            listener_.stopping(attempts_.size());
+            continue;
+        }
+        for (auto& [number, attempt] : attempts_) {
+            attempt.abandoned = true;
+            copies_.terminate(number);
+        }
+        for (auto& [number, probe] : probes_) {
+            probe.abandoned = true;
+            copies_.terminate(number);
         }
     }
 }
 
+void Station::startDueRetries() {
+    const Clock::time_point now = Clock::now();
+    while (!retries_.empty() && retries_.begin()->first <= now) {
+        Unit& unit = units_.at(retries_.begin()->second);
+        retries_.erase(retries_.begin());
+        ++unit.attempt;
+        startAttempt(unit);
+    }
+}
+
 int Station::run() {
-    std::optional<PortWatch> watch;
-    if (setup_.watch) {
-        watch.emplace();
-    } else {
-        for (const std::string& port : setup_.ports) {
+    mendReport();
+    if (!request_.request.watch) {
+        for (const std::string& port : request_.request.ports) {
             startUnit(port, nullptr);
         }
     }
     for (;;) {
         applyStop();
-        if (watch && stopLevel_ == 0) {
-            lookAtPorts(*watch);
+        if (request_.request.watch && stopLevel_ == 0) {
+            lookAtPorts();
         }
-        const Clock::time_point now = Clock::now();
-        while (!retries_.empty() && retries_.begin()->first <= now) {
-            Unit& unit = units_[retries_.begin()->second];
-            retries_.erase(retries_.begin());
-            ++unit.attempt;
-            startAttempt(unit);
-        }
+        startDueRetries();
         if (finished()) {
             break;
         }
-        Clock::time_point until = now + (watch ? Clock::duration(PortWatch::kLookEvery)
-                                               : Clock::duration(std::chrono::hours(1)));
+        Clock::time_point until =
+            Clock::now() + (request_.request.watch ? Clock::duration(PortWatch::kLookEvery)
+                                                   : Clock::duration(std::chrono::hours(1)));
         if (!retries_.empty()) {
             until = std::min(until, retries_.begin()->first);
         }
-        Copies::Message message;
+        CopyMessage message;
         if (copies_.next(message, until)) {
             handle(message);
         }
     }
-    int worst = reportFailed_ ? kDeviceFailed : kOk;
-    for (const Unit& unit : units_) {
-        worst = std::max(worst, unit.code);
-    }
-    return worst;
+    return std::max(worst_, reportFailed_ ? static_cast<int>(kDeviceFailed) : kOk);
 }

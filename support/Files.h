@@ -21,9 +21,33 @@ bool fileSize(const std::string& path, uint64_t& size);
 // Bytes from the stream's position to its end, or -1 when that cannot be told.
 int64_t bytesLeft(FILE* file);
 // Appends `text` to the file at `path` (created when missing) in one write, so that texts
-// appended by several processes at once never interleave. Empty on success, otherwise why
-// it failed.
-std::string appendToFile(const std::string& path, const std::string& text);
+// appended by several processes at once never interleave. With `durable`, returns only once
+// the system has put the text on the disk (a cut of power after it keeps it). Empty on
+// success, otherwise why it failed.
+std::string appendToFile(const std::string& path, const std::string& text, bool durable = false);
+// Makes `text` the whole content of the file at `path`: written to a scratch file beside it,
+// put on the disk, then put in its place in one step, so that a cut of power leaves either
+// the old content or the new. Empty on success, otherwise why it failed.
+std::string replaceFile(const std::string& path, const std::string& text);
+// Removes the file; false when it is still there.
+bool removeFile(const std::string& path);
+
+// A lock on a file that lasts as long as this object and this process: another process can
+// tell a holder that is alive from one that ended, however it ended (the system drops the
+// lock of a process that crashed or was killed).
+class FileLock {
+  public:
+    // Takes the lock on the file at `path` (created when missing) if no other holder has it.
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool held() const { return held_; }
+
+  private:
+    intptr_t handle_ = -1;
+    bool held_ = false;
+};
 #ifdef _WIN32
 // The wide form of a UTF-8 text; empty when the text is not UTF-8.
 std::wstring widen(const std::string& text);

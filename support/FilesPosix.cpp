@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,16 +31,69 @@ int64_t bytesLeft(FILE* file) {
     return end < here ? -1 : static_cast<int64_t>(end - here);
 }
 
-std::string appendToFile(const std::string& path, const std::string& text) {
+std::string appendToFile(const std::string& path, const std::string& text, bool durable) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         return std::strerror(errno);
     }
     const ssize_t n = ::write(fd, text.data(), text.size());
-    const int error = errno;
+    int error = errno;
+    const bool synced = n < 0 || !durable || ::fdatasync(fd) == 0;
+    error = synced ? error : errno;
     ::close(fd);
     if (n != static_cast<ssize_t>(text.size())) {
         return n < 0 ? std::strerror(error) : "only part of the text was written";
     }
+    return synced ? "" : std::string("not put on the disk: ") + std::strerror(error);
+}
+
+namespace {
+// The folder of a path, for its entry to be put on the disk too.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+}  // namespace
+
+std::string replaceFile(const std::string& path, const std::string& text) {
+    const std::string scratch = path + ".new";
+    const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool synced = written && ::fdatasync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!synced || ::rename(scratch.c_str(), path.c_str()) != 0) {
+        const std::string why = std::strerror(synced ? errno : error);
+        ::unlink(scratch.c_str());
+        return why;
+    }
+    // The new name itself on the disk.
+    const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
     return "";
+}
+
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+FileLock::FileLock(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    handle_ = fd;
+    held_ = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+FileLock::~FileLock() {
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_));  // drops the lock
+    }
 }

@@ -50,20 +50,72 @@ int64_t bytesLeft(FILE* file) {
     return end < here ? -1 : end - here;
 }
 
-std::string appendToFile(const std::string& path, const std::string& text) {
+namespace {
+std::string windowsError(DWORD error) {
+    return "Windows error " + std::to_string(error);
+}
+}  // namespace
+
+std::string appendToFile(const std::string& path, const std::string& text, bool durable) {
     // FILE_APPEND_DATA alone: every write goes to the end, as one piece.
     HANDLE h =
         ::CreateFileW(widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return "Windows error " + std::to_string(::GetLastError());
+        return windowsError(::GetLastError());
     }
     DWORD written = 0;
     const BOOL ok = ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    const DWORD error = ::GetLastError();
+    DWORD error = ::GetLastError();
+    const bool flushed = !ok || !durable || ::FlushFileBuffers(h);
+    error = flushed ? error : ::GetLastError();
     ::CloseHandle(h);
     if (!ok) {
-        return "Windows error " + std::to_string(error);
+        return windowsError(error);
     }
-    return written == text.size() ? "" : "only part of the text was written";
+    if (written != text.size()) {
+        return "only part of the text was written";
+    }
+    return flushed ? "" : "not put on the disk: " + windowsError(error);
+}
+
+std::string replaceFile(const std::string& path, const std::string& text) {
+    const std::wstring target = widen(path), scratch = widen(path + ".new");
+    HANDLE h = ::CreateFileW(scratch.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return windowsError(::GetLastError());
+    }
+    DWORD written = 0;
+    const bool synced =
+        ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+        written == text.size() && ::FlushFileBuffers(h);
+    DWORD error = ::GetLastError();
+    ::CloseHandle(h);
+    if (synced && ::MoveFileExW(scratch.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return "";
+    }
+    error = synced ? ::GetLastError() : error;
+    ::DeleteFileW(scratch.c_str());
+    return windowsError(error);
+}
+
+bool removeFile(const std::string& path) {
+    return ::DeleteFileW(widen(path).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+FileLock::FileLock(const std::string& path) {
+    // Opened without sharing: nobody else opens it while it is held. Deleting is shared, so
+    // that a holder may remove the file it holds.
+    HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    held_ = h != INVALID_HANDLE_VALUE;
+    handle_ = reinterpret_cast<intptr_t>(h);
+}
+
+FileLock::~FileLock() {
+    if (held_) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    }
 }

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "station/ExitCodes.h"
 #include "station/ImageSet.h"
 #include "station/PortIdentity.h"
+#include "station/Problem.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -95,24 +95,26 @@ TEST(Station, EachProductGetsItsNewestIntactImage) {
     EXPECT_EQ(mixed.products(), "Solvar CU, Solvar HS, Tamrik 3");
     EXPECT_TRUE(ImageSet::load({hs}).singleFile());
 
-    // Paths, the refusal's exit code and its message.
-    const std::tuple<std::vector<std::string>, int, std::string> kRefused[] = {
+    // Paths, the refusal's exit code, its message and its hint.
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> kRefused[] = {
         {{named, dir.path("folder/cu-2.1-b3.enc")},
-         kUsage,
-         named + " and " + dir.path("folder/cu-2.1-b3.enc") +
-             " are both images for Solvar CU\nName one image per product."},
+         2,
+         named + " and " + dir.path("folder/cu-2.1-b3.enc") + " are both images for Solvar CU",
+         "Name one image per product."},
         {{hs, dir.path("damaged.enc")},
-         kImageRefused,
-         dir.path("damaged.enc") + ": Unknown product or firmware corrupted"},
-        {{dir.path("empty")}, kImageRefused, dir.path("empty") + ": no intact image"},
+         3,
+         dir.path("damaged.enc") + ": Unknown product or firmware corrupted",
+         ""},
+        {{dir.path("empty")}, 3, dir.path("empty") + ": no intact image", ""},
     };
-    for (const auto& [paths, code, message] : kRefused) {
+    for (const auto& [paths, code, message, hint] : kRefused) {
         try {
             ImageSet::load(paths);
             ADD_FAILURE() << message;
-        } catch (const Refusal& refusal) {
+        } catch (const Problem& refusal) {
             EXPECT_EQ(refusal.code, code) << message;
             EXPECT_EQ(refusal.message, message);
+            EXPECT_EQ(refusal.hint, hint);
         }
     }
 }

@@ -31,7 +31,7 @@ int DialogCapture::Enter(wxDialog* dialog) {
         boxes.push_back(utf8(box->GetTitle() + ": " + box->GetMessage()));
         if (onBox)
             onBox();
-        return (box->GetMessageDialogStyle() & wxYES_NO) != 0 ? wxID_YES : wxID_OK;
+        return (box->GetMessageDialogStyle() & wxYES_NO) != 0 ? answer : wxID_OK;
     }
     if (auto* files = dynamic_cast<wxFileDialog*>(dialog)) {
         fileDialogs.push_back(utf8(files->GetMessage() + "|" + files->GetWildcard()));

@@ -18,7 +18,7 @@ inline std::string text(wxStaticText* label) {
 }
 
 // Answers every modal dialog at once, on the window's thread or not at all: message boxes
-// are recorded ("caption: text") and closed with OK, or Yes where they ask; file dialogs
+// are recorded ("caption: text") and closed with OK, or `answer` where they ask; file dialogs
 // ("title|wildcard") are cancelled; a box of the program's own has the text of its field
 // recorded and is closed. `onBox` looks at the window while a box is up.
 class DialogCapture : public wxModalDialogHook {
@@ -28,6 +28,7 @@ class DialogCapture : public wxModalDialogHook {
     std::vector<std::string> fileDialogs;
     std::vector<std::string> ownBoxes;
     std::function<void()> onBox;
+    int answer = wxID_YES;  // to a question
     // Decides for a dialog of the program's own: wxID_NONE lets it run.
     std::function<int(wxDialog*)> ownDialog;
 

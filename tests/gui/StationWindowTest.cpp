@@ -3,8 +3,10 @@
 // tests/gui/station-instruments), Stop during an upload, and every text whole.
 #include <gtest/gtest.h>
 #include <wx/stdpaths.h>
+#include <wx/weakref.h>
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "app/StationFrame.h"
 #include "support/Files.h"
@@ -12,6 +14,16 @@
 #include "tests/gui/WindowDriver.h"
 
 namespace {
+// Each record's result, in the report's order.
+std::vector<std::string> results(const std::string& report) {
+    std::vector<std::string> all;
+    StdioFile file = openFile(report, "rb");
+    char line[4096];
+    while (file && std::fgets(line, sizeof line, file.get()))
+        all.push_back(nlohmann::json::parse(line)["result"]);
+    return all;
+}
+
 class TestStation : public StationFrame {
   public:
     TestStation()
@@ -20,9 +32,9 @@ class TestStation : public StationFrame {
         Show();
     }
     using StationFrame::addImages, StationFrame::m_buttonStart, StationFrame::m_buttonStop,
-        StationFrame::m_checkVerify, StationFrame::m_listPorts, StationFrame::m_radioEvery,
-        StationFrame::m_staticCounts, StationFrame::m_viewRows, StationFrame::reportPath,
-        StationFrame::rows, StationFrame::running;
+        StationFrame::m_listImages, StationFrame::m_checkVerify, StationFrame::m_listPorts,
+        StationFrame::m_radioEvery, StationFrame::m_staticCounts, StationFrame::m_viewRows,
+        StationFrame::reportPath, StationFrame::rows, StationFrame::running;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -140,20 +152,32 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
     EXPECT_NE(dialogs.ownBoxes[0].find("\"event\":\"error\""), std::string::npos);
 }
 
+// Automatic mode's instruments, each pulled out until a test plugs it in, and all plugged
+// in again at its end for the next test.
+struct AutomaticTray {
+    AutomaticTray() {
+        for (PortPlug* plug : {&cu, &tamrik, &paced})
+            EXPECT_TRUE(plug->set(false));
+    }
+    ~AutomaticTray() {
+        for (PortPlug* plug : {&cu, &tamrik, &paced})
+            plug->set(true);  // those still in stay
+    }
+    PortPlug cu{"COM17"}, tamrik{"COM18"}, paced{"COM19"};
+};
+
 // Automatic mode: two instruments of two products, plugged in after Start, are each
 // serviced without a click, each with its own product's image from the folder.
 TEST_F(StationTest, AutomaticModeServicesEachInstrumentPluggedInWithItsProductsImage) {
-    PortPlug cu("COM17"), tamrik("COM18");
-    ASSERT_TRUE(cu.set(false));
-    ASSERT_TRUE(tamrik.set(false));
+    AutomaticTray tray;
     station->addImages({data("station")});
     station->m_radioEvery->SetValue(true);
     start();
-    ASSERT_TRUE(cu.set(true));
+    ASSERT_TRUE(tray.cu.set(true));
     ASSERT_TRUE(runEventsUntil([&] {
         return station->counts() == "1 passed, 0 failed, 0 running";
     })) << station->counts();
-    ASSERT_TRUE(tamrik.set(true));
+    ASSERT_TRUE(tray.tamrik.set(true));
     ASSERT_TRUE(runEventsUntil([&] {
         return station->counts() == "2 passed, 0 failed, 0 running";
     })) << station->counts();
@@ -165,8 +189,32 @@ TEST_F(StationTest, AutomaticModeServicesEachInstrumentPluggedInWithItsProductsI
               (std::vector<std::string>{"COM17 ok cu.enc", "COM18 ok tamrik3.enc"}));
 }
 
+// Closing while only watching never holds up the window's thread, even when a copy started
+// a moment before (its row not yet shown): the window goes once that instrument has ended,
+// with its record.
+TEST_F(StationTest, AutomaticModeClosesWithoutHoldingUpTheWindow) {
+    AutomaticTray tray;
+    station->addImages({data("cu-25600.enc")});
+    station->m_radioEvery->SetValue(true);
+    start();
+    runEventsUntil([] { return false; }, std::chrono::milliseconds(500));  // watching by now
+    ASSERT_TRUE(tray.paced.set(true));
+    // The window's thread busy elsewhere while the station finds the instrument and starts
+    // its copy: its report waits in the queue.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::string report = station->reportPath;
+    wxWeakRef<wxFrame> window(station);
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_FALSE(station->Close(false)) << "it closes once the station has ended";
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500))
+        << "the window's thread waited for the station's";
+    ASSERT_TRUE(runEventsUntil([&] { return !window; }));
+    station = nullptr;
+    EXPECT_EQ(results(report), std::vector<std::string>{"ok"}) << "the upload begun was finished";
+}
+
 // Stop during an upload lets it finish, and it is recorded; Stop twice, confirmed,
-// abandons it, recorded as interrupted.
+// abandons it, recorded as interrupted. A close refused meanwhile changes nothing.
 TEST_F(StationTest, StopLetsTheUploadFinishAndASecondStopAbandonsIt) {
     station->addImages({data("cu-25600.enc")});
     station->tick({"COM7"});
@@ -174,7 +222,12 @@ TEST_F(StationTest, StopLetsTheUploadFinishAndASecondStopAbandonsIt) {
         start();
         ASSERT_TRUE(runEventsUntil(
             [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 20; }));
+        dialogs.answer = wxID_NO;
         EXPECT_FALSE(station->Close(false)) << "not closed while an upload runs";
+        EXPECT_EQ(dialogs.boxes.back(),
+                  "Close: Close the window once the 1 instruments being serviced have ended?");
+        dialogs.answer = wxID_YES;
+        dialogs.boxes.clear();
         for (int i = 0; i < stops; ++i)
             clickButton(station->m_buttonStop);
         ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
@@ -185,6 +238,46 @@ TEST_F(StationTest, StopLetsTheUploadFinishAndASecondStopAbandonsIt) {
     }
     EXPECT_EQ(station->records(),
               (std::vector<std::string>{"COM7 interrupted cu-25600.enc", "COM7 ok cu-25600.enc"}));
+}
+
+// The instrument ends while the question to abandon it is open: the answer finds nothing
+// left to abandon, and the instrument keeps its ok. The station ended meanwhile stays
+// harmless until the next Start, which works as the first.
+TEST_F(StationTest, AnAbandonConfirmedAfterTheInstrumentsEndedChangesNothing) {
+    station->addImages({data("cu-12800.enc")});
+    station->tick({"COM7"});
+    start();
+    ASSERT_TRUE(runEventsUntil(
+        [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 10; }));
+    clickButton(station->m_buttonStop);
+    dialogs.onBox = [&] { EXPECT_TRUE(runEventsUntil([&] { return station->allEnded(); })); };
+    clickButton(station->m_buttonStop);
+    dialogs.onBox = nullptr;
+    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Stop: Abandon the 1 instruments still "
+                                                      "running? Each is recorded as interrupted."});
+    clickButton(station->m_buttonStop);  // a late Stop: nothing runs
+    EXPECT_EQ(station->table(), std::vector<std::string>{"COM7 SOLVAR CU ok (green)"});
+    start();
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+    EXPECT_EQ(station->records(),
+              (std::vector<std::string>{"COM7 ok cu-12800.enc", "COM7 ok cu-12800.enc"}));
+}
+
+// Closing while an instrument uploads asks; Yes closes the window once the upload has
+// ended and been recorded.
+TEST_F(StationTest, ClosingWhileAnInstrumentUploadsWaitsForItsEnd) {
+    station->addImages({data("cu-12800.enc")});
+    station->tick({"COM7"});
+    start();
+    ASSERT_TRUE(runEventsUntil(
+        [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 10; }));
+    const std::string report = station->reportPath;
+    wxWeakRef<wxFrame> window(station);
+    EXPECT_FALSE(station->Close(false));
+    EXPECT_TRUE(window) << "still there while the upload runs";
+    ASSERT_TRUE(runEventsUntil([&] { return !window; }));
+    station = nullptr;
+    EXPECT_EQ(results(report), std::vector<std::string>{"ok"});
 }
 
 TEST_F(StationTest, EveryTextFitsInTheStationWindowInEnglishAndCzech) {

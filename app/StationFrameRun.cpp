@@ -1,0 +1,189 @@
+// The station window at work: Start, Stop and closing, each reading the run's state again
+// after any question it asks, and the station's reports handled on the window's thread.
+#include <regex>
+
+#include "app/StationRelay.h"
+
+StationFrame::~StationFrame() {
+    // A close that could not be refused: the instruments are abandoned, each recorded.
+    abandonAndWait();
+}
+
+void StationFrame::abandonAndWait() {
+    if (worker.joinable()) {
+        station->stop();
+        station->stop();
+        worker.join();
+    }
+}
+
+void StationFrame::refuse(const wxString& why) {
+    wxMessageDialog(this, why, tr("Error"), wxOK | wxICON_ERROR).ShowModal();
+}
+
+bool StationFrame::requestFromSettings(StationRequest& request) {
+    if (!imagesUsable) {
+        refuse(m_staticImagesProblem->GetLabel());
+        return false;
+    }
+    request.command = Command::Upload;
+    request.images = imageSources;
+    request.watch = m_radioEvery->GetValue();
+    request.attempts = m_spinAttempts->GetValue();
+    request.report = reportPath;
+    request.verify = m_checkVerify->GetValue();
+    request.runAfter = m_checkRunAfterUpload->GetValue();
+    request.allowDowngrade = m_checkAllowDowngrade->GetValue();
+    const std::string filter = m_textUsbFilter->GetValue().Strip(wxString::both).utf8_string();
+    if (request.watch && !filter.empty()) {
+        if (!std::regex_match(filter, std::regex("[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}"))) {
+            refuse(wxString::Format(tr("The USB filter '%s' is not a VID:PID such as 0403:6001"),
+                                    fromUtf8(filter)));
+            return false;
+        }
+        request.ports = {"usb:" + filter};
+    }
+    if (!request.watch) {
+        for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
+            if (m_listPorts->IsChecked(i)) {
+                request.ports.push_back(ports[i].name);
+            }
+        }
+        if (request.ports.empty()) {
+            refuse(tr("Tick the ports of the instruments to service"));
+            return false;
+        }
+    }
+    return true;
+}
+
+void StationFrame::onStart() {
+    refreshImages();
+    StationRequest request;
+    if (state != RunState::Idle || !requestFromSettings(request)) {
+        return;
+    }
+    CheckedRequest checked;
+    try {
+        checked = checkRequest(request, commandLine);
+    } catch (const Problem& refusal) {
+        refuse(fromUtf8(refusal.message) +
+               (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+        return;
+    }
+    if (state != RunState::Idle) {
+        return;  // a check may take its time (it may probe): read the state again
+    }
+    rows->clear();
+    station.reset();  // the last run's, with its copies and ports
+    relay = std::make_unique<Relay>(this);
+    copies = std::make_unique<CopyProcesses>(commandLine);
+    watchedPorts = request.watch ? std::make_unique<SystemPorts>() : nullptr;
+    station = std::make_unique<Station>(checked, *relay, *copies, watchedPorts.get());
+    state = RunState::Running;
+    worker = std::thread([this, run = station.get()] {
+        run->run();
+        CallAfter([this] { finished(); });  // its last act
+    });
+    clock.Start(500);
+    SetStatusText(request.watch ? tr("Waiting for instruments to be plugged in")
+                                : tr("Servicing the ticked instruments"));
+    updateControls();
+}
+
+void StationFrame::onStop() {
+    if (state == RunState::Running) {
+        state = RunState::Stopping;
+        station->stop();
+    } else if (state == RunState::Stopping && confirmAbandon() && state == RunState::Stopping) {
+        state = RunState::Abandoning;
+        station->stop();
+    }
+}
+
+bool StationFrame::confirmAbandon() {
+    const size_t working = rows->counts().running;
+    return wxMessageDialog(this,
+                           wxString::Format(tr("Abandon the %d instruments still running? Each "
+                                               "is recorded as interrupted."),
+                                            static_cast<int>(working)),
+                           tr("Stop"), wxYES_NO | wxNO_DEFAULT | wxICON_WARNING)
+               .ShowModal() == wxID_YES;
+}
+
+void StationFrame::unitChanged(const Unit& unit) {
+    rows->show(unit);
+    updateCounts();
+}
+
+void StationFrame::finished() {
+    worker.join();  // it has posted this, its last act
+    state = RunState::Idle;
+    clock.Stop();
+    rows->tick();
+    updateControls();
+    SetStatusText(tr("Stopped"));
+    if (closeWhenEnded) {
+        Close(true);
+    }
+}
+
+void StationFrame::onClose(wxCloseEvent& event) {
+    if (state == RunState::Idle) {
+        event.Skip();
+        return;
+    }
+    if (!event.CanVeto()) {
+        abandonAndWait();  // the session ends: every instrument recorded before it does
+        event.Skip();
+        return;
+    }
+    event.Veto();
+    const size_t working = rows->counts().running;
+    if (working > 0 &&
+        wxMessageDialog(this,
+                        wxString::Format(tr("Close the window once the %d instruments being "
+                                            "serviced have ended?"),
+                                         static_cast<int>(working)),
+                        tr("Close"), wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION)
+                .ShowModal() != wxID_YES) {
+        return;
+    }
+    if (state == RunState::Idle) {  // it ended while the question was open
+        Close(true);
+        return;
+    }
+    closeWhenEnded = true;
+    if (state == RunState::Running) {
+        state = RunState::Stopping;
+        station->stop();
+    }
+    SetStatusText(tr("Closing once the instruments being serviced have ended"));
+}
+
+void StationFrame::showDetails(size_t row) {
+    const Unit& u = rows->unit(row);
+    wxString text = wxString::Format(tr("Port: %s (%s)"), fromUtf8(u.port), fromUtf8(u.device)) +
+                    "\n" + wxString::Format(tr("Serial number: %s"), fromUtf8(u.serial)) + "\n" +
+                    wxString::Format(tr("Device: %s"), fromUtf8(u.deviceType)) + "\n" +
+                    wxString::Format(tr("Image: %s"), fromUtf8(u.image)) + "\n" +
+                    wxString::Format(tr("Result: %s"), rows->stateText(row)) + "\n";
+    if (!u.hint.empty()) {
+        text += wxString::Format(tr("Hint: %s"), fromUtf8(u.hint)) + "\n";
+    }
+    text += wxString::Format(tr("Attempts: %d"), u.attempt) + "\n\n" + tr("Events:") + "\n";
+    for (const nlohmann::json& event : u.events) {
+        text += fromUtf8(event.dump()) + "\n";
+    }
+    wxDialog box(this, wxID_ANY, wxString::Format(tr("Instrument on %s"), fromUtf8(u.port)),
+                 wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    auto* field =
+        new wxTextCtrl(&box, wxID_ANY, text, wxDefaultPosition, box.FromDIP(wxSize(640, 360)),
+                       wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+    sizer->Add(field, 1, wxEXPAND | wxALL, box.FromDIP(8));
+    sizer->Add(box.CreateStdDialogButtonSizer(wxCLOSE), 0, wxEXPAND | wxALL, box.FromDIP(8));
+    box.SetSizerAndFit(sizer);
+    box.SetEscapeId(wxID_CLOSE);
+    box.ShowModal();
+}

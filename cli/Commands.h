@@ -1,0 +1,16 @@
+#pragma once
+// The command line's commands, each returning its exit code: the ports and the probe, the
+// check of an image, one instrument (with its attempts), and a station of several.
+#include <string>
+
+#include "cli/Options.h"
+#include "cli/Reporter.h"
+
+int listPortsCommand(Reporter& out);
+int probeCommand(Reporter& out, bool allPorts);
+int inspectCommand(const std::string& file, Reporter& out);
+// One instrument: tried again after a device or line failure while attempts are left. An
+// interrupt ends the program at once, with the attempt's record written.
+int singleCommand(const CliOptions& options, const CheckedRequest& checked, Reporter& out);
+// Several ports, or every instrument plugged in: a copy of this program for each.
+int stationCommand(const CliOptions& options, const CheckedRequest& checked, Reporter& out);

@@ -1,0 +1,30 @@
+#include "station/Report.h"
+
+#include "support/Files.h"
+
+void checkReportFile(const std::string& path) {
+    const std::string error = appendToFile(path, "");
+    if (!error.empty()) {
+        throw Problem(kUsage, "cannot append to the report " + path + ": " + error,
+                      "Name a file in a folder that exists and that this user may write to.");
+    }
+}
+
+bool sealCutLine(const std::string& path) {
+    StdioFile file = openFile(path, "rb");
+    if (!file || std::fseek(file.get(), -1, SEEK_END) != 0) {
+        return false;  // missing or empty
+    }
+    const int last = std::fgetc(file.get());
+    file.reset();
+    return last != '\n' && last != EOF && appendToFile(path, "\n", true).empty();
+}
+
+std::optional<Problem> appendRecord(const std::string& path, const nlohmann::json& record) {
+    const std::string error = appendToFile(path, record.dump() + "\n", true);
+    if (error.empty()) {
+        return std::nullopt;
+    }
+    return Problem(kDeviceFailed, "cannot append to the report " + path + ": " + error,
+                   "The record is lost: free space on the disk or pick another report file.");
+}

@@ -1,0 +1,61 @@
+#include "station/Request.h"
+
+#include <algorithm>
+
+#include "station/PortIdentity.h"
+#include "station/Report.h"
+
+namespace {
+// What is wrong with the way the command was asked for, or nothing.
+std::string usageProblem(const StationRequest& r, const std::string& program) {
+    if (r.several() && r.command == Command::Read &&
+        r.readFile.find("{port}") == std::string::npos &&
+        r.readFile.find("{serial}") == std::string::npos) {
+        return "read with several ports: the file name " + r.readFile +
+               " needs {port} or {serial}, or every instrument would write the same file";
+    }
+    if (r.count > 0 && !r.watch) {
+        return "--count goes with --watch";
+    }
+    if (r.watch && std::find(r.ports.begin(), r.ports.end(), "auto") != r.ports.end()) {
+        return "--watch finds every instrument itself; --port auto does not go with it";
+    }
+    if (r.ports.size() > 1 && !r.watch) {
+        return sameInstrumentTwice(r.ports, program);
+    }
+    return "";
+}
+}  // namespace
+
+CopyOrder CheckedRequest::order() const {
+    CopyOrder order;
+    order.command = request.command;
+    order.route = request.route;
+    for (const Image& image : images.images()) {
+        order.images.push_back(image.file);
+    }
+    order.readFile = request.command == Command::Read ? request.readFile : "";
+    order.runAfter = request.runAfter;
+    order.forceProduct = request.forceProduct;
+    order.allowDowngrade = request.allowDowngrade;
+    order.verify = request.verify;
+    order.trace = request.trace;
+    return order;
+}
+
+CheckedRequest checkRequest(const StationRequest& request, const std::string& program) {
+    if (const std::string misuse = usageProblem(request, program); !misuse.empty()) {
+        throw Problem(kUsage, misuse);
+    }
+    if (!request.report.empty()) {
+        checkReportFile(request.report);
+    }
+    CheckedRequest checked{request, ImageSet()};
+    if (request.command == Command::Upload) {
+        checked.images = ImageSet::load(request.images);
+        if (request.forceProduct && !checked.images.singleFile()) {
+            throw Problem(kUsage, "--force-product takes one image file, not several");
+        }
+    }
+    return checked;
+}
