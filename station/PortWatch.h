@@ -19,8 +19,9 @@ class PortWatch {
     // meanwhile, so that one pulled and plugged again between two looks still counts as
     // gone and back.
     bool changed(std::vector<std::string>& gone);
-    // How long the owner may wait before it asks again.
-    static constexpr std::chrono::milliseconds kLookEvery{250};
+    // How long the owner may wait before it asks again: a look that finds nothing changed
+    // costs one read of the watch, so an instrument plugged in is probed at once.
+    static constexpr std::chrono::milliseconds kLookEvery{50};
 
   private:
     int fd_ = -1;

@@ -26,5 +26,6 @@ std::optional<Problem> appendRecord(const std::string& path, const nlohmann::jso
         return std::nullopt;
     }
     return Problem(kDeviceFailed, "cannot append to the report " + path + ": " + error,
-                   "The record is lost: free space on the disk or pick another report file.");
+                   "This instrument's record is lost: make room on the disk, or give the station a "
+                   "report file it may write to.");
 }

@@ -256,42 +256,30 @@ void Station::endUnit(Unit& unit, Unit::Phase phase) {
     units_.erase(unit.id);  // the last use of `unit`
 }
 
-std::vector<std::string> Station::busyDevices() const {
-    std::vector<std::string> busy;  // devices our own copies hold, links resolved
-    for (const auto& [number, attempt] : attempts_) {
-        const Unit& unit = units_.at(attempt.unit);
-        if (!unit.device.empty()) {
-            busy.push_back(ports_->realPath(unit.device));
-        }
-    }
-    for (const auto& [number, probe] : probes_) {
-        busy.push_back(probe.port.real);
-    }
-    return busy;
-}
-
 std::vector<WatchedPort> Station::freshPorts() {
     std::vector<std::string> gone;
     if (!ports_->changed(gone)) {
         return {};
     }
-    const std::vector<std::string> busy = busyDevices();
+    const auto wentAway = [&](const Plugging& p) {
+        return std::any_of(gone.begin(), gone.end(), [&](const std::string& path) {
+            return path == p.device || path == p.real;
+        });
+    };
+    // By device, not by name: one device may show under a second name (its link in
+    // /dev/serial/by-id, an alias) and is still the one plugging, done with or being
+    // serviced by a copy of this station.
     std::map<std::string, Plugging> now;
     std::vector<WatchedPort> fresh;
     for (const WatchedPort& port : ports_->present()) {
-        if (!named(port.info, request_.request.ports)) {
+        if (!named(port.info, request_.request.ports) || now.count(port.real) > 0) {
             continue;
         }
-        const auto before = plugged_.find(port.info.name);
-        const bool same = before != plugged_.end() && before->second.real == port.real &&
-                          std::none_of(gone.begin(), gone.end(), [&](const std::string& path) {
-                              return path == before->second.device || path == before->second.real;
-                          });
-        if (same) {
-            now[port.info.name] = before->second;
-        } else if (std::find(busy.begin(), busy.end(), port.real) == busy.end() &&
-                   !ports_->heldByAnother(port.info)) {
-            now[port.info.name] = Plugging{port.real, port.info.device};
+        const auto before = plugged_.find(port.real);
+        if (before != plugged_.end() && !wentAway(before->second)) {
+            now[port.real] = before->second;
+        } else if (!ports_->heldByAnother(port.info)) {
+            now[port.real] = Plugging{port.real, port.info.device};
             fresh.push_back(port);
         }
     }
@@ -302,7 +290,7 @@ std::vector<WatchedPort> Station::freshPorts() {
 void Station::lookAtPorts() {
     for (const WatchedPort& port : freshPorts()) {
         if (!acceptsNew()) {
-            plugged_.erase(port.info.name);  // looked at again if the station takes more
+            plugged_.erase(port.real);  // looked at again if the station takes more
             continue;
         }
         startProbe(port);

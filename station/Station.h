@@ -80,7 +80,7 @@ class Station {
         size_t entry = 0;      // in the journal
         bool abandoned = false;
     };
-    // A watched port, by name, during one plugging: done with, or under way.
+    // A watched device during one plugging: done with, or under way.
     struct Plugging {
         std::string real;    // its device, links resolved
         std::string device;  // as named
@@ -103,7 +103,6 @@ class Station {
     // Watching: probes the ports that came since the last look.
     void lookAtPorts();
     std::vector<WatchedPort> freshPorts();
-    std::vector<std::string> busyDevices() const;
     void startDueRetries();
     // New instruments may still start: not stopping, and `count` not yet under way.
     bool acceptsNew() const;
@@ -121,7 +120,7 @@ class Station {
     std::map<size_t, Unit> units_;                      // by unit id: those not yet ended
     std::map<size_t, Clock::time_point> firstStart_;    // by unit id
     std::multimap<Clock::time_point, size_t> retries_;  // when, unit
-    std::map<std::string, Plugging> plugged_;           // watched ports present, by name
+    std::map<std::string, Plugging> plugged_;           // watched devices present, by real path
     size_t unitsStarted_ = 0;
     size_t passed_ = 0, failed_ = 0;
     int worst_ = 0;

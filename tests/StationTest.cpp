@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "station/ImageSet.h"
+#include "station/Journal.h"
 #include "station/PortIdentity.h"
 #include "station/Problem.h"
+#include "station/ServiceRecord.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -117,4 +119,28 @@ TEST(Station, EachProductGetsItsNewestIntactImage) {
             EXPECT_EQ(refusal.hint, hint);
         }
     }
+}
+
+// A journal whose station lives (its lock held) is left alone; once that station has
+// ended without ending its entries, they become records, once, and its files go.
+TEST(Station, OnlyTheJournalsOfEndedStationsBecomeRecords) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl");
+    std::optional<Problem> problem;
+    auto live = std::make_unique<Journal>(report);
+    live->begin({{"port", "COM5"}, {"result", kStationEndedFirst}}, problem);
+    live->begin({{"port", "COM6"}, {"result", kStationEndedFirst}}, problem);
+    live->end(live->begin({{"port", "COM7"}}, problem), problem);
+    EXPECT_FALSE(problem);
+    EXPECT_EQ(repairReport(report).recovered, 0u) << "its station lives";
+    live.reset();  // it ends as a killed station does: its entries left, its lock gone
+    EXPECT_EQ(repairReport(report).recovered, 2u);
+    EXPECT_EQ(repairReport(report).recovered, 0u) << "once";
+    const Bytes lines = readFileBytes(report);
+    EXPECT_EQ(std::string(lines.begin(), lines.end()),
+              "{\"port\":\"COM5\",\"result\":\"interrupted: the station ended before the "
+              "instrument did\"}\n{\"port\":\"COM6\",\"result\":\"interrupted: the station "
+              "ended before the instrument did\"}\n");
+    for (const auto& entry : std::filesystem::directory_iterator(dir.dir))
+        EXPECT_EQ(entry.path().filename(), "report.jsonl");
 }

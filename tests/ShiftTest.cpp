@@ -1,0 +1,308 @@
+// A line that holds a shift, run as an operator meets it: the station ended by a signal
+// (polite or not) and by its terminal hanging up, started again after being killed, a
+// report whose last line a power cut left short, and hundreds of instruments through one
+// watch under a small open-file limit.
+#include <dirent.h>
+#include <poll.h>
+#include <pty.h>
+
+#include <atomic>
+#include <mutex>
+
+#include <filesystem>
+
+#include "tests/CliSupport.h"
+
+namespace {
+// The command line as a terminal's only program: its output goes to the terminal, and
+// closing the terminal hangs up on it (SIGHUP) as closing a window or a dropped remote
+// session does.
+class Terminal {
+  public:
+    explicit Terminal(const std::string& args) {
+        const std::string line = "exec " OSTRA_CLI " " + args;
+        pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+        if (pid_ == 0) {
+            ::execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+            ::_exit(127);
+        }
+        EXPECT_GT(pid_, 0);
+        reader_ = std::thread([this] { read(); });
+    }
+    ~Terminal() {
+        hangUp();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Closes the terminal: the program on it is hung up on.
+    void hangUp() {
+        if (master_ < 0)
+            return;
+        reading_ = false;
+        reader_.join();
+        ::close(master_);
+        master_ = -1;
+    }
+    // The wait status, or -1 when it has not ended within a minute.
+    int wait() {
+        int status = -1;
+        for (int i = 0; i < 6000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!WIFEXITED(status) && !WIFSIGNALED(status))
+            return -1;
+        pid_ = -1;
+        return status;
+    }
+    std::string output() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+
+  private:
+    void read() {
+        while (reading_) {
+            pollfd p = {master_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char chunk[4096];
+            const ssize_t n = ::read(master_, chunk, sizeof chunk);
+            if (n <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the program ended
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            text_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    int master_ = -1;
+    pid_t pid_ = -1;
+    std::atomic<bool> reading_{true};
+    std::thread reader_;
+    std::mutex mutex_;
+    std::string text_;
+};
+
+// How many entries a folder of /proc has: a process's open files or threads.
+size_t entries(const std::string& folder) {
+    size_t n = 0;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(dir))
+            n += e->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    return n;
+}
+
+// The report's results, sorted: "PORT RESULT".
+std::vector<std::string> results(const std::string& report) {
+    std::vector<std::string> all;
+    for (const nlohmann::json& line : reportLines(report))
+        all.push_back(line["port"].get<std::string>() + " " + line["result"].get<std::string>());
+    std::sort(all.begin(), all.end());
+    return all;
+}
+}  // namespace
+
+// A station ended by a signal or a hang-up while two instruments upload: the first of
+// them lets the uploads finish (also with the terminal gone), a second abandons them;
+// each instrument keeps its line either way.
+TEST(Shift, EverySignalThatEndsAStationLeavesEachInstrumentItsRecord) {
+    TempDir dir;
+    Tray tray(dir);
+    VirtualInstrument& watched = tray.add("COM72", nullptr, 1, 115200);
+    tray.add("COM71", nullptr, 1, 115200);
+    const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(16384, 7), ImageSpec{2, 0}));
+    const std::string args = "--port COM71 --port COM72 --report " + report + " upload " + fw;
+    const struct {
+        const char* how;
+        std::vector<int> signals;  // none: the terminal is hung up on
+        int exitCode;
+        std::vector<std::string> results;
+    } kEndings[] = {
+        {"hang-up", {}, 0, {"COM71 ok", "COM72 ok"}},
+        {"SIGTERM", {SIGTERM}, 0, {"COM71 ok", "COM72 ok"}},
+        {"SIGHUP", {SIGHUP}, 0, {"COM71 ok", "COM72 ok"}},
+        {"SIGTERM, then SIGHUP", {SIGTERM, SIGHUP}, 1, {"COM71 interrupted", "COM72 interrupted"}},
+    };
+    for (const auto& e : kEndings) {
+        std::remove(report.c_str());
+        const uint32_t before = watched.requestCount();
+        std::unique_ptr<Terminal> terminal;
+        std::unique_ptr<Background> background;
+        if (e.signals.empty())
+            terminal = std::make_unique<Terminal>(args);
+        else
+            background = std::make_unique<Background>(dir, args);
+        ASSERT_TRUE(eventually([&] { return watched.requestCount() > before + 20; })) << e.how;
+        if (terminal)
+            terminal->hangUp();
+        for (const int signal : e.signals) {
+            background->signal(signal);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        const int status = terminal ? terminal->wait() : background->wait();
+        EXPECT_EQ(exitOf(status), e.exitCode) << e.how;
+        EXPECT_EQ(results(report), e.results) << e.how;
+    }
+}
+
+// The station killed outright (nothing of it runs on) during two uploads: the next run on
+// the same report records both from the journal the station left, says so, and does so
+// once; the journal is gone after it.
+TEST(Shift, AStationKilledMidUploadIsRecordedByTheNextRun) {
+    TempDir dir;
+    Tray tray(dir);
+    VirtualInstrument& watched = tray.add("COM72", nullptr, 1, 115200);
+    tray.add("COM71", nullptr, 1, 115200);
+    const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(16384, 7), ImageSpec{2, 0}));
+    {
+        Background station(dir, "--port COM71 --port COM72 --report " + report + " upload " + fw);
+        ASSERT_TRUE(eventually([&] { return watched.requestCount() > 20; }));
+        station.signal(SIGKILL);
+        EXPECT_EQ(exitOf(station.wait()), 128 + SIGKILL);
+    }
+    // Its copies end at their next word to the station that is gone.
+    for (const auto& sim : tray.instruments)
+        EXPECT_TRUE(eventually([&] { return copyServing(*sim) < 0; })) << sim->devicePath();
+    EXPECT_TRUE(reportLines(report).empty()) << "nothing ended before the station did";
+    const auto [code, out] = run(dir, OSTRA_CLI, "--port COM71 --report " + report + " status");
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find(report + ": 2 instruments left behind by a station that ended before "
+                                "them recorded as interrupted\n"),
+              std::string::npos)
+        << out;
+    const char* const kLost = "interrupted: the station ended before the instrument did";
+    EXPECT_EQ(results(report), (std::vector<std::string>{"COM71 " + std::string(kLost), "COM71 ok",
+                                                         "COM72 " + std::string(kLost)}));
+    for (const nlohmann::json& line : reportLines(report)) {
+        if (line["result"] != kLost)
+            continue;
+        EXPECT_EQ(line["command"], "upload");
+        EXPECT_EQ(line["firmwareBefore"], "1.5") << "its status was journaled";
+        EXPECT_EQ(line["firmwareAfter"], nullptr);
+        EXPECT_EQ(line["image"]["file"], fw);
+        EXPECT_EQ(line["exit"], 1);
+        EXPECT_EQ(line["seconds"], nullptr) << "its end is not known";
+    }
+    run(dir, OSTRA_CLI, "--port COM71 --report " + report + " status");
+    EXPECT_EQ(reportLines(report).size(), 4u) << "recorded once";
+    for (const auto& entry : std::filesystem::directory_iterator(dir.dir))
+        EXPECT_EQ(entry.path().string().find(".journal"), std::string::npos) << entry.path();
+}
+
+// A power cut while a record was written leaves its line cut short: the next run ends
+// that line, says so, and its own record reads as a line of its own.
+TEST(Shift, AReportWhoseLastLineWasCutIsSealed) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM71");
+    const std::string report = dir.path("report.jsonl");
+    const std::string whole = R"({"port":"COM70","result":"ok"})";
+    const std::string cut = R"({"time":"2026-12-09T03:14:07Z","port":"COM7)";
+    const std::string text = whole + "\n" + cut;
+    writeFileBytes(report, Bytes(text.begin(), text.end()));
+    const auto [code, out] = run(dir, OSTRA_CLI, "--port COM71 --report " + report + " status");
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find(report + ": its last line was cut short; the records after it start a "
+                                "line of their own\n"),
+              std::string::npos)
+        << out;
+    const Bytes bytes = readFileBytes(report);
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> read;
+    for (std::string line; std::getline(lines, line);)
+        read.push_back(line);
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[0], whole);
+    EXPECT_EQ(read[1], cut);
+    EXPECT_EQ(nlohmann::json::parse(read[2])["port"], "COM71");
+}
+
+// A shift's worth of instruments plugged in one after another into one watch whose open
+// files are limited to 64: every one serviced and recorded, and the station's open files
+// and threads the same after the last as after the first.
+TEST(Shift, AWatchHoldsAShiftWithItsOpenFilesAndThreadsFlat) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const int kInstruments = 40;  // each copy starts ten times slower
+#else
+    const int kInstruments = 300;
+#endif
+    TempDir dir;
+    Tray tray(dir);
+    const std::string report = dir.path("report.jsonl");
+    Background station(dir, "--watch --port COM80 --report " + report + " status",
+                       "ulimit -n 64 && ");
+    ASSERT_TRUE(eventually([&] { return station.output().find("watching") != std::string::npos; }));
+    const std::string proc = "/proc/" + std::to_string(station.pid());
+    size_t files = 0, threads = 0;
+    for (int i = 1; i <= kInstruments; ++i) {
+        tray.add("COM80");
+        ASSERT_TRUE(eventually([&] {
+            return reportLines(report).size() == static_cast<size_t>(i);
+        })) << "instrument "
+            << i << "\n"
+            << station.output();
+        tray.instruments.clear();  // pulled out
+        if (i == 1) {
+            files = entries(proc + "/fd");
+            threads = entries(proc + "/task");
+        }
+    }
+    EXPECT_EQ(entries(proc + "/fd"), files) << "open files after the last";
+    EXPECT_EQ(entries(proc + "/task"), threads) << "threads after the last";
+    station.interrupt();
+    EXPECT_EQ(exitOf(station.wait()), 0) << station.output();
+    EXPECT_EQ(reportLines(report).size(), static_cast<size_t>(kInstruments));
+    EXPECT_NE(station.output().find(std::to_string(kInstruments) + " passed, 0 failed"),
+              std::string::npos);
+}
+
+// A record counts as written only once it is on the disk: every piece appended to the
+// report is followed by its fdatasync before the file is closed (seen through strace, on
+// the thread that writes the records).
+TEST(Shift, EveryRecordIsOnTheDiskBeforeItCounts) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM71");
+    const std::string report = dir.path("report.jsonl"), trace = dir.path("trace.txt");
+    const std::string cli =
+        "strace -qq -A -o " + trace + " -e trace=openat,write,fdatasync,close " OSTRA_CLI;
+    for (const char* ports : {"--port COM71", "--port COM71 --port COM72"})
+        EXPECT_NE(std::system((cli + " " + std::string(ports) + " --report " + report +
+                               " status >" + dir.path("out.txt") + " 2>&1")
+                                  .c_str()),
+                  -1);
+    ASSERT_EQ(reportLines(report).size(), 3u);
+    // Each call on the report's descriptors, in order.
+    std::map<std::string, std::string> open;  // descriptor: how it stands
+    int appended = 0, synced = 0;
+    const Bytes traced = readFileBytes(trace);
+    std::istringstream lines(std::string(traced.begin(), traced.end()));
+    for (std::string line; std::getline(lines, line);) {
+        const std::string name = line.substr(0, line.find('('));
+        const size_t from = line.find('(') + 1;
+        const std::string fd = line.substr(from, line.find_first_of(",)", from) - from);
+        if (name == "openat" && line.find('"' + report + '"') != std::string::npos) {
+            open[line.substr(line.rfind("= ") + 2)] = "opened";
+        } else if (open.count(fd) > 0) {
+            std::string& state = open[fd];
+            if (name == "write" && line.find("\"\", 0)") == std::string::npos) {
+                state = "written";
+                ++appended;
+            } else if (name == "fdatasync" && state == "written") {
+                state = "synced";
+                ++synced;
+            } else if (name == "close") {
+                EXPECT_NE(state, "written") << "closed before it was on the disk: " << line;
+                open.erase(fd);
+            }
+        }
+    }
+    EXPECT_EQ(appended, 3);
+    EXPECT_EQ(synced, 3);
+}
