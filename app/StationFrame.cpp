@@ -177,6 +177,8 @@ void StationFrame::refreshPorts() {
     const auto listed = [](const std::vector<PortInfo>& in, const std::string& name) {
         return std::any_of(in.begin(), in.end(), [&](const PortInfo& p) { return p.name == name; });
     };
+    const int selected = m_listPorts->GetSelection();
+    const std::string chosen = selected == wxNOT_FOUND ? "" : ports[selected].name;
     for (size_t i = ports.size(); i-- > 0;) {  // the gone ones, from the end
         if (!listed(now, ports[i].name)) {
             m_listPorts->Delete(static_cast<unsigned>(i));
@@ -195,6 +197,9 @@ void StationFrame::refreshPorts() {
         } else {
             m_listPorts->Insert(label, static_cast<unsigned>(i));
             ports.insert(ports.begin() + static_cast<long>(i), now[i]);
+        }
+        if (ports[i].name == chosen && m_listPorts->GetSelection() != static_cast<int>(i)) {
+            m_listPorts->SetSelection(static_cast<int>(i));  // an insertion may drop it
         }
     }
 }
@@ -220,8 +225,11 @@ void StationFrame::updateControls() {
 
 void StationFrame::updateCounts() {
     const StationRows::Counts c = rows->counts();
-    m_staticCounts->SetLabel(
+    const wxString counts =
         wxString::Format(tr("%d passed, %d failed, %d running"), static_cast<int>(c.passed),
-                         static_cast<int>(c.failed), static_cast<int>(c.running)));
-    Layout();
+                         static_cast<int>(c.failed), static_cast<int>(c.running));
+    if (counts != m_staticCounts->GetLabel()) {  // not at every page of every instrument
+        m_staticCounts->SetLabel(counts);
+        Layout();
+    }
 }

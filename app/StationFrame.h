@@ -105,7 +105,7 @@ class StationFrame : public wxFrame {
     bool requestFromSettings(StationRequest& request);
     void refuse(const wxString& why);
     // The station's reports, on the window's thread.
-    void unitChanged(const Unit& unit);
+    void unitsChanged();
     void finished();
     // Asks the operator to confirm abandoning the running instruments.
     bool confirmAbandon();

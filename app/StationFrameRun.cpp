@@ -14,6 +14,7 @@ void StationFrame::abandonAndWait() {
         station->stop();
         station->stop();
         worker.join();
+        state = RunState::Idle;
     }
 }
 
@@ -111,12 +112,17 @@ bool StationFrame::confirmAbandon() {
                .ShowModal() == wxID_YES;
 }
 
-void StationFrame::unitChanged(const Unit& unit) {
-    rows->show(unit);
+void StationFrame::unitsChanged() {
+    for (const auto& [id, unit] : relay->takeChanged()) {
+        rows->show(unit);
+    }
     updateCounts();
 }
 
 void StationFrame::finished() {
+    if (!worker.joinable()) {
+        return;  // a forced close waited for it already
+    }
     worker.join();  // it has posted this, its last act
     state = RunState::Idle;
     clock.Stop();

@@ -1,15 +1,33 @@
 #pragma once
 // The station's reports to its window: each copied and queued for the window's thread,
 // which alone touches the window.
+#include <map>
+#include <mutex>
+
 #include "app/StationFrame.h"
 #include "app/Translate.h"
 
-// The station's reports, copied and queued for the window's thread.
+// The station's reports, copied and queued for the window's thread. A unit's changes come
+// at every page of every instrument: the window takes them together, each unit as it last
+// stood, once per turn of its event loop.
 class StationFrame::Relay : public StationListener {
   public:
     explicit Relay(StationFrame* frame) : frame_(frame) {}
     void unitChanged(const Unit& unit, const CopyEvent*) override {
-        frame_->CallAfter([frame = frame_, unit] { frame->unitChanged(unit); });
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const bool onItsWay = !changed_.empty();
+            changed_[unit.id] = unit;
+            if (onItsWay) {
+                return;
+            }
+        }
+        frame_->CallAfter([frame = frame_] { frame->unitsChanged(); });
+    }
+    // On the window's thread: the units changed since the last call, by id.
+    std::map<size_t, Unit> takeChanged() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(changed_, {});
     }
     void portPassed(const std::string& port, const std::string& why) override {
         status(
@@ -39,4 +57,6 @@ class StationFrame::Relay : public StationListener {
         frame_->CallAfter([frame = frame_, text] { frame->SetStatusText(text); });
     }
     StationFrame* frame_;
+    std::mutex mutex_;
+    std::map<size_t, Unit> changed_;
 };

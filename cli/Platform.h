@@ -24,9 +24,10 @@ std::vector<std::string> utf8Arguments(int argc, char** argv);
 std::string selfPath();
 
 // From now on each interrupt calls `handler` on a thread of its own instead of ending the
-// program: POSIX SIGINT (Ctrl-C), SIGTERM and SIGHUP (the terminal hung up); Windows the
-// console's Ctrl-C and Ctrl-Break, and with `sessionEnds` its close, the user's logoff and
-// the system's shutdown, after which Windows ends the program once the handler returns.
+// program: POSIX SIGINT (Ctrl-C), SIGTERM and SIGHUP (the terminal hung up), and with
+// `sessionEnds` SIGQUIT and SIGPWR (the power failing); Windows the console's Ctrl-C and
+// Ctrl-Break, and with `sessionEnds` its close, the user's logoff and the system's
+// shutdown, after which Windows ends the program once the handler returns.
 // Output that fails (the terminal gone) no longer ends the program. A later call replaces
 // the handler, waiting for one under way; an empty handler ignores interrupts.
 void onInterrupt(std::function<void(bool sessionEnds)> handler);

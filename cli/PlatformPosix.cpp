@@ -35,7 +35,7 @@ void readInterrupts() {
             lastSignal = number;
             std::lock_guard<std::mutex> lock(handlerMutex);
             if (interruptHandler) {
-                interruptHandler(false);
+                interruptHandler(number == SIGQUIT || number == SIGPWR);
             }
         } else if (n == 0 || errno != EINTR) {
             return;
@@ -91,6 +91,11 @@ void onInterrupt(std::function<void(bool sessionEnds)> handler) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // Signals that leave no time to wait: the power failing (a UPS's daemon), a user who
+    // wants out at once. They end as a session does.
+    for (const int signal : {SIGQUIT, SIGPWR}) {
         ::sigaction(signal, &action, nullptr);
     }
 }

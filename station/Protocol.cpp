@@ -102,73 +102,67 @@ std::vector<std::string> probeArguments(const std::string& port) {
     return {"--json", "--station-copy", "--port", port, "status"};
 }
 
+namespace {
+// An event of `kind` with the fields `fill` sets.
+template <class Fill>
+CopyEvent eventOf(CopyEvent::Kind kind, Fill fill) {
+    CopyEvent e;
+    e.kind = kind;
+    fill(e);
+    return e;
+}
+}  // namespace
+
 CopyEvent CopyEvent::connected(const std::string& port, const std::string& device,
                                const std::string& serial, const std::string& route) {
-    CopyEvent e;
-    e.kind = Kind::Connected;
-    e.port = port;
-    e.device = device;
-    e.serial = serial;
-    e.route = route;
-    return e;
+    return eventOf(Kind::Connected, [&](CopyEvent& e) {
+        e.port = port;
+        e.device = device;
+        e.serial = serial;
+        e.route = route;
+    });
 }
 
 CopyEvent CopyEvent::statusOf(const StatusInfo& status) {
-    CopyEvent e;
-    e.kind = Kind::Status;
-    e.status = status;
-    return e;
+    return eventOf(Kind::Status, [&](CopyEvent& e) { e.status = status; });
 }
 
 CopyEvent CopyEvent::imageOf(const std::string& file, const FirmwareImageInfo& image) {
-    CopyEvent e;
-    e.kind = Kind::Image;
-    e.file = file;
-    e.image = image;
-    return e;
+    return eventOf(Kind::Image, [&](CopyEvent& e) {
+        e.file = file;
+        e.image = image;
+    });
 }
 
 CopyEvent CopyEvent::started(Operation operation, int pages) {
-    CopyEvent e;
-    e.kind = Kind::Started;
-    e.operation = operation;
-    e.pages = pages;
-    return e;
+    return eventOf(Kind::Started, [&](CopyEvent& e) {
+        e.operation = operation;
+        e.pages = pages;
+    });
 }
 
 CopyEvent CopyEvent::progress(Operation operation, int done, int pages) {
-    CopyEvent e = started(operation, pages);
-    e.kind = Kind::Progress;
-    e.done = done;
-    return e;
+    return eventOf(Kind::Progress, [&](CopyEvent& e) {
+        e.operation = operation;
+        e.done = done;
+        e.pages = pages;
+    });
 }
 
 CopyEvent CopyEvent::finished(Operation operation) {
-    CopyEvent e;
-    e.kind = Kind::Finished;
-    e.operation = operation;
-    return e;
+    return eventOf(Kind::Finished, [&](CopyEvent& e) { e.operation = operation; });
 }
 
 CopyEvent CopyEvent::error(const Problem& problem) {
-    CopyEvent e;
-    e.kind = Kind::Error;
-    e.problem = problem;
-    return e;
+    return eventOf(Kind::Error, [&](CopyEvent& e) { e.problem = problem; });
 }
 
 CopyEvent CopyEvent::recordOf(const nlohmann::json& record) {
-    CopyEvent e;
-    e.kind = Kind::Record;
-    e.record = record;
-    return e;
+    return eventOf(Kind::Record, [&](CopyEvent& e) { e.record = record; });
 }
 
 CopyEvent CopyEvent::retry(int attempt) {
-    CopyEvent e;
-    e.kind = Kind::Retry;
-    e.attempt = attempt;
-    return e;
+    return eventOf(Kind::Retry, [&](CopyEvent& e) { e.attempt = attempt; });
 }
 
 nlohmann::json statusFields(const StatusInfo& s) {

@@ -31,6 +31,13 @@ int64_t bytesLeft(FILE* file) {
     return end < here ? -1 : static_cast<int64_t>(end - here);
 }
 
+namespace {
+// Waits until the system has put the file's data on the disk.
+bool putOnDisk(int fd) {
+    return ::fdatasync(fd) == 0;
+}
+}  // namespace
+
 std::string appendToFile(const std::string& path, const std::string& text, bool durable) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -38,7 +45,7 @@ std::string appendToFile(const std::string& path, const std::string& text, bool 
     }
     const ssize_t n = ::write(fd, text.data(), text.size());
     int error = errno;
-    const bool synced = n < 0 || !durable || ::fdatasync(fd) == 0;
+    const bool synced = n < 0 || !durable || putOnDisk(fd);
     error = synced ? error : errno;
     ::close(fd);
     if (n != static_cast<ssize_t>(text.size())) {
@@ -62,7 +69,7 @@ std::string replaceFile(const std::string& path, const std::string& text) {
         return std::strerror(errno);
     }
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    const bool synced = written && ::fdatasync(fd) == 0;
+    const bool synced = written && putOnDisk(fd);
     const int error = errno;
     ::close(fd);
     if (!synced || ::rename(scratch.c_str(), path.c_str()) != 0) {

@@ -32,9 +32,10 @@ class TestStation : public StationFrame {
         Show();
     }
     using StationFrame::addImages, StationFrame::m_buttonStart, StationFrame::m_buttonStop,
-        StationFrame::m_listImages, StationFrame::m_checkVerify, StationFrame::m_listPorts,
-        StationFrame::m_radioEvery, StationFrame::m_staticCounts, StationFrame::m_viewRows,
-        StationFrame::reportPath, StationFrame::rows, StationFrame::running;
+        StationFrame::m_listImages, StationFrame::portWatcher, StationFrame::m_checkVerify,
+        StationFrame::m_listPorts, StationFrame::m_radioEvery, StationFrame::m_staticCounts,
+        StationFrame::m_viewRows, StationFrame::reportPath, StationFrame::rows,
+        StationFrame::running;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -105,6 +106,14 @@ class StationTest : public ::testing::Test {
         clickButton(station->m_buttonStart);
         ASSERT_TRUE(station->running()) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
     }
+    // The paced instrument on COM7 part way through an upload of `image`.
+    void uploading(const char* image) {
+        station->addImages({data(image)});
+        station->tick({"COM7"});
+        start();
+        ASSERT_TRUE(runEventsUntil(
+            [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 10; }));
+    }
     DialogCapture dialogs;
     TestStation* station = new TestStation;
 };
@@ -150,6 +159,34 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
         << dialogs.ownBoxes[0];
     EXPECT_NE(dialogs.ownBoxes[0].find("Result: " + silent + "\n"), std::string::npos);
     EXPECT_NE(dialogs.ownBoxes[0].find("\"event\":\"error\""), std::string::npos);
+}
+
+// The checklist follows the machine's ports in place: a port pulled out leaves it, one
+// plugged in again comes back where the machine lists it, unticked, and the ticks and the
+// chosen line of the others stay.
+TEST_F(StationTest, ThePortChecklistFollowsTheMachineKeepingItsTicks) {
+    station->tick({"COM14", "COM16"});
+    const auto shown = [&] {
+        std::vector<std::string> lines;
+        for (unsigned i = 0; i < station->m_listPorts->GetCount(); ++i) {
+            const std::string line = utf8(station->m_listPorts->GetString(i));
+            if (line.rfind("COM1", 0) == 0 && line.size() > 5 && line[4] >= '3' && line[5] == ' ')
+                lines.push_back(line.substr(0, 5) +
+                                (station->m_listPorts->IsChecked(i) ? " x" : ""));
+        }
+        return lines;
+    };
+    station->m_listPorts->SetSelection(station->m_listPorts->FindString(
+        station->m_listPorts->GetString(station->m_listPorts->GetCount() - 1)));
+    const wxString chosen = station->m_listPorts->GetStringSelection();
+    PortPlug com15("COM15");
+    ASSERT_TRUE(com15.set(false));
+    station->portWatcher->look();
+    EXPECT_EQ(shown(), (std::vector<std::string>{"COM13", "COM14 x", "COM16 x"}));
+    ASSERT_TRUE(com15.set(true));
+    station->portWatcher->look();
+    EXPECT_EQ(shown(), (std::vector<std::string>{"COM13", "COM14 x", "COM15", "COM16 x"}));
+    EXPECT_EQ(station->m_listPorts->GetStringSelection(), chosen) << "the chosen line stays";
 }
 
 // Automatic mode's instruments, each pulled out until a test plugs it in, and all plugged
@@ -244,11 +281,7 @@ TEST_F(StationTest, StopLetsTheUploadFinishAndASecondStopAbandonsIt) {
 // left to abandon, and the instrument keeps its ok. The station ended meanwhile stays
 // harmless until the next Start, which works as the first.
 TEST_F(StationTest, AnAbandonConfirmedAfterTheInstrumentsEndedChangesNothing) {
-    station->addImages({data("cu-12800.enc")});
-    station->tick({"COM7"});
-    start();
-    ASSERT_TRUE(runEventsUntil(
-        [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 10; }));
+    uploading("cu-12800.enc");
     clickButton(station->m_buttonStop);
     dialogs.onBox = [&] { EXPECT_TRUE(runEventsUntil([&] { return station->allEnded(); })); };
     clickButton(station->m_buttonStop);
@@ -266,11 +299,7 @@ TEST_F(StationTest, AnAbandonConfirmedAfterTheInstrumentsEndedChangesNothing) {
 // Closing while an instrument uploads asks; Yes closes the window once the upload has
 // ended and been recorded.
 TEST_F(StationTest, ClosingWhileAnInstrumentUploadsWaitsForItsEnd) {
-    station->addImages({data("cu-12800.enc")});
-    station->tick({"COM7"});
-    start();
-    ASSERT_TRUE(runEventsUntil(
-        [&] { return station->rows->size() == 1 && station->rows->unit(0).done > 10; }));
+    uploading("cu-12800.enc");
     const std::string report = station->reportPath;
     wxWeakRef<wxFrame> window(station);
     EXPECT_FALSE(station->Close(false));
@@ -278,6 +307,18 @@ TEST_F(StationTest, ClosingWhileAnInstrumentUploadsWaitsForItsEnd) {
     ASSERT_TRUE(runEventsUntil([&] { return !window; }));
     station = nullptr;
     EXPECT_EQ(results(report), std::vector<std::string>{"ok"});
+}
+
+// A close that cannot be refused (the session ends) abandons the instrument before the
+// window goes, and records it as interrupted.
+TEST_F(StationTest, AForcedCloseRecordsTheRunningInstrumentsAsInterrupted) {
+    uploading("cu-25600.enc");
+    const std::string report = station->reportPath;
+    wxWeakRef<wxFrame> window(station);
+    EXPECT_TRUE(station->Close(true));
+    ASSERT_TRUE(runEventsUntil([&] { return !window; }));
+    station = nullptr;
+    EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
 }
 
 TEST_F(StationTest, EveryTextFitsInTheStationWindowInEnglishAndCzech) {
