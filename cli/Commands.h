@@ -9,6 +9,8 @@
 int listPortsCommand(Reporter& out);
 int probeCommand(Reporter& out, bool allPorts);
 int inspectCommand(const std::string& file, Reporter& out);
+// The reports read back; throws a Problem for wrong usage.
+int recordsCommand(const RecordsOptions& options, bool json, Reporter& out);
 // One instrument: tried again after a device or line failure while attempts are left. An
 // interrupt ends the program at once, with the attempt's record written.
 int singleCommand(const CliOptions& options, const CheckedRequest& checked, Reporter& out);

@@ -10,7 +10,8 @@ namespace {
 const char* kExitCodes =
     "Exit codes: 0 success, 1 the device or line failed (time-out, refusal, line error), "
     "2 wrong usage, 3 the image is not acceptable (also an older version than the firmware "
-    "loaded). Several ports: the largest of the instruments' codes.";
+    "loaded), 4 records: some lines of the reports are not records and were skipped. Several "
+    "ports: the largest of the instruments' codes.";
 
 // The options that go with every command (also after it).
 void addCommonOptions(CLI::App& app, CliOptions& o) {
@@ -65,6 +66,30 @@ std::vector<std::pair<CLI::App*, Command>> addServiceCommands(CLI::App& app, Cli
             {read, Command::Read},
             {erase, Command::Erase}};
 }
+CLI::App* addRecordsCommand(CLI::App& app, RecordsOptions& r) {
+    auto* records = app.add_subcommand(
+        "records", "Read reports back: yield per product, a unit's history, CSV");
+    records->add_option("REPORT", r.reports, "Report files (the station's JSON lines)")->required();
+    records->add_option("--by", r.by, "Rows per product and day, batch, operator or port")
+        ->check(CLI::IsMember({"day", "batch", "operator", "port"}));
+    records->add_option("--since", r.since,
+                        "Only records from this local date or time (2026-12-08, "
+                        "2026-12-08 14:30)");
+    records->add_option("--until", r.until,
+                        "Only records before this local time (a date alone: to its end)");
+    records->add_option("--product", r.product, "Only this product's records (SOLVAR CU)");
+    records->add_option("--batch", r.batch, "Only this batch's records");
+    records->add_option("--unit", r.unit,
+                        "Every record of one instrument, by its label or USB serial number, "
+                        "oldest first");
+    records->add_flag("--csv", r.csv, "One CSV row per record (the columns: see the README)");
+    records
+        ->add_option("--csv-separator", r.separator,
+                     "The CSV's separator (default ,; a semicolon for spreadsheets whose "
+                     "list separator it is)")
+        ->check([](const std::string& s) { return s.size() == 1 ? "" : "one character"; });
+    return records;
+}
 }  // namespace
 
 bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
@@ -84,6 +109,7 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
     auto* inspect = app.add_subcommand("inspect", "Check an image file offline");
     inspect->add_option("FILE", o.inspectFile, "Image file")->required();
     const auto services = addServiceCommands(app, o);
+    auto* records = addRecordsCommand(app, o.records);
     auto* routes = app.add_subcommand(
         "routes", "Find the instruments reachable through the one on the port, hop after hop");
     routes->add_option("--depth", o.depth, "Look this many hops behind it (1 to 8, default 8)")
@@ -101,6 +127,7 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
     o.what = *ports     ? CliOptions::What::Ports
              : *routes  ? CliOptions::What::Routes
              : *inspect ? CliOptions::What::Inspect
+             : *records ? CliOptions::What::Records
                         : CliOptions::What::Service;
     for (const auto& [sub, command] : services) {
         o.request.command = *sub ? command : o.request.command;

@@ -5,8 +5,18 @@
 
 #include "station/Request.h"
 
+// What `records` is asked of the reports.
+struct RecordsOptions {
+    std::vector<std::string> reports;
+    std::string by;  // day, batch, operator or port; empty: per product alone
+    std::string since, until, product, batch;
+    std::string unit;  // a label or USB serial number: that instrument's records
+    bool csv = false;
+    std::string separator = ",";  // the CSV's
+};
+
 struct CliOptions {
-    enum class What { Ports, Routes, Inspect, Service };
+    enum class What { Ports, Routes, Inspect, Records, Service };
     What what = What::Service;
     StationRequest request;    // Service: the command, its ports and options
     bool json = false;         // one JSON object per line for every event
@@ -15,6 +25,7 @@ struct CliOptions {
     bool allPorts = false;     // ports --probe: every present port
     int depth = 8;             // routes: the hops to look behind
     std::string inspectFile;   // inspect: the image file
+    RecordsOptions records;
 };
 
 // Parses the program's arguments. False when the program ends here (help, version or wrong

@@ -45,6 +45,12 @@ int main(int argc, char** argv) {
             return o.probe ? probeCommand(out, o.allPorts) : listPortsCommand(out);
         case CliOptions::What::Inspect:
             return finish(out, inspectCommand(o.inspectFile, out));
+        case CliOptions::What::Records:
+            try {
+                return finish(out, recordsCommand(o.records, o.json, out));
+            } catch (const Problem& refusal) {
+                return finish(out, refusal.code, &refusal);
+            }
         case CliOptions::What::Routes:
             try {
                 return finish(out, routesCommand(o, out));

@@ -37,7 +37,7 @@ SimFault::Kind faultKind(const std::string& name) {
         {"corrupt", SimFault::Kind::Corrupt},      {"wrong-type", SimFault::Kind::WrongType},
         {"wrong-tag", SimFault::Kind::WrongTag},   {"noise", SimFault::Kind::Noise},
         {"reply-code", SimFault::Kind::ReplyCode}, {"hang-up", SimFault::Kind::HangUp},
-        {"flip-flash", SimFault::Kind::FlipFlash}};
+        {"flip-flash", SimFault::Kind::FlipFlash}, {"other-device", SimFault::Kind::OtherDevice}};
     for (const auto& k : kKinds) {
         if (name == k.name) {
             return k.kind;
@@ -74,6 +74,8 @@ SimFault parseSimFault(const std::string& text) {
             fault.replyCode = static_cast<uint16_t>(value);
         } else if (key == "at") {
             fault.at = value;
+        } else if (key == "type") {
+            fault.deviceType = static_cast<uint8_t>(value);
         } else {
             throw Exception("unknown fault option '%s' in %s", key.c_str(), text.c_str());
         }
@@ -444,6 +446,13 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
         MessageHeader h = MessageHeader::decode(reply->message.data());
         h.code = fault->replyCode;
         h.encode(reply->message.data());
+    }
+    if (fault && fault->kind == SimFault::Kind::OtherDevice && code == BPROT_MSG_STATUSINFO &&
+        reply->message.size() >= kMessageHeaderSize + kStatusInfoSize) {
+        uint8_t* bytes = reply->message.data() + kMessageHeaderSize;
+        StatusInfo s = StatusInfo::decode(bytes);
+        s.deviceType = fault->deviceType;
+        s.encode(bytes);
     }
     hostOnlyWaits_.store(reply->delayMs > 0 || (fault && fault->kind == SimFault::Kind::Late));
     if (!pauseUntil(answerAt)) {

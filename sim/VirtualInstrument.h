@@ -15,29 +15,32 @@
 
 struct SimFault {
     enum class Kind {
-        Silent,     // the request is lost: no processing, no reply
-        Late,       // the reply comes delayMs later than it would
-        Corrupt,    // one byte of the reply frame is changed
-        WrongType,  // a copy of the reply with another frame type comes first
-        WrongTag,   // a copy of the reply with another frame tag comes first
-        Noise,      // bytes that hold no frame come first
-        ReplyCode,  // the reply carries replyCode instead of its own code
-        HangUp,     // the line hangs up instead of answering
-        FlipFlash,  // an accepted upload's firmware has one byte changed in the flash
+        Silent,       // the request is lost: no processing, no reply
+        Late,         // the reply comes delayMs later than it would
+        Corrupt,      // one byte of the reply frame is changed
+        WrongType,    // a copy of the reply with another frame type comes first
+        WrongTag,     // a copy of the reply with another frame tag comes first
+        Noise,        // bytes that hold no frame come first
+        ReplyCode,    // the reply carries replyCode instead of its own code
+        HangUp,       // the line hangs up instead of answering
+        FlipFlash,    // an accepted upload's firmware has one byte changed in the flash
+        OtherDevice,  // the status reply names deviceType instead of its own device type
     };
     Kind kind = Kind::Silent;
     uint16_t code = 0;  // request code it applies to; 0: any request
     uint32_t nth = 0;   // the nth matching request (from 1); 0: every matching request
     uint32_t delayMs = 0;
     uint16_t replyCode = 0;
-    int64_t at = -1;  // flip-flash: the firmware's byte changed; -1: the one in its middle
+    int64_t at = -1;         // flip-flash: the firmware's byte changed; -1: the one in its middle
+    uint8_t deviceType = 0;  // other-device: the device type the status names
     // Only requests on this route word (a child's: route=2.5); kAnyRoute: any request.
     static constexpr uint32_t kAnyRoute = 0xFFFFFFFFu;
     uint32_t route = kAnyRoute;
 };
 
-// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:route=PATH]", kind one of
-// silent, late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash.
+// Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:type=N][:route=PATH]", kind one
+// of silent, late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash,
+// other-device.
 // Throws Exception on bad text.
 SimFault parseSimFault(const std::string& text);
 

@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
                    "2:type=5 or 2.5:type=3:firmware=1.4; a fault for it takes route=PATH");
     app.add_option(
         "--fault", faults,
-        "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:route=PATH]; KIND: silent, "
-        "late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash");
+        "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:type=N][:route=PATH]; KIND: "
+        "silent, late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash, "
+        "other-device (its status names device type N)");
     app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
     app.add_flag("--trace", trace, "Every frame in and out on standard error");
     app.set_version_flag("--version", kOstraVersion);

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
@@ -81,6 +82,8 @@ inline std::vector<nlohmann::json> jsonLines(const std::string& text) {
 
 // The report's lines, in the order written.
 inline std::vector<nlohmann::json> reportLines(const std::string& path) {
+    if (::access(path.c_str(), F_OK) != 0)
+        return {};  // not written yet
     const Bytes text = readFileBytes(path);
     return jsonLines(std::string(text.begin(), text.end()));
 }
@@ -101,8 +104,7 @@ class Background {
     Background(const TempDir& dir, const std::string& args, const std::string& shell = "")
         : output_(dir.path("background.txt")) {
         writeFileBytes(output_, {});  // there to be read before the shell has opened it
-        const std::string line =
-            shell + "exec " OSTRA_CLI " " + args + " >" + output_ + " 2>&1";
+        const std::string line = shell + "exec " OSTRA_CLI " " + args + " >" + output_ + " 2>&1";
         const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);

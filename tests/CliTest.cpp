@@ -273,6 +273,9 @@ TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
         {"--port COM21 --port COM23 read " + dir.path("dump.bin"), 2,
          "the file name " + dir.path("dump.bin") + " needs {port} or {serial}", false},
         {"--port COM21 --port COM23 read " + dumps, 0, "\nCOM23  SOLVAR CU     ok  ("},
+        // No USB serial number: each instrument's file is named after its port instead.
+        {"--port COM21 --port COM23 read " + dir.path("serial-{serial}.bin"), 0,
+         "\nCOM21  SOLVAR CU     ok  ("},
     };
     // Plugged in when a row first names them: the probes before would find them too. Each
     // keeps one byte of an upload wrong: in the middle, the first, the last.
@@ -296,6 +299,8 @@ TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
     EXPECT_EQ(plain.status().firmwareMinor, 0) << "1.0 loaded after the allowed downgrade";
     EXPECT_EQ(readFileBytes(dir.path("dump-COM21.bin")).size(), 904u);  // whole GOST blocks
     EXPECT_EQ(readFileBytes(dir.path("dump-COM23.bin")).size(), 3000u);
+    EXPECT_EQ(readFileBytes(dir.path("serial-COM21.bin")).size(), 904u);
+    EXPECT_EQ(readFileBytes(dir.path("serial-COM23.bin")).size(), 3000u);
 }
 
 // A tray that mixes products, served from a folder: each instrument gets its product's

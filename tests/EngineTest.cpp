@@ -477,7 +477,8 @@ INSTANTIATE_TEST_SUITE_P(EveryRequestEveryFault, FaultMatrix,
 
 // The map of what lies behind an instrument: a root with children on ports 2 and 5 and a
 // grandchild on 2.5 gives exactly those, in path order, each with its own device type,
-// every port of each tried once; one hop stops at the children. The connection is direct
+// every port of each tried once; one hop stops at the children. A child whose second
+// answer names another device is doubtful and not looked behind. The connection is direct
 // again at the end.
 TEST(RouteScan, FindsEveryInstrumentBehindThePortInPathOrder) {
     WaitClock clock;
@@ -498,12 +499,16 @@ TEST(RouteScan, FindsEveryInstrumentBehindThePortInPathOrder) {
             clock.hostSent();
     });
     engine.Connect(sim.devicePath());
-    // Depth, then each instrument found ("path type") and the ports tried.
+    // Depth, then each instrument found ("path type") and the ports tried; the last scan
+    // with the child on port 2 answering its second request as a Solvar HS3.
     const std::tuple<int, std::vector<std::string>, int> kScans[] = {
         {8, {" 1", "2 2", "2.5 5", "5 3"}, 32},
         {1, {" 1", "2 2", "5 3"}, 8},
+        {8, {" 1", "2 2 doubtful", "5 3"}, 16},
     };
     for (const auto& [depth, instruments, ports] : kScans) {
+        if (&instruments == &std::get<1>(kScans[2]))
+            sim.addFault(parseSimFault("other-device:type=4:nth=2:route=2"));
         int tried = 0;
         RouteScanEvents events;
         events.portTried = [&](int n) { tried = n; };

@@ -161,6 +161,30 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
     EXPECT_NE(dialogs.ownBoxes[0].find("\"event\":\"error\""), std::string::npos);
 }
 
+// A row as the station reports it: its progress is the share of its pages done, and a
+// failed row's tooltip carries the message and its hint.
+TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
+    Unit uploading;
+    uploading.port = "COM9";
+    uploading.operation = Operation::Upload;
+    uploading.done = 50;
+    uploading.pages = 200;
+    Unit failed = uploading;
+    failed.id = 1;
+    failed.phase = Unit::Phase::Failed;
+    failed.result = "read data failed, err: 5";
+    failed.hint = "The connection to the instrument on COM9 was lost.";
+    station->rows->show(uploading);
+    station->rows->show(failed);
+    wxVariant progress;
+    station->rows->GetValueByRow(progress, 0, StationRows::kProgress);
+    EXPECT_EQ(progress.GetLong(), 25);
+    EXPECT_EQ(utf8(station->rows->stateText(0)), "uploading");
+    station->select(1);
+    EXPECT_EQ(utf8(station->m_viewRows->GetToolTipText()),
+              "read data failed, err: 5\nThe connection to the instrument on COM9 was lost.");
+}
+
 // The checklist follows the machine's ports in place: a port pulled out leaves it, one
 // plugged in again comes back where the machine lists it, unticked, and the ticks and the
 // chosen line of the others stay.

@@ -1,0 +1,181 @@
+// The reports read back by `ostraloader-cli records`: a real station's report summarised to
+// exact counts and yields, days that meet at local midnight, one instrument's history
+// across two reports, CSV that Python's csv module reads back, and lines that are not
+// records.
+#include "tests/CliSupport.h"
+
+namespace {
+// The output's lines that hold `text`.
+std::vector<std::string> linesWith(const std::string& out, const std::string& text) {
+    std::vector<std::string> found;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(text) != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    writeFileBytes(path, Bytes(text.begin(), text.end()));
+}
+
+// A record's line as the station writes it, with the fields a test sets.
+std::string record(const char* time, const char* port, const char* result,
+                   const std::string& more = "") {
+    return std::string(R"({"time":")") + time + R"(","port":")" + port + R"(","result":")" +
+           result + R"(","exit":)" + (std::string(result) == "ok" ? "0" : "1") +
+           R"(,"deviceType":"SOLVAR CU","attempt":1,"seconds":2.5)" + more + "}\n";
+}
+}  // namespace
+
+// A station's own report: a tray with one passing at once, one after a second attempt, one
+// that never answers (counted as the product of the image meant for it) and one abandoned
+// by Ctrl-C twice, summarised to exact counts and yields.
+TEST(Records, ARealStationsReportIsSummarisedToExactCountsAndYields) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM11");
+    tray.add("COM12", "silent:code=100:nth=1");
+    tray.add("COM13", "silent");
+    VirtualInstrument& paced = tray.add("COM14", nullptr, 1, 115200);
+    const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(98304, 3), ImageSpec{2, 0}));
+    {
+        Background station(dir,
+                           "--port COM11 --port COM12 --port COM13 --port COM14 "
+                           "--attempts 2 --report " +
+                               report + " upload " + fw);
+        ASSERT_TRUE(eventually([&] { return reportLines(report).size() == 5; }));
+        ASSERT_GT(paced.requestCount(), 20u) << "still uploading";
+        station.interrupt();
+        ASSERT_TRUE(
+            eventually([&] { return station.output().find("stopping") != std::string::npos; }));
+        station.interrupt();
+        station.wait();
+    }
+    ASSERT_EQ(reportLines(report).size(), 6u);
+    const auto [code, out] = run(dir, OSTRA_CLI, "records " + report);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find("\nSOLVAR CU            4           1               1       2            "
+                       "25.0 %       50.0 %  "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("    3  BPROT_MSG_STATUSINFO error, bootloader not responding\n    1  "
+                       "interrupted\n6 records"),
+              std::string::npos)
+        << out;
+}
+
+// Days are local: two records a minute either side of midnight in Prague are two days
+// there and one day in UTC.
+TEST(Records, DaysMeetAtLocalMidnight) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl");
+    writeText(report, record("2026-12-08T22:59:30Z", "COM11", "ok") +
+                          record("2026-12-08T23:00:30Z", "COM12", "interrupted"));
+    const std::pair<const char*, std::vector<std::string>> kZones[] = {
+        {"Europe/Prague",
+         {"SOLVAR CU  2026-12-08            1           1               0       0           100.0 "
+          "%",
+          "SOLVAR CU  2026-12-09            1           0               0       1             0.0 "
+          "%"}},
+        {"UTC",
+         {"SOLVAR CU  2026-12-08            2           1               0       1            50.0 "
+          "%"}},
+    };
+    for (const auto& [zone, rows] : kZones) {
+        const auto [code, out] = run(dir, ("TZ=" + std::string(zone) + " " OSTRA_CLI).c_str(),
+                                     "records --by day " + report);
+        EXPECT_EQ(code, 0) << out;
+        std::vector<std::string> found;
+        for (const std::string& line : linesWith(out, "SOLVAR CU  2026"))
+            found.push_back(line.substr(0, rows[0].size()));
+        EXPECT_EQ(found, rows) << zone;
+    }
+}
+
+// One instrument's history across two reports, oldest first, known by its serial number
+// or its label; the others' records left out.
+TEST(Records, AUnitsHistoryComesFromEveryReportInTimeOrder) {
+    TempDir dir;
+    const std::string a = dir.path("a.jsonl"), b = dir.path("b.jsonl");
+    writeText(a, record("2026-12-08T08:00:00Z", "COM11", "ok",
+                        R"(,"serial":"A7F3","firmwareAfter":"2.0")") +
+                     record("2026-12-08T09:00:00Z", "COM12", "ok", R"(,"serial":"B2C9")") +
+                     record("2026-12-10T08:00:00Z", "COM11", "ok",
+                            R"(,"serial":"A7F3","firmwareAfter":"2.2")"));
+    writeText(b, record("2026-12-09T08:00:00Z", "COM21", "BPROT_MSG_WRITE_PAGE error",
+                        R"(,"serial":"A7F3","label":"SN-0042","firmwareBefore":"2.0")"));
+    for (const char* unit : {"A7F3", "SN-0042"}) {
+        const auto [code, out] =
+            run(dir, "TZ=UTC " OSTRA_CLI, "records " + a + " " + b + " --unit " + unit);
+        EXPECT_EQ(code, 0) << out;
+        const std::vector<std::string> expected =
+            std::string(unit) == "A7F3"
+                ? std::vector<std::string>{"2026-12-08 08:00:00  COM11  SOLVAR CU  - -> 2.0  -  attempt 1  ok",
+                                           "2026-12-09 08:00:00  COM21  SOLVAR CU  2.0 -> -  -  attempt 1  BPROT_MSG_WRITE_PAGE error",
+                                           "2026-12-10 08:00:00  COM11  SOLVAR CU  - -> 2.2  -  attempt 1  ok"}
+                : std::vector<std::string>{"2026-12-09 08:00:00  COM21  SOLVAR CU  2.0 -> -  -  attempt 1  BPROT_MSG_WRITE_PAGE error"};
+        EXPECT_EQ(linesWith(out, "2026-12-"), expected) << unit;
+    }
+}
+
+// CSV as a factory's systems take it: Python's csv module reads back every value, Czech
+// text, commas and quotes in a message included.
+TEST(Records, CsvReadsBackToTheSameValues) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl"), csv = dir.path("records.csv");
+    writeText(
+        report,
+        record("2026-12-08T08:00:00Z", "COM11", "verify failed: the flash differs, \\\"here\\\"",
+               R"(,"label":"Jiří, šarže 7","batch":"WO-1","operator":"Žofie","seconds":4.125,)"
+               R"("image":{"file":"C:\\fw, 2.1.enc","sha256":"ab"})"));
+    ASSERT_EQ(std::system((OSTRA_CLI " records --csv " + report + " >" + csv).c_str()), 0);
+    const std::string script = dir.path("read.py");
+    writeText(script,
+              "import csv, json, sys\n"
+              "rows = list(csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
+              "print(json.dumps(rows, ensure_ascii=False))\n");
+    const auto [code, out] = run(dir, "python3", script + " " + csv);
+    ASSERT_EQ(code, 0) << out;
+    const nlohmann::json rows = nlohmann::json::parse(out);
+    ASSERT_EQ(rows.size(), 1u) << out;
+    EXPECT_EQ(rows[0], (nlohmann::json{{"time", "2026-12-08T08:00:00Z"},
+                                       {"port", "COM11"},
+                                       {"slot", ""},
+                                       {"serial", ""},
+                                       {"label", "Jiří, šarže 7"},
+                                       {"device", "SOLVAR CU"},
+                                       {"bootloader", ""},
+                                       {"firmware_before", ""},
+                                       {"firmware_after", ""},
+                                       {"image_file", "C:\\fw, 2.1.enc"},
+                                       {"image_sha256", "ab"},
+                                       {"attempt", "1"},
+                                       {"result", "verify failed: the flash differs, \"here\""},
+                                       {"exit", "1"},
+                                       {"milliseconds", "4125"},
+                                       {"batch", "WO-1"},
+                                       {"operator", "Žofie"}}));
+}
+
+// Lines that are not records (cut short, edited by hand, another program's) are skipped,
+// each named once at the end, and the exit code says so; the records around them count.
+TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl");
+    writeText(report, record("2026-12-08T08:00:00Z", "COM11", "ok") + "not a record\n" +
+                          R"({"event":"started","operation":"upload"})"
+                          "\n\n" +
+                          record("2026-12-08T08:01:00Z", "COM12", "ok") +
+                          R"({"time":"2026-12-08T08:02:00Z","port":"COM1)");
+    const auto [code, out] = run(dir, OSTRA_CLI, "records " + report);
+    EXPECT_EQ(code, 4) << out;
+    EXPECT_EQ(linesWith(out, "is not a service record"),
+              (std::vector<std::string>{
+                  "ostraloader-cli: " + report + ": line 2 is not a service record; skipped",
+                  "ostraloader-cli: " + report + ": line 3 is not a service record; skipped",
+                  "ostraloader-cli: " + report + ": line 6 is not a service record; skipped"}));
+    EXPECT_NE(out.find("\nSOLVAR CU            2           2"), std::string::npos) << out;
+    EXPECT_EQ(run(dir, OSTRA_CLI, "records " + dir.path("missing.jsonl")).first, 2);
+}
