@@ -6,14 +6,18 @@ looked at with a few rules that make the small mistakes people make: a compariso
 to its neighbour, && and || swapped, a boolean constant flipped, a + 1 or - 1 dropped or
 added at a boundary, a call statement removed, a returned value replaced by its type's
 default, a condition forced true or false. A sample of them is planted one at a time in a
-scratch clone of the committed tree; each is built, and the tests that exercise its file
-run first, then the rest, stopping at the first failure. A fault no test notices survived.
+scratch clone of the committed tree; each is built, and the tests that run its line go
+first, then the others that run its file, quickest first, two at a time, stopping at the
+first failure. Which test runs which line is measured once per commit in a build with
+coverage (cached in ~/.cache/ostraloader); a test that never runs the file cannot tell the
+fault and is not run. A fault no test notices survived.
 
 Faults that do not build, and those found to change nothing a user could see (logging, an
 equivalent form), are kept in scripts/mutate-setaside.txt with the reason, so later runs
 pass over them.
 """
 import argparse
+import json
 import os
 import random
 import re
@@ -24,20 +28,6 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 SETASIDE = ROOT / "scripts" / "mutate-setaside.txt"
-
-# The tests that exercise a file, by where it lies: stages run in order, each stopping at
-# the first failure; whatever no stage named runs last.
-FOCUS = [
-    ("station/", [r"^(StationRun|Station)\.", r"^(Cli|Shift)\.", r"^gui_"]),
-    ("cli/", [r"^Cli\.", r"^Shift\."]),
-    ("app/Station", [r"^gui_tests$|^gui_station_automatic$"]),
-    ("app/PortWatcher", [r"^gui_tests$"]),
-    ("app/", [r"^gui_tests$"]),
-    ("engine/RouteScan", [r"^RouteScan\.", r"^Cli\.Routes|^gui_tests$"]),
-    ("engine/", [r"^(Engine|RouteScan|RoutePath)\.|FaultMatrix", r"^Cli\."]),
-    ("link/FrameLink", [r"^FrameLink\.", r"^Engine\.|FaultMatrix|^RouteScan\."]),
-    ("link/", [r"^(SerialPort|FrameLink|FrameCodec|PortNames)\.", r"^Engine\."]),
-]
 
 KEYWORDS = ("return", "if", "while", "for", "switch", "case", "delete", "throw", "break",
             "continue", "else", "do", "goto", "new", "using", "typedef", "static_assert")
@@ -185,27 +175,99 @@ def candidates(args):
     return found
 
 
-def stages_for(path):
-    for prefix, stages in FOCUS:
-        if path.startswith(prefix):
-            return stages
-    return []
+def ctest_names(build):
+    listing = subprocess.run(["ctest", "-N"], cwd=build, capture_output=True, text=True,
+                             check=True).stdout
+    return re.findall(r"Test\s+#\d+: (\S+)", listing)
 
 
-def run_tests(build, path, log):
-    """The first test that failed, or None."""
-    named = []
-    for regex in stages_for(path) + [None]:
-        cmd = ["ctest", "-j%d" % os.cpu_count(), "--stop-on-failure", "--timeout", "150"]
-        cmd += ["-R", regex] if regex else (["-E", "|".join(named)] if named else [])
-        result = subprocess.run(cmd, cwd=build, capture_output=True, text=True)
-        log.write(result.stdout + result.stderr)
-        failed = re.search(r"^\s*\d+ - (\S+)", result.stdout, re.M)
-        if result.returncode != 0:
-            return failed.group(1) if failed else "ctest"
-        if regex:
-            named.append(regex)
-    return None
+def executed_lines(build, src):
+    """{file: set(lines)} the last test executed, from the .gcda files its processes left."""
+    gcdas = [str(p) for p in Path(build).rglob("*.gcda")]
+    lines = {}
+    for at in range(0, len(gcdas), 50):
+        out = subprocess.run(["gcov", "--json-format", "--stdout"] + gcdas[at:at + 50],
+                             cwd=build, capture_output=True, text=True).stdout
+        for document in out.splitlines():
+            try:
+                report = json.loads(document)
+            except ValueError:
+                continue
+            for f in report.get("files", []):
+                name = os.path.relpath(os.path.join(build, f["file"]), src) \
+                    if not os.path.isabs(f["file"]) else os.path.relpath(f["file"], src)
+                if name.startswith(".."):
+                    continue
+                hit = {l["line_number"] for l in f["lines"] if l["count"] > 0}
+                lines.setdefault(name, set()).update(hit)
+    for g in gcdas:
+        os.unlink(g)
+    return lines
+
+
+def coverage(src, scratch, commit):
+    """Which lines each test executes, and how long it takes: measured once per commit in a
+    build with coverage (cached), so that a fault is tried only by tests that reach it."""
+    cache = Path.home() / ".cache" / "ostraloader" / ("mutate-coverage-%s.json" % commit)
+    if cache.exists():
+        return json.loads(cache.read_text())
+    build = scratch / "coverage"
+    print("== measuring which tests run which lines (once for %s)" % commit[:12], flush=True)
+    subprocess.run(["cmake", "-S", str(src), "-B", str(build), "-DCMAKE_BUILD_TYPE=Debug",
+                    "-DOSTRA_BENCH=OFF", "-DCMAKE_CXX_FLAGS=--coverage",
+                    "-DCMAKE_EXE_LINKER_FLAGS=--coverage"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(build), "-j%d" % os.cpu_count()], check=True,
+                   stdout=subprocess.DEVNULL)
+    tests = {}
+    for name in ctest_names(build):
+        for g in Path(build).rglob("*.gcda"):
+            g.unlink()
+        started = time.time()
+        subprocess.run(["ctest", "-R", "^%s$" % re.escape(name), "--timeout", "300"], cwd=build,
+                       capture_output=True)
+        seconds = time.time() - started
+        lines = executed_lines(build, src)
+        tests[name] = {"seconds": seconds,
+                       "lines": {f: sorted(l) for f, l in lines.items()}}
+    cache.parent.mkdir(parents=True, exist_ok=True)
+    cache.write_text(json.dumps(tests))
+    return tests
+
+
+def run_tests(build, names, log):
+    """Runs the tests two at a time, quickest first; the first that fails, or None."""
+    pending, running = list(names), []
+    failed = None
+    while (pending or running) and not failed:
+        while pending and len(running) < (os.cpu_count() or 2):
+            name = pending.pop(0)
+            running.append((name, subprocess.Popen(
+                ["ctest", "-R", "^%s$" % re.escape(name), "--timeout", "150",
+                 "--output-on-failure"], cwd=build, stdout=subprocess.PIPE,
+                stderr=subprocess.STDOUT, text=True)))
+        time.sleep(0.05)
+        for entry in list(running):
+            name, process = entry
+            if process.poll() is not None:
+                running.remove(entry)
+                output = process.stdout.read()
+                if process.returncode != 0:
+                    log.write(output)
+                    failed = name
+    for name, process in running:
+        process.kill()
+        process.wait()
+    return failed
+
+
+def tests_for(fault, tests):
+    """The tests that run the fault's line, then the others that run its file, each group
+    quickest first. A test that never runs the file cannot tell the fault."""
+    f, number = fault["file"], fault["number"]
+    line = [n for n, t in tests.items() if number in t["lines"].get(f, ())]
+    rest = [n for n, t in tests.items() if t["lines"].get(f) and n not in line]
+    by_time = lambda n: tests[n]["seconds"]
+    return sorted(line, key=by_time), sorted(rest, key=by_time)
 
 
 def main():
@@ -230,6 +292,9 @@ def main():
                                   text=True, check=True).stdout.strip())
     src, build = scratch / "src", scratch / "build"
     subprocess.run(["git", "clone", "-q", str(ROOT), str(src)], check=True)
+    commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=src, capture_output=True,
+                            text=True, check=True).stdout.strip()
+    tests = coverage(src, scratch, commit)
     subprocess.run(["cmake", "-S", str(src), "-B", str(build), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                     "-DOSTRA_BENCH=OFF"], check=True, stdout=subprocess.DEVNULL)
     print("== building the clean tree", flush=True)
@@ -254,13 +319,14 @@ def main():
                 verdict = "does not build (set aside)"
             else:
                 built += 1
-                failed = run_tests(build, f["file"], log)
+                line_tests, file_tests = tests_for(f, tests)
+                failed = run_tests(build, line_tests + file_tests, log)
                 if failed:
                     caught += 1
                     verdict = "caught by " + failed
                 else:
                     survivors.append("%s %s" % (where, what))
-                    verdict = "SURVIVED"
+                    verdict = "SURVIVED" + ("" if line_tests else " (no test runs this line)")
             target.write_text(original)
             print("%d. %s %s: %s" % (n, where, what, verdict), flush=True)
     minutes = (time.time() - started) / 60
