@@ -11,6 +11,7 @@
 
 #include "app/AppIcon.h"
 #include "app/ImageLabel.h"
+#include "app/RecordsFrame.h"
 #include "app/StationRelay.h"
 #include "app/Translate.h"
 
@@ -54,6 +55,9 @@ void StationFrame::bindEvents() {
     bindSettings();
     m_buttonStart->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStart(); });
     m_buttonStop->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStop(); });
+    m_buttonRecords->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        (new RecordsFrame(this, reportPath, ""))->Show();
+    });
     bindRows();
     Bind(
         wxEVT_TIMER, [this](wxTimerEvent&) { rows->tick(); }, clock.GetId());

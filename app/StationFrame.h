@@ -65,6 +65,7 @@ class StationFrame : public wxFrame {
     // Running.
     wxButton* m_buttonStart;
     wxButton* m_buttonStop;
+    wxButton* m_buttonRecords;
     wxStaticText* m_staticCounts;
     wxDataViewCtrl* m_viewRows;
     StationRows* rows;  // owned by the view

@@ -127,8 +127,10 @@ wxSizer* StationFrame::layOutControls() {
     auto* controls = new wxBoxSizer(wxHORIZONTAL);
     m_buttonStart = new wxButton(this, wxID_ANY, tr("Start"));
     m_buttonStop = new wxButton(this, wxID_ANY, tr("Stop"));
+    m_buttonRecords = new wxButton(this, wxID_ANY, tr("Records..."));
     controls->Add(m_buttonStart, 0, wxALL, gap);
     controls->Add(m_buttonStop, 0, wxALL, gap);
+    controls->Add(m_buttonRecords, 0, wxALL, gap);
     controls->AddStretchSpacer();
     m_staticCounts = label(this, "");
     controls->Add(m_staticCounts, 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);

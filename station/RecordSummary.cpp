@@ -50,9 +50,8 @@ std::vector<std::pair<std::string, uint64_t>> mostFrequent(
     all.resize(std::min(all.size(), most));
     return all;
 }
-// The product an instrument was serviced as: what its status named, or when it never
-// answered, the product of the image meant for it ("Solvar CU" as its status would name it,
-// "SOLVAR CU"); "-" when neither is known.
+}  // namespace
+
 std::string productOf(const RecordLine& r) {
     if (!r.deviceType.empty()) {
         return r.deviceType;
@@ -62,7 +61,6 @@ std::string productOf(const RecordLine& r) {
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return product.empty() ? "-" : product;
 }
-}  // namespace
 
 // One row's counts; an instrument is in one of three classes at a time.
 struct RecordSummary::Group {

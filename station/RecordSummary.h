@@ -29,6 +29,11 @@ struct SummaryFilter {
 
 enum class GroupBy { None, Day, Batch, Operator, Port };
 
+// The product an instrument was serviced as: what its status named, or when it never
+// answered, the product of the image meant for it as a status names it ("SOLVAR CU"); "-"
+// when neither is known.
+std::string productOf(const RecordLine& record);
+
 struct SummaryRow {
     std::string product;  // as the instrument's status names it (or its image's, when it never
                           // answered); "-" when neither is known

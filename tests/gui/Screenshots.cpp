@@ -3,13 +3,19 @@
 // images' folder): connected to the paced instrument on COM7 with a valid image chosen
 // (STEM.png), during an upload with the gauge part way (STEM-upload.png), and the station
 // window servicing a tray, with instruments passed, failed and uploading
-// (STEM-station.png), and the routed instruments found behind COM10 (STEM-routes.png).
+// (STEM-station.png), the routed instruments found behind COM10 (STEM-routes.png), and the
+// records view of today's shift (STEM-records.png).
 #include <wx/ffile.h>
 #include <wx/stdpaths.h>
 
 #include <cstdlib>
+#include <random>
+
+#include "support/Files.h"
+#include "support/UtcTime.h"
 
 #include "app/MainFrame.h"
+#include "app/RecordsFrame.h"
 #include "app/RouteScanDialog.h"
 #include "app/StationFrame.h"
 #include "tests/gui/WindowDriver.h"
@@ -75,6 +81,28 @@ bool saveWindow(wxWindow* frame, const wxString& stem) {
                      wxEXEC_SYNC | wxEXEC_NODISABLE) == 0;
 #endif
 }
+// A report of today's shift so far: two products, a few failures, now and then a second
+// attempt, hour by hour from six in the morning.
+std::string todaysShift(const std::string& folder) {
+    const std::string report = folder + "/shift.jsonl";
+    std::mt19937 rng(7);
+    const char* const kFailures[] = {"BPROT_MSG_STATUSINFO error, bootloader not responding",
+                                     "BPROT_MSG_WRITE_PAGE error",
+                                     "verify failed: the flash differs from fw.enc at body "
+                                     "offset 1500 (0x5dc)"};
+    std::string lines;
+    const int64_t start = localDayStart(secondsNow()) + 6 * 3600;
+    for (int64_t t = start; t < start + 8 * 3600; t += 60 + static_cast<int64_t>(rng() % 120)) {
+        const bool failed = rng() % 12 == 0;
+        lines += "{\"time\":\"" + isoUtc(t) + "\",\"port\":\"COM" + std::to_string(11 + rng() % 4) +
+                 "\",\"deviceType\":\"" + (rng() % 3 ? "SOLVAR CU" : "TAMRIK 3") +
+                 "\",\"serial\":\"A" + std::to_string(t) + "\",\"attempt\":1,\"result\":\"" +
+                 (failed ? kFailures[rng() % 3] : "ok") + "\",\"exit\":" + (failed ? "1" : "0") +
+                 ",\"seconds\":" + std::to_string(40 + rng() % 20) + ".5}\n";
+    }
+    appendToFile(report, lines);
+    return report;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,6 +150,11 @@ int main(int argc, char** argv) {
             saveWindow(station, stem + "-station") && saved;
     runEventsUntil([&] { return !station->running(); });
     station->Close(true);
+    wxYield();
+    auto* records = new RecordsFrame(nullptr, todaysShift(folder ? folder : "."), "");
+    records->Show();
+    saved = saveWindow(records, stem + "-records") && saved;
+    records->Close(true);
     wxYield();
     if (!saved)
         std::fprintf(stderr, "ostraloader-screenshots: a picture could not be taken\n");
