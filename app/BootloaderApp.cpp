@@ -23,12 +23,16 @@ bool BootloaderApp::OnInit() {
         addCatalogFolders(wxStandardPaths::Get().GetExecutablePath());
         locale->AddCatalog("ostraloader");
     }
-    // --station: the station window alone, for an operator's desktop shortcut.
+    // --station [JOB]: the station window alone, for an operator's desktop shortcut, on a
+    // job when one is named.
     for (int i = 1; i < argc; ++i) {
         if (argv[i] == "--station") {
             auto* station = new StationFrame(
                 nullptr,
                 StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath()));
+            if (i + 1 < argc) {
+                station->openJob(argv[i + 1].utf8_string());
+            }
             station->Show(true);
             return true;
         }

@@ -37,7 +37,8 @@ std::vector<TimelineBucket> dense(const std::vector<TimelineBucket>& sparse, int
 }
 }  // namespace
 
-RecordsFrame::RecordsFrame(wxWindow* parent, const std::string& report, const std::string& workOrder)
+RecordsFrame::RecordsFrame(wxWindow* parent, const std::string& report,
+                           const std::string& workOrder)
     : wxFrame(parent, wxID_ANY, tr("Records"), wxDefaultPosition,
               wxWindow::FromDIP(wxSize(760, 640), nullptr)),
       reports({report}),

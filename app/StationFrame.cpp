@@ -35,6 +35,7 @@ StationFrame::StationFrame(wxWindow* parent, const std::string& program)
               wxWindow::FromDIP(wxSize(900, 700), nullptr)),
       commandLine(program) {
     SetIcons(appIcons());
+    layOutJobMenu();
     layOut();
     reportPath =
         (wxStandardPaths::Get().GetDocumentsDir() + wxFILE_SEP_PATH + "ostraloader-service.jsonl")
@@ -53,6 +54,18 @@ StationFrame::StationFrame(wxWindow* parent, const std::string& program)
 void StationFrame::bindEvents() {
     Bind(wxEVT_CLOSE_WINDOW, &StationFrame::onClose, this);
     bindSettings();
+    bindJobMenu();
+    // A label typed or scanned (a scanner types it and Enter) for the next instrument.
+    m_textLabel->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) {
+        const std::string label = m_textLabel->GetValue().Strip(wxString::both).utf8_string();
+        m_textLabel->Clear();
+        if (!label.empty() && running() && station) {
+            station->labelScanned(label);
+            m_staticNextLabel->SetLabel(
+                wxString::Format(tr("next instrument: %s"), fromUtf8(label)));
+            Layout();
+        }
+    });
     m_buttonStart->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStart(); });
     m_buttonStop->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { onStop(); });
     m_buttonRecords->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
@@ -92,9 +105,25 @@ void StationFrame::bindSettings() {
         imageSources.clear();
         refreshImages();
     });
-    for (wxRadioButton* radio : {m_radioTicked, m_radioEvery}) {
+    for (wxRadioButton* radio : {m_radioTicked, m_radioSlots, m_radioEvery}) {
         radio->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { updateControls(); });
     }
+    // Each ticked port's socket a slot: "Slot 1" and on, whatever is plugged in later.
+    m_buttonSlotsFromTicked->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        wxString slots;
+        int n = 0;
+        for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
+            if (m_listPorts->IsChecked(i)) {
+                const PortInfo& p = ports[i];
+                slots += wxString::Format(
+                    "%s %d=%s\n", tr("Slot"), ++n,
+                    fromUtf8(p.location.empty() ? p.name : "usb-port:" + p.location));
+            }
+        }
+        m_textSlots->SetValue(slots.Trim());
+        m_radioSlots->SetValue(true);
+        updateControls();
+    });
     m_buttonChangeReport->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
         const wxFileName now(fromUtf8(reportPath));
         wxFileDialog dialog(this, tr("Service records"), now.GetPath(), now.GetFullName(),
@@ -210,17 +239,24 @@ void StationFrame::refreshPorts() {
 
 void StationFrame::updateControls() {
     const bool idle = !running();
-    for (wxWindow* setting :
-         {static_cast<wxWindow*>(m_listImages), static_cast<wxWindow*>(m_buttonAddFiles),
-          static_cast<wxWindow*>(m_buttonAddFolder), static_cast<wxWindow*>(m_buttonClearImages),
-          static_cast<wxWindow*>(m_radioTicked), static_cast<wxWindow*>(m_radioEvery),
-          static_cast<wxWindow*>(m_checkVerify), static_cast<wxWindow*>(m_checkRunAfterUpload),
-          static_cast<wxWindow*>(m_checkAllowDowngrade), static_cast<wxWindow*>(m_spinAttempts),
-          static_cast<wxWindow*>(m_buttonChangeReport), static_cast<wxWindow*>(m_buttonStart)}) {
-        setting->Enable(idle);
+    const bool editable = idle && !jobLocked;  // a locked job's settings are read-only
+    for (wxWindow* setting : std::initializer_list<wxWindow*>{
+             m_listImages, m_buttonAddFiles, m_buttonAddFolder, m_buttonClearImages, m_radioTicked,
+             m_radioSlots, m_radioEvery, m_checkVerify, m_checkRunAfterUpload,
+             m_checkAllowDowngrade, m_spinAttempts, m_checkLocked, m_buttonChangeReport,
+             m_textWorkOrder, m_spinQuantity, m_checkLabels, m_checkRepeatLabels}) {
+        setting->Enable(editable);
     }
-    m_listPorts->Enable(idle && m_radioTicked->GetValue());
-    m_textUsbFilter->Enable(idle && m_radioEvery->GetValue());
+    m_buttonStart->Enable(idle);
+    m_listPorts->Enable(editable && !m_radioEvery->GetValue());
+    m_textSlots->Enable(editable && m_radioSlots->GetValue());
+    m_buttonSlotsFromTicked->Enable(editable);
+    m_textUsbFilter->Enable(editable && m_radioEvery->GetValue());
+    m_textLabel->Enable(!idle && m_radioEvery->GetValue() && m_checkLabels->GetValue());
+    m_menuItemEditJob->Enable(idle && jobLocked);
+    for (int id : {wxID_NEW, wxID_OPEN, wxID_SAVE, wxID_SAVEAS}) {
+        m_menuJob->Enable(id, idle);
+    }
     m_buttonStop->Enable(!idle);
     m_staticReport->SetLabel(fromUtf8(reportPath));
     updateCounts();
@@ -229,9 +265,14 @@ void StationFrame::updateControls() {
 
 void StationFrame::updateCounts() {
     const StationRows::Counts c = rows->counts();
+    // A batch counts what its earlier runs passed too, towards its target.
+    const wxString passed =
+        batchQuantity > 0
+            ? wxString::Format(tr("%d of %d passed"), static_cast<int>(batchPassed), batchQuantity)
+            : wxString::Format(tr("%d passed"), static_cast<int>(c.passed));
     const wxString counts =
-        wxString::Format(tr("%d passed, %d failed, %d running"), static_cast<int>(c.passed),
-                         static_cast<int>(c.failed), static_cast<int>(c.running));
+        passed + wxString::Format(tr(", %d failed, %d running"), static_cast<int>(c.failed),
+                                  static_cast<int>(c.running));
     if (counts != m_staticCounts->GetLabel()) {  // not at every page of every instrument
         m_staticCounts->SetLabel(counts);
         Layout();

@@ -17,11 +17,15 @@
 #include <thread>
 #include <vector>
 
+#include <wx/filehistory.h>
+
 #include "app/PortWatcher.h"
+#include "app/SlotTiles.h"
 #include "app/StationRows.h"
 #include "link/PortInfo.h"
 #include "station/CopyProcesses.h"
 #include "station/ImageSet.h"
+#include "station/JobFile.h"
 #include "station/Station.h"
 
 class StationFrame : public wxFrame {
@@ -32,6 +36,9 @@ class StationFrame : public wxFrame {
 
     // The command line beside the window program (or, in a build tree, in its cli folder).
     static std::string commandLineBeside(const wxString& windowProgram);
+    // Opens a job file: its settings in place of the window's; false (and said why) when it
+    // is refused.
+    bool openJob(const std::string& path);
 
   protected:
     // The station's run, as every handler reads it again after a dialog returns: the world
@@ -49,9 +56,12 @@ class StationFrame : public wxFrame {
     wxButton* m_buttonAddFiles;
     wxButton* m_buttonAddFolder;
     wxButton* m_buttonClearImages;
-    // Instruments: ticked ports, or every instrument plugged in.
+    // Instruments: ticked ports, a fixture's slots, or every instrument plugged in.
     wxRadioButton* m_radioTicked;
     wxCheckListBox* m_listPorts;
+    wxRadioButton* m_radioSlots;
+    wxTextCtrl* m_textSlots;  // "Slot 1=usb-port:1-2.1", a line each
+    wxButton* m_buttonSlotsFromTicked;
     wxRadioButton* m_radioEvery;
     wxTextCtrl* m_textUsbFilter;
     // Options.
@@ -59,6 +69,12 @@ class StationFrame : public wxFrame {
     wxCheckBox* m_checkRunAfterUpload;
     wxCheckBox* m_checkAllowDowngrade;
     wxSpinCtrl* m_spinAttempts;
+    wxCheckBox* m_checkLocked;  // the job saved locked
+    // The batch, and labels.
+    wxTextCtrl* m_textWorkOrder;
+    wxSpinCtrl* m_spinQuantity;
+    wxCheckBox* m_checkLabels;
+    wxCheckBox* m_checkRepeatLabels;
     // The report file.
     wxStaticText* m_staticReport;
     wxButton* m_buttonChangeReport;
@@ -66,13 +82,29 @@ class StationFrame : public wxFrame {
     wxButton* m_buttonStart;
     wxButton* m_buttonStop;
     wxButton* m_buttonRecords;
+    wxTextCtrl* m_textLabel;  // automatic mode: the next instrument's label (a scanner's)
+    wxStaticText* m_staticNextLabel;
     wxStaticText* m_staticCounts;
+    SlotTiles* m_tiles;
     wxDataViewCtrl* m_viewRows;
+    // The job.
+    wxMenu* m_menuJob;
+    wxMenuItem* m_menuItemEditJob;
     StationRows* rows;  // owned by the view
 
     std::vector<std::string> imageSources;  // as the operator added them
     std::string reportPath;
     std::vector<PortInfo> ports;  // as listed, in the checklist's order
+
+    // The settings as a job, and back; a job opened from a file, and saved.
+    JobFile jobFromSettings() const;
+    void applyJob(const JobFile& job);
+    bool saveJobTo(const std::string& path);
+    std::string jobPath;       // the job's file, empty for a new one
+    bool jobLocked = false;    // its settings read-only until "Edit job"
+    std::string operatorName;  // asked at a batch's start, remembered
+    size_t batchPassed = 0;
+    int batchQuantity = 0;
 
     void addImages(const std::vector<std::string>& sources);
     void refreshImages();
@@ -89,6 +121,13 @@ class StationFrame : public wxFrame {
 
   private:
     void layOut();
+    wxWindow* layOutBatch();
+    void layOutJobMenu();
+    void bindJobMenu();
+    // A tray's labels before the start, one per slot or port; false when cancelled.
+    bool askTrayLabels(StationRequest& request);
+    // The operator of a batch, asked at its start; false when cancelled.
+    bool askOperator();
     wxWindow* layOutImages();
     wxWindow* layOutInstruments();
     wxWindow* layOutOptions();
@@ -124,6 +163,7 @@ class StationFrame : public wxFrame {
     std::thread worker;
     bool closeWhenEnded = false;
     wxTimer clock;  // the running rows' times
+    wxFileHistory recentJobs;
     ImageSet images;
     bool imagesUsable = false;
     int columnLeast[StationRows::kColumns] = {};  // the table's, in pixels

@@ -25,11 +25,15 @@ void StationFrame::layOut() {
     top->Add(layOutInstruments(), 1, wxEXPAND | wxALL, FromDIP(3));
     auto* middle = new wxBoxSizer(wxHORIZONTAL);
     middle->Add(layOutOptions(), 0, wxEXPAND | wxALL, FromDIP(3));
+    middle->Add(layOutBatch(), 0, wxEXPAND | wxALL, FromDIP(3));
     middle->Add(layOutReport(), 1, wxEXPAND | wxALL, FromDIP(3));
     auto* frameSizer = new wxBoxSizer(wxVERTICAL);
     frameSizer->Add(top, 0, wxEXPAND);
     frameSizer->Add(middle, 0, wxEXPAND);
     frameSizer->Add(layOutControls(), 0, wxEXPAND);
+    m_tiles = new SlotTiles(this);
+    m_tiles->Hide();
+    frameSizer->Add(m_tiles, 0, wxEXPAND | wxALL, FromDIP(3));
     layOutRows();
     frameSizer->Add(m_viewRows, 1, wxEXPAND | wxALL, FromDIP(3));
     SetSizer(frameSizer);
@@ -72,6 +76,16 @@ wxWindow* StationFrame::layOutInstruments() {
     m_listPorts =
         new wxCheckListBox(group.content, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(380, 100)));
     sizer->Add(m_listPorts, 1, wxEXPAND | wxLEFT | wxRIGHT, gap);
+    m_radioSlots = new wxRadioButton(group.content, wxID_ANY, tr("Slots of a fixture"));
+    sizer->Add(m_radioSlots, 0, wxALL, gap);
+    auto* slotsRow = new wxBoxSizer(wxHORIZONTAL);
+    m_textSlots = new wxTextCtrl(group.content, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                 FromDIP(wxSize(240, 48)), wxTE_MULTILINE | wxTE_DONTWRAP);
+    m_textSlots->SetHint("Slot 1=usb-port:1-2.1");
+    slotsRow->Add(m_textSlots, 1, wxEXPAND | wxRIGHT, gap);
+    m_buttonSlotsFromTicked = new wxButton(group.content, wxID_ANY, tr("From ticked ports"));
+    slotsRow->Add(m_buttonSlotsFromTicked, 0, wxALIGN_TOP);
+    sizer->Add(slotsRow, 0, wxEXPAND | wxLEFT | wxRIGHT, FromDIP(20));
     m_radioEvery = new wxRadioButton(group.content, wxID_ANY, tr("Every instrument plugged in"));
     sizer->Add(m_radioEvery, 0, wxALL, gap);
     auto* filterRow = new wxBoxSizer(wxHORIZONTAL);
@@ -104,6 +118,31 @@ wxWindow* StationFrame::layOutOptions() {
                                     wxSP_ARROW_KEYS, 1, 9, 1);
     attemptsRow->Add(m_spinAttempts);
     grid->Add(attemptsRow, 0, wxALL, gap);
+    m_checkLocked = new wxCheckBox(group.content, wxID_ANY, tr("Lock the job when saved"));
+    grid->Add(m_checkLocked, 0, wxALL, gap);
+    finishPanel(group.content, grid);
+    finishPanel(group.panel, group.sizer);
+    return group.panel;
+}
+
+wxWindow* StationFrame::layOutBatch() {
+    const int gap = FromDIP(5);
+    Group group = makeGroup(this, trLater("Batch"), true);
+    auto* grid = flexGrid(0, 2);
+    grid->Add(label(group.content, trLater("Work order")), 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    m_textWorkOrder =
+        new wxTextCtrl(group.content, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                       wxSize(columnWidth(group.content, "", "WO-2026-0042", 110), -1));
+    grid->Add(m_textWorkOrder, 0, wxALL, gap);
+    grid->Add(label(group.content, trLater("Quantity")), 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    m_spinQuantity = new wxSpinCtrl(group.content, wxID_ANY, "0", wxDefaultPosition, wxDefaultSize,
+                                    wxSP_ARROW_KEYS, 0, 1000000, 0);
+    grid->Add(m_spinQuantity, 0, wxALL, gap);
+    m_checkLabels = new wxCheckBox(group.content, wxID_ANY, tr("Ask each instrument's label"));
+    grid->Add(m_checkLabels, 0, wxALL, gap);
+    grid->AddSpacer(0);
+    m_checkRepeatLabels = new wxCheckBox(group.content, wxID_ANY, tr("Service a label again"));
+    grid->Add(m_checkRepeatLabels, 0, wxALL, gap);
     finishPanel(group.content, grid);
     finishPanel(group.panel, group.sizer);
     return group.panel;
@@ -131,8 +170,18 @@ wxSizer* StationFrame::layOutControls() {
     controls->Add(m_buttonStart, 0, wxALL, gap);
     controls->Add(m_buttonStop, 0, wxALL, gap);
     controls->Add(m_buttonRecords, 0, wxALL, gap);
+    controls->Add(label(this, trLater("Label")), 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    m_textLabel = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                 wxSize(columnWidth(this, "", "SN-2026-000042", 120), -1),
+                                 wxTE_PROCESS_ENTER);
+    controls->Add(m_textLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
+    m_staticNextLabel = label(this, "");
+    controls->Add(m_staticNextLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
     controls->AddStretchSpacer();
     m_staticCounts = label(this, "");
+    wxFont large = m_staticCounts->GetFont();  // read at two metres
+    large.SetFractionalPointSize(large.GetFractionalPointSize() * 1.6);
+    m_staticCounts->SetFont(large.Bold());
     controls->Add(m_staticCounts, 0, wxALIGN_CENTER_VERTICAL | wxALL, gap);
     return controls;
 }
@@ -145,8 +194,9 @@ void StationFrame::layOutRows() {
     rows->DecRef();  // the view holds it
     // Title, a sample of the longest values, least width.
     const std::tuple<const char*, const char*, int> kColumns[] = {
-        {trLater("Port"), "COM88", 70},
+        {trLater("Port"), "Slot 10 (COM88)", 70},
         {trLater("Serial number"), "A7F3B2C9", 115},
+        {trLater("Label"), "SN-000042", 90},
         {trLater("Device"), "SOLVAR HS3", 95},
         {trLater("Firmware"), "10.10 \xE2\x86\x92 10.10", 85},
         {trLater("Progress"), "", 100},

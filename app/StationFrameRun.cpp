@@ -27,32 +27,88 @@ bool StationFrame::requestFromSettings(StationRequest& request) {
         refuse(m_staticImagesProblem->GetLabel());
         return false;
     }
-    request.command = Command::Upload;
-    request.images = imageSources;
-    request.watch = m_radioEvery->GetValue();
-    request.attempts = m_spinAttempts->GetValue();
-    request.report = reportPath;
-    request.verify = m_checkVerify->GetValue();
-    request.runAfter = m_checkRunAfterUpload->GetValue();
-    request.allowDowngrade = m_checkAllowDowngrade->GetValue();
-    const std::string filter = m_textUsbFilter->GetValue().Strip(wxString::both).utf8_string();
-    if (request.watch && !filter.empty()) {
-        if (!std::regex_match(filter, std::regex("[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}"))) {
-            refuse(wxString::Format(tr("The USB filter '%s' is not a VID:PID such as 0403:6001"),
-                                    fromUtf8(filter)));
-            return false;
-        }
-        request.ports = {"usb:" + filter};
+    const JobFile job = jobFromSettings();
+    if (!job.usbFilter.empty() &&
+        !std::regex_match(job.usbFilter, std::regex("[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}"))) {
+        refuse(wxString::Format(tr("The USB filter '%s' is not a VID:PID such as 0403:6001"),
+                                fromUtf8(job.usbFilter)));
+        return false;
     }
-    if (!request.watch) {
-        for (unsigned i = 0; i < m_listPorts->GetCount(); ++i) {
-            if (m_listPorts->IsChecked(i)) {
-                request.ports.push_back(ports[i].name);
+    if (job.instruments == JobFile::Instruments::Ticked && job.ports.empty()) {
+        refuse(tr("Tick the ports of the instruments to service"));
+        return false;
+    }
+    if (job.instruments == JobFile::Instruments::Slots && job.slots.empty()) {
+        refuse(tr("Name the fixture's slots, a line each: Slot 1=usb-port:1-2.1"));
+        return false;
+    }
+    try {
+        request = requestOf(job, jobPath.empty() ? reportPath : jobPath);  // as --job runs it
+    } catch (const Problem& refusal) {
+        refuse(fromUtf8(refusal.message) +
+               (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+        return false;
+    }
+    request.command = Command::Upload;
+    if (!request.batch.empty() && !askOperator()) {
+        return false;
+    }
+    request.operatorName = operatorName;
+    return !request.labels || request.watch || askTrayLabels(request);
+}
+
+bool StationFrame::askOperator() {
+    wxTextEntryDialog dialog(this, tr("Who runs this batch?"), tr("Operator"),
+                             fromUtf8(operatorName));
+    if (dialog.ShowModal() != wxID_OK) {
+        return false;
+    }
+    operatorName = dialog.GetValue().Strip(wxString::both).utf8_string();
+    return true;
+}
+
+bool StationFrame::askTrayLabels(StationRequest& request) {
+    std::vector<std::pair<std::string, std::string>> places;  // port, what it is called
+    for (const Slot& slot : request.slots) {
+        places.emplace_back(slot.port, slot.name);
+    }
+    for (const std::string& port : request.ports) {
+        places.emplace_back(port, port);
+    }
+    wxDialog box(this, wxID_ANY, tr("Labels"));
+    auto* grid = new wxFlexGridSizer(2, box.FromDIP(5), box.FromDIP(5));
+    std::vector<wxTextCtrl*> fields;
+    for (const auto& [port, name] : places) {
+        grid->Add(new wxStaticText(&box, wxID_ANY, fromUtf8(name)), 0, wxALIGN_CENTER_VERTICAL);
+        fields.push_back(new wxTextCtrl(&box, wxID_ANY, fromUtf8(request.labelsByPort[port]),
+                                        wxDefaultPosition, box.FromDIP(wxSize(220, -1)),
+                                        wxTE_PROCESS_ENTER));
+        grid->Add(fields.back());
+    }
+    // A scanner ends each label with Enter: on to the next field, or done after the last.
+    for (size_t i = 0; i < fields.size(); ++i) {
+        fields[i]->Bind(wxEVT_TEXT_ENTER, [&box, &fields, i](wxCommandEvent&) {
+            if (i + 1 < fields.size()) {
+                fields[i + 1]->SetFocus();
+            } else {
+                box.EndModal(wxID_OK);
             }
-        }
-        if (request.ports.empty()) {
-            refuse(tr("Tick the ports of the instruments to service"));
-            return false;
+        });
+    }
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(new wxStaticText(&box, wxID_ANY, tr("Scan or type each instrument's label")), 0,
+               wxALL, box.FromDIP(8));
+    sizer->Add(grid, 1, wxEXPAND | wxALL, box.FromDIP(8));
+    sizer->Add(box.CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL,
+               box.FromDIP(8));
+    box.SetSizerAndFit(sizer);
+    if (box.ShowModal() != wxID_OK) {
+        return false;
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const std::string label = fields[i]->GetValue().Strip(wxString::both).utf8_string();
+        if (!label.empty()) {
+            request.labelsByPort[places[i].first] = label;
         }
     }
     return true;
@@ -76,6 +132,14 @@ void StationFrame::onStart() {
         return;  // a check may take its time (it may probe): read the state again
     }
     rows->clear();
+    std::vector<std::string> slots;
+    for (const Slot& slot : checked.request.slots) {
+        slots.push_back(slot.name);
+    }
+    m_tiles->setSlots(slots);
+    batchPassed = 0;
+    batchQuantity = checked.request.quantity;
+    m_staticNextLabel->SetLabel(wxEmptyString);
     station.reset();  // the last run's, with its copies and ports
     relay = std::make_unique<Relay>(this);
     copies = std::make_unique<CopyProcesses>(commandLine);
@@ -87,8 +151,9 @@ void StationFrame::onStart() {
         CallAfter([this] { finished(); });  // its last act
     });
     clock.Start(500);
-    SetStatusText(request.watch ? tr("Waiting for instruments to be plugged in")
-                                : tr("Servicing the ticked instruments"));
+    SetStatusText(request.watch           ? tr("Waiting for instruments to be plugged in")
+                  : request.slots.empty() ? tr("Servicing the ticked instruments")
+                                          : tr("Servicing the fixture's slots"));
     updateControls();
 }
 
@@ -115,6 +180,11 @@ bool StationFrame::confirmAbandon() {
 void StationFrame::unitsChanged() {
     for (const auto& [id, unit] : relay->takeChanged()) {
         rows->show(unit);
+        m_tiles->show(unit);
+        if (!unit.label.empty() &&
+            m_staticNextLabel->GetLabel().EndsWith(": " + fromUtf8(unit.label))) {
+            m_staticNextLabel->SetLabel(wxEmptyString);  // taken by this instrument
+        }
     }
     updateCounts();
 }

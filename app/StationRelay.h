@@ -52,6 +52,14 @@ class StationFrame::Relay : public StationListener {
         }
     }
 
+    void batchChanged(size_t passed, int quantity) override {
+        frame_->CallAfter([frame = frame_, passed, quantity] {
+            frame->batchPassed = passed;
+            frame->batchQuantity = quantity;
+            frame->updateCounts();
+        });
+    }
+
   private:
     void status(const wxString& text) {
         frame_->CallAfter([frame = frame_, text] { frame->SetStatusText(text); });

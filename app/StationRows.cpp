@@ -74,10 +74,15 @@ void StationRows::clear() {
 }
 
 wxString StationRows::stateText(size_t row) const {
-    const Unit& u = rows_[row].unit;
+    return unitStateText(rows_[row].unit);
+}
+
+wxString unitStateText(const Unit& u) {
     switch (u.step()) {
         case Unit::Step::Passed:
-            return tr("ok");
+            return u.servicedBefore.empty() ? tr("ok")
+                                            : wxString::Format(tr("ok, serviced before (%s)"),
+                                                               fromUtf8(u.servicedBefore));
         case Unit::Step::Failed:
             return fromUtf8(u.result);
         case Unit::Step::Interrupted:
@@ -111,10 +116,13 @@ void StationRows::GetValueByRow(wxVariant& value, unsigned row, unsigned column)
     const Unit& u = rows_[row].unit;
     switch (column) {
         case kPort:
-            value = fromUtf8(u.port);
+            value = fromUtf8(u.slot.empty() ? u.port : u.slot + " (" + u.port + ")");
             break;
         case kSerial:
             value = fromUtf8(u.serial);
+            break;
+        case kLabel:
+            value = fromUtf8(u.label);
             break;
         case kDevice:
             value = fromUtf8(u.deviceType);

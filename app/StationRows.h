@@ -1,8 +1,8 @@
 #pragma once
 // The station window's table: one row per instrument serviced, as the station reports it.
-// Port, USB serial number, device, firmware before -> after, progress, the state or result
-// (green for ok, red for failed), and the instrument's own time. A shift's table keeps its
-// latest rows; the counts keep every instrument.
+// Port (or slot), USB serial number, label, device, firmware before -> after, progress, the
+// state or result (green for ok, red for failed), and the instrument's own time. A shift's table
+// keeps its latest rows; the counts keep every instrument.
 #include <wx/dataview.h>
 
 #include <chrono>
@@ -10,9 +10,22 @@
 
 #include "station/Unit.h"
 
+// What an instrument is doing, or how it ended, in the window's words.
+wxString unitStateText(const Unit& unit);
+
 class StationRows : public wxDataViewVirtualListModel {
   public:
-    enum Column { kPort, kSerial, kDevice, kFirmware, kProgress, kState, kTime, kColumns };
+    enum Column {
+        kPort,  // its slot and port when the station has slots
+        kSerial,
+        kLabel,
+        kDevice,
+        kFirmware,
+        kProgress,
+        kState,
+        kTime,
+        kColumns
+    };
     // Ended rows beyond these many are let go, oldest first.
     static constexpr size_t kMostRows = 1000;
 

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--help") == 0) {
             std::printf(
-                "Usage: ostraloader [--station] [--version] [--help]\n"
+                "Usage: ostraloader [--station [JOB]] [--version] [--help]\n"
                 "Ostraloader services the bootloader of Solvar and Tamrik instruments over a\n"
                 "serial port: it shows the bootloader's status, checks a firmware image file,\n"
                 "uploads it with a progress gauge and starts the firmware, directly or routed\n"
@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
                 "shows the system's language where a translation is installed.\n"
                 "\n"
                 "  --station  open the station window alone: a tray of instruments, or every\n"
-                "             instrument plugged in, serviced at once\n"
+                "             instrument plugged in, serviced at once; on a station job\n"
+                "             (.ostrajob) when one is named\n"
                 "  --version  print the program's version and exit\n"
                 "  --help     print this text and exit\n");
             return 0;

@@ -24,7 +24,8 @@ int listPortsCommand(Reporter& out) {
                       {"product", port.product},
                       {"manufacturer", port.manufacturer},
                       {"location", port.location}});
-            line += "  " + portSummary(port);
+            line += "  " + portSummary(port) +
+                    (port.location.empty() ? "" : ", socket " + port.location);
         }
         out.event(line, j);
     }

@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 
 #include "cli/Platform.h"
+#include "station/JobFile.h"
 #include "support/Version.h"
 
 namespace {
@@ -36,18 +39,42 @@ void addCommonOptions(CLI::App& app, CliOptions& o) {
                    "times in all (default 1)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--station-copy", o.stationCopy)->group("");  // one port of a station
+    app.add_option("--job", o.job,
+                   "Run this station job (.ostrajob) as the station window does; options given "
+                   "here override the job's");
+    app.add_option("--save-job", o.saveJob,
+                   "Write the station job these options describe into this file, and stop");
+    app.add_option("--slot", o.slotTexts,
+                   "A fixture's socket as NAME=PORT (\"Slot 1=usb-port:1-2.1\"); repeated: "
+                   "the tray's slots")
+        ->take_all();
+    app.add_flag("--labels", r.labels,
+                 "Take each instrument's label before it is serviced (typed, or a barcode "
+                 "scanner's lines; watching: the next instrument plugged in gets the last one)");
+    app.add_flag("--repeat-labels", r.repeatLabels,
+                 "Service a label again that already passed in this batch");
+    app.add_option("--batch", r.batch, "The batch's work order, in every record");
+    app.add_option("--operator", r.operatorName, "Who runs the batch, in every record");
+    app.add_option("--quantity", r.quantity,
+                   "The batch's target: the watch ends once this many have passed (earlier "
+                   "records of the batch count)")
+        ->check(CLI::PositiveNumber);
 }
+
+// The options a job's settings give way to, when given here.
+const char* const kOverriding[] = {
+    "--port",     "--watch", "--count",  "--attempts",      "--report",          "--route",
+    "--trace",    "--slot",  "--labels", "--repeat-labels", "--batch",           "--operator",
+    "--quantity", "FILE",    "--run",    "--force-product", "--allow-downgrade", "--verify"};
 
 // The commands that service instruments, each setting the request's command when chosen.
 std::vector<std::pair<CLI::App*, Command>> addServiceCommands(CLI::App& app, CliOptions& o) {
     StationRequest& r = o.request;
     auto* status = app.add_subcommand("status", "Connect and show the bootloader's status");
     auto* upload = app.add_subcommand("upload", "Check an image, upload it, optionally start it");
-    upload
-        ->add_option("FILE", r.images,
-                     "Image file; several files or folders: each instrument gets the image for "
-                     "its product (in a folder the newest)")
-        ->required();
+    upload->add_option("FILE", r.images,
+                       "Image file; several files or folders: each instrument gets the image "
+                       "for its product (in a folder the newest); with --job: the job's");
     upload->add_flag("--run", r.runAfter, "Start the firmware after the upload");
     upload->add_flag("--force-product", r.forceProduct,
                      "Skip the product comparison; the bootloader judges");
@@ -90,6 +117,40 @@ CLI::App* addRecordsCommand(CLI::App& app, RecordsOptions& r) {
         ->check([](const std::string& s) { return s.size() == 1 ? "" : "one character"; });
     return records;
 }
+// How often an option was given; 0 when the command has no such option.
+size_t timesGiven(const CLI::App& app, const char* name) {
+    const CLI::Option* option = app.get_option_no_throw(name);
+    return option == nullptr ? 0 : option->count();
+}
+
+// What the parser cannot say: a command named, an image to upload, slots as NAME=PORT.
+bool checkParsed(const CLI::App& app, CliOptions& o, int& exitCode) {
+    std::string misuse;
+    for (const std::string& text : o.slotTexts) {
+        const size_t eq = text.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) {
+            misuse = "--slot " + text + ": write NAME=PORT, as \"Slot 1=usb-port:1-2.1\"";
+        } else {
+            o.request.slots.push_back({text.substr(0, eq), text.substr(eq + 1)});
+        }
+    }
+    const bool service = o.what == CliOptions::What::Service;
+    if (service && app.get_subcommands().empty() && o.job.empty() && o.saveJob.empty()) {
+        misuse =
+            "name a command: ports, inspect, status, upload, run, read, erase, routes or "
+            "records (--help tells each)";
+    }
+    if (service && o.request.command == Command::Upload && o.request.images.empty() &&
+        o.job.empty() && !app.get_subcommands().empty()) {
+        misuse = "upload needs the image FILE (or a --job that names its images)";
+    }
+    if (!misuse.empty()) {
+        std::fprintf(stderr, "ostraloader-cli: %s\n", misuse.c_str());
+        exitCode = 2;
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
@@ -99,8 +160,8 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
     app.footer(kExitCodes);
     app.set_version_flag("--version", kOstraVersion);
     addCommonOptions(app, o);
-    app.require_subcommand(1);
-    app.fallthrough();  // the common options also after the command
+    app.require_subcommand(0, 1);  // a job alone uploads
+    app.fallthrough();             // the common options also after the command
     auto* ports =
         app.add_subcommand("ports", "The ports a user can pick, and whether they can be opened");
     ports->add_flag("--probe", o.probe,
@@ -131,9 +192,53 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
                         : CliOptions::What::Service;
     for (const auto& [sub, command] : services) {
         o.request.command = *sub ? command : o.request.command;
+        for (const char* name : kOverriding) {
+            if ((*sub && timesGiven(*sub, name) > 0) || timesGiven(app, name) > 0) {
+                o.given.push_back(name);
+            }
+        }
     }
-    if (o.request.ports.empty() && !o.request.watch) {
-        o.request.ports.push_back("COM2");
+    return checkParsed(app, o, exitCode);
+}
+
+StationRequest requestToRun(const CliOptions& o) {
+    StationRequest r = o.request;
+    if (!o.job.empty()) {
+        const StationRequest job = requestOf(loadJob(o.job), o.job);
+        const auto given = [&](const char* name) {
+            return std::find(o.given.begin(), o.given.end(), name) != o.given.end();
+        };
+        StationRequest merged = job;
+        merged.command = o.request.command;
+        const std::pair<const char*, std::function<void()>> kOverrides[] = {
+            {"--port", [&] { merged.ports = r.ports; }},
+            {"--watch", [&] { merged.watch = r.watch; }},
+            {"--count", [&] { merged.count = r.count; }},
+            {"--attempts", [&] { merged.attempts = r.attempts; }},
+            {"--report", [&] { merged.report = r.report; }},
+            {"--route", [&] { merged.route = r.route; }},
+            {"--trace", [&] { merged.trace = r.trace; }},
+            {"--slot", [&] { merged.slots = r.slots; }},
+            {"--labels", [&] { merged.labels = r.labels; }},
+            {"--repeat-labels", [&] { merged.repeatLabels = r.repeatLabels; }},
+            {"--batch", [&] { merged.batch = r.batch; }},
+            {"--quantity", [&] { merged.quantity = r.quantity; }},
+            {"FILE", [&] { merged.images = r.images; }},
+            {"--run", [&] { merged.runAfter = r.runAfter; }},
+            {"--force-product", [&] { merged.forceProduct = r.forceProduct; }},
+            {"--allow-downgrade", [&] { merged.allowDowngrade = r.allowDowngrade; }},
+            {"--verify", [&] { merged.verify = r.verify; }}};
+        for (const auto& [name, take] : kOverrides) {
+            if (given(name)) {
+                take();
+            }
+        }
+        merged.operatorName = r.operatorName;  // a job names no operator: who runs it does
+        merged.readFile = r.readFile;
+        r = merged;
     }
-    return true;
+    if (r.ports.empty() && r.slots.empty() && !r.watch) {
+        r.ports.push_back("COM2");
+    }
+    return r;
 }

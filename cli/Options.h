@@ -26,8 +26,15 @@ struct CliOptions {
     int depth = 8;             // routes: the hops to look behind
     std::string inspectFile;   // inspect: the image file
     RecordsOptions records;
+    std::string job;                     // a station job to run, the options given overriding it
+    std::string saveJob;                 // writes the job the options describe, and stops
+    std::vector<std::string> given;      // the service's options given here, by name
+    std::vector<std::string> slotTexts;  // --slot NAME=PORT, as given
 };
 
 // Parses the program's arguments. False when the program ends here (help, version or wrong
 // usage, already told), with its exit code in `exitCode`.
 bool parseOptions(int argc, char** argv, CliOptions& options, int& exitCode);
+// The request to carry out: a job's (--job) with the options given here over it, or the
+// options' alone (COM2 when no port is named). Throws a Problem for a job refused.
+StationRequest requestToRun(const CliOptions& options);

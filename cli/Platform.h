@@ -15,6 +15,9 @@ struct PortAccess {
 PortAccess portAccess(const std::string& device);
 // Standard output is a terminal (progress bars) rather than a file or pipe (plain lines).
 bool outputIsTerminal();
+// Standard input is a terminal (a person types, and is asked) rather than a scanner's lines
+// or a file.
+bool inputIsTerminal();
 // The program's arguments in UTF-8, whatever the system's code page: on Windows a file
 // under a folder such as "Jiří" reaches the program whole only through the wide command
 // line.

@@ -62,6 +62,10 @@ bool outputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 }
 
+bool inputIsTerminal() {
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }

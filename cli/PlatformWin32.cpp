@@ -61,6 +61,10 @@ bool outputIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
 }
 
+bool inputIsTerminal() {
+    return ::_isatty(::_fileno(stdin)) != 0;
+}
+
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);

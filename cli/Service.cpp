@@ -115,7 +115,7 @@ class Service {
   public:
     Service(const CliOptions& o, const CheckedRequest& checked, Reporter& out, RecordKeeper& keeper)
         : o_(o),
-          r_(o.request),
+          r_(checked.request),
           images_(checked.images),
           out_(out),
           keeper_(keeper),
@@ -331,7 +331,13 @@ RecordKeeper::RecordKeeper(const CheckedRequest& checked, std::string port, std:
 
 void RecordKeeper::begin(int attempt) {
     std::lock_guard<std::mutex> lock(mutex_);
-    record_ = ServiceRecord::start(checked_.request.command, port_, attempt, checked_.images);
+    const StationRequest& r = checked_.request;
+    record_ = ServiceRecord::start(r.command, port_, attempt, checked_.images);
+    const auto label = r.labelsByPort.find(port_);
+    record_.label = label == r.labelsByPort.end() ? "" : label->second;
+    record_.slot = r.slotOf(port_);
+    record_.batch = r.batch;
+    record_.operatorName = r.operatorName;
     start_ = std::chrono::steady_clock::now();
     written_ = false;
     std::optional<Problem> ignored;  // a journal that cannot be kept costs only its guarantee

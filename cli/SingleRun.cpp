@@ -8,7 +8,7 @@
 #include "station/Attempts.h"
 
 int singleCommand(const CliOptions& o, const CheckedRequest& checked, Reporter& out) {
-    const StationRequest& r = o.request;
+    const StationRequest& r = checked.request;
     const std::string report = o.stationCopy ? "" : r.report;  // a copy sends its records
     if (!report.empty()) {
         tellRepair(out, report, repairReport(report));

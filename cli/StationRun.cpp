@@ -1,8 +1,10 @@
 // Several instruments at once, or every instrument plugged in: the station, with its
 // copies of this program, told on the terminal, in a log or in JSON.
 #include <condition_variable>
+#include <iostream>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "cli/Commands.h"
 #include "cli/Platform.h"
@@ -34,13 +36,13 @@ class EndedLatch {
 constexpr std::chrono::milliseconds kSessionEndGrace{4500};
 }  // namespace
 
-int stationCommand(const CliOptions& o, const CheckedRequest& checked, Reporter& out) {
+int stationCommand(const CheckedRequest& checked, Reporter& out) {
     CopyProcesses copies(selfPath());
     std::optional<SystemPorts> ports;
-    if (o.request.watch) {
+    if (checked.request.watch) {
         ports.emplace();
     }
-    StationText text(out, outputIsTerminal(), o.request.watch);
+    StationText text(out, outputIsTerminal(), checked.request.watch);
     Station station(checked, text, copies, ports ? &*ports : nullptr);
     EndedLatch ended;
     // An interrupt (Ctrl-C, a hang-up, a polite kill) stops, a second abandons; the end of
@@ -52,11 +54,28 @@ int stationCommand(const CliOptions& o, const CheckedRequest& checked, Reporter&
             ended.waitFor(kSessionEndGrace);
         }
     });
-    if (o.request.watch) {
+    if (checked.request.watch) {
         out.event("watching for instruments; Ctrl-C ends", {{"event", "watching"}});
+    }
+    if (checked.request.watch && checked.request.labels) {
+        // Each line read (a scanner types a label and Enter) is the next instrument's label.
+        std::thread([&station, &out, asking = inputIsTerminal()] {
+            for (std::string label; std::getline(std::cin, label);) {
+                while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
+                    label.pop_back();
+                }
+                if (!label.empty()) {
+                    station.labelScanned(label);
+                    out.event("label " + label + ": for the next instrument plugged in",
+                              {{"event", "label"}, {"label", label}});
+                }
+            }
+            (void)asking;
+        }).detach();
     }
     const int code = station.run();
     text.summary(station);
     ended.open();
+    onInterrupt(nullptr);  // the station goes; an interrupt from now on ends the program
     return code;
 }

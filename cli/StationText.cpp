@@ -43,12 +43,25 @@ std::string state(const Unit& u) {
 }
 
 nlohmann::json unitJson(const Unit& u) {
-    return {{"port", u.port},
-            {"device", u.deviceType},
-            {"result", u.phase == Unit::Phase::Passed ? std::string("ok") : u.result},
-            {"exit", u.code},
-            {"attempts", u.attempt},
-            {"seconds", std::round(u.seconds * 1000) / 1000}};
+    nlohmann::json j = {{"port", u.port},
+                        {"device", u.deviceType},
+                        {"result", u.phase == Unit::Phase::Passed ? std::string("ok") : u.result},
+                        {"exit", u.code},
+                        {"attempts", u.attempt},
+                        {"seconds", std::round(u.seconds * 1000) / 1000}};
+    const std::pair<const char*, const std::string*> kStation[] = {
+        {"slot", &u.slot}, {"label", &u.label}, {"servicedBefore", &u.servicedBefore}};
+    for (const auto& [field, value] : kStation) {
+        if (!value->empty()) {
+            j[field] = *value;
+        }
+    }
+    return j;
+}
+
+// Where an instrument is and what it is called: its slot before its port, its label after.
+std::string place(const Unit& u, size_t width) {
+    return pad(u.slot.empty() ? u.port : u.slot + " " + u.port, width);
 }
 }  // namespace
 
@@ -56,10 +69,13 @@ StationText::StationText(Reporter& out, bool terminal, bool watching)
     : out_(out), inPlace_(terminal && !watching && !out.json()), watching_(watching) {}
 
 std::string StationText::row(const Unit& u) const {
-    const size_t portWidth = watching_ ? std::max<size_t>(4, u.port.size()) : width();
-    return pad(u.port, portWidth) + "  " + pad(u.deviceType, 12) + "  " +
+    const size_t width = watching_ ? std::max<size_t>(4, place(u, 0).size()) : this->width();
+    return place(u, width) + "  " + pad(u.deviceType, 12) + "  " +
            (u.phase == Unit::Phase::Passed ? std::string("ok") : u.result) + "  (" + seconds(u) +
-           ")";
+           ")" + (u.label.empty() ? "" : "  label " + u.label) +
+           (u.servicedBefore.empty() || u.phase != Unit::Phase::Passed
+                ? ""
+                : ", serviced before (" + u.servicedBefore + ")");
 }
 
 void StationText::unitChanged(const Unit& unit, const CopyEvent* event) {
@@ -176,8 +192,8 @@ void StationText::draw(bool now) {
         std::printf("\x1b[%zuA", units_.size());
     }
     for (const Unit& u : units_) {
-        std::printf("\r\x1b[K%s %s %s\n", pad(u.port, width()).c_str(),
-                    pad(u.deviceType, 12).c_str(), state(u).c_str());
+        std::printf("\r\x1b[K%s %s %s\n", place(u, width()).c_str(), pad(u.deviceType, 12).c_str(),
+                    state(u).c_str());
     }
     std::fflush(stdout);
     drawn_ = true;
@@ -186,9 +202,17 @@ void StationText::draw(bool now) {
 size_t StationText::width() const {
     size_t w = 4;
     for (const Unit& u : units_) {
-        w = std::max(w, u.port.size());
+        w = std::max(w, place(u, 0).size());
     }
     return w;
+}
+
+void StationText::batchChanged(size_t passed, int quantity) {
+    const std::string of = quantity > 0 ? " of " + std::to_string(quantity) : "";
+    batch_ = "batch: " + std::to_string(passed) + of + " passed";
+    if (watching_ || out_.json()) {
+        out_.event(batch_, {{"event", "batch"}, {"passed", passed}, {"quantity", quantity}});
+    }
 }
 
 void StationText::summary(const Station& station) {
@@ -206,10 +230,11 @@ void StationText::summary(const Station& station) {
     }
     const std::string counts = std::to_string(station.passed()) + " passed, " +
                                std::to_string(station.failed()) + " failed";
-    out_.event(table + counts, {{"event", "summary"},
-                                {"instruments", all},
-                                {"passed", station.passed()},
-                                {"failed", station.failed()}});
+    out_.event(table + counts + (batch_.empty() ? "" : "\n" + batch_),
+               {{"event", "summary"},
+                {"instruments", all},
+                {"passed", station.passed()},
+                {"failed", station.failed()}});
     if (inPlace_) {
         for (const Problem& error : errors_) {
             out_.error(error);

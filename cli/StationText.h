@@ -20,6 +20,7 @@ class StationText : public StationListener {
     void stopping(size_t running) override;
     void problem(const Problem& problem) override;
     void reportRepaired(const std::string& report, bool sealed, size_t recovered) override;
+    void batchChanged(size_t passed, int quantity) override;
     // The table of a tray's instruments and the counts; the errors a terminal kept back.
     void summary(const Station& station);
 
@@ -36,6 +37,7 @@ class StationText : public StationListener {
     std::vector<Unit> units_;      // a tray's, as last reported
     std::vector<Problem> errors_;  // kept back while lines are drawn in place
     bool drawn_ = false;
+    std::string batch_;  // "batch: 143 of 200 passed"
     std::chrono::steady_clock::time_point lastDraw_;
 };
 

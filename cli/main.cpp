@@ -3,6 +3,7 @@
 #include "cli/ImageText.h"
 #include "cli/Platform.h"
 #include "cli/Routes.h"
+#include "station/JobFile.h"
 
 namespace {
 // The closing object for tools, after the failure's text, if any.
@@ -14,19 +15,30 @@ int finish(Reporter& out, int code, const Problem* problem = nullptr) {
     return code;
 }
 
-// One instrument or several: the request checked as a whole before anything is sent.
+// One instrument or several: the request (a job's, or the options') checked as a whole
+// before anything is sent; or the job the options describe, saved.
 int serviceCommand(const CliOptions& o, Reporter& out) {
     CheckedRequest checked;
     try {
-        checked = checkRequest(o.request, selfPath());
+        StationRequest request = requestToRun(o);
+        if (!o.saveJob.empty()) {
+            saveJob(o.saveJob, jobOf(request));
+            out.event("saved the station job " + o.saveJob,
+                      {{"event", "saved"}, {"job", o.saveJob}});
+            return finish(out, kOk);
+        }
+        if (request.labels && !request.watch && !o.stationCopy) {
+            askLabels(request, out);
+        }
+        checked = checkRequest(request, selfPath());
     } catch (const Problem& refusal) {
         return finish(out, refusal.code, &refusal);
     }
     if (o.request.command == Command::Upload && !o.stationCopy) {
         showImages(checked.images, out);
     }
-    return finish(out, o.request.several() ? stationCommand(o, checked, out)
-                                           : singleCommand(o, checked, out));
+    return finish(out, checked.request.several() ? stationCommand(checked, out)
+                                                 : singleCommand(o, checked, out));
 }
 }  // namespace
 

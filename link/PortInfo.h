@@ -8,7 +8,9 @@ struct PortInfo {
     std::string name;      // as the user picks it: COMn or a device path
     std::string device;    // what SerialPort opens for it
     bool present = false;  // a device is really behind it (a /dev/ttyS* without a UART is not)
-    // USB ports: numbers and the strings of the device's descriptors, empty when unknown.
+    // USB ports: numbers and the strings of the device's descriptors, empty when unknown;
+    // `location` the socket it is plugged into, the same whatever adapter is there (Linux:
+    // its path from the root hub, "1-2.3"; Windows: its location path).
     bool usb = false;
     int vid = 0;
     int pid = 0;

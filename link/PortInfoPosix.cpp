@@ -1,6 +1,9 @@
 #include <libserialport.h>
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include <map>
 
 #include "link/PortInfo.h"
@@ -9,6 +12,29 @@
 namespace {
 std::string text(const char* s) {
     return s ? std::string(s) : std::string();
+}
+
+// The USB socket a terminal's device is plugged into, as the kernel names it by its path
+// from the root hub ("1-2.3": bus 1, port 2, then port 3 of the hub there): the same
+// whatever adapter is plugged in, unlike the device's address, which every plugging
+// changes. Empty when the terminal is no USB device's.
+std::string usbSocket(const std::string& real) {
+    const std::string base = real.substr(real.rfind('/') + 1);
+    char path[PATH_MAX];
+    if (::realpath(("/sys/class/tty/" + base + "/device").c_str(), path) == nullptr) {
+        return "";
+    }
+    // Up from the tty's device to the USB device: "1-2.3" has a bus, a dash and ports only.
+    for (std::string folder = path; folder.size() > 1;
+         folder = folder.substr(0, folder.rfind('/'))) {
+        const std::string name = folder.substr(folder.rfind('/') + 1);
+        const size_t dash = name.find('-');
+        if (dash != std::string::npos && dash > 0 &&
+            name.find_first_not_of("0123456789.-") == std::string::npos) {
+            return name;
+        }
+    }
+    return "";
 }
 
 // The ports the system enumerates, by their real device path. libserialport leaves out a
@@ -28,10 +54,7 @@ std::map<std::string, PortInfo> enumerated() {
             info.manufacturer = text(sp_get_port_usb_manufacturer(*p));
             info.product = text(sp_get_port_usb_product(*p));
             info.serial = text(sp_get_port_usb_serial(*p));
-            int bus = 0, address = 0;
-            if (sp_get_port_usb_bus_address(*p, &bus, &address) == SP_OK) {
-                info.location = "bus " + std::to_string(bus) + " device " + std::to_string(address);
-            }
+            info.location = usbSocket(realPath(sp_get_port_name(*p)));
         }
         found[realPath(sp_get_port_name(*p))] = info;
     }

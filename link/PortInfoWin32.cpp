@@ -70,7 +70,13 @@ std::map<std::string, PortInfo> enumerated() {
         if (info.usb) {
             info.manufacturer = property(set, &device, SPDRP_MFG);
             info.product = property(set, &device, SPDRP_DEVICEDESC);
-            info.location = property(set, &device, SPDRP_LOCATION_INFORMATION);
+            // The socket it is plugged into, the same whatever adapter is: its location path
+            // ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)", the first of them), or the
+            // hub and port the driver tells.
+            info.location = property(set, &device, SPDRP_LOCATION_PATHS);
+            if (info.location.empty()) {
+                info.location = property(set, &device, SPDRP_LOCATION_INFORMATION);
+            }
         }
         found[name] = info;
     }

@@ -11,6 +11,7 @@
 
 namespace {
 const char kUsb[] = "usb:";
+const char kUsbPort[] = "usb-port:";
 
 bool sameText(std::string a, std::string b) {
     for (std::string* s : {&a, &b}) {
@@ -96,15 +97,17 @@ std::vector<ProbeAnswer> probe(const std::string& program, const std::vector<Por
 }
 
 bool isPortIdentity(const std::string& typed) {
-    return typed == "auto" || startsWith(typed, kUsb);
+    return typed == "auto" || startsWith(typed, kUsb) || startsWith(typed, kUsbPort);
 }
 
 std::vector<PortInfo> matchUsbIdentity(const std::string& typed,
                                        const std::vector<PortInfo>& ports) {
     std::vector<PortInfo> found;
-    const std::string spec = typed.substr(sizeof kUsb - 1);
+    const bool bySocket = startsWith(typed, kUsbPort);
+    const std::string spec = typed.substr(bySocket ? sizeof kUsbPort - 1 : sizeof kUsb - 1);
     for (const PortInfo& port : ports) {
-        if (port.usb && port.present && matchesUsb(port, spec)) {
+        const bool matches = bySocket ? port.location == spec : matchesUsb(port, spec);
+        if (port.usb && port.present && matches) {
             found.push_back(port);
         }
     }
@@ -126,7 +129,7 @@ PortInfo resolvePortIdentity(const std::string& typed, const std::string& progra
                             [](const ProbeAnswer& a) { return a.answered; })
             ->port;
     }
-    if (!startsWith(typed, kUsb)) {
+    if (!startsWith(typed, kUsb) && !startsWith(typed, kUsbPort)) {
         PortInfo port;
         port.name = typed;
         port.device = resolvePortName(typed);
@@ -141,7 +144,8 @@ PortInfo resolvePortIdentity(const std::string& typed, const std::string& progra
     for (const PortInfo& port : found.empty() ? all : found) {
         if (port.usb && port.present) {
             seen.push_back(port.name + " " + usbId(port.vid, port.pid) +
-                           (port.serial.empty() ? "" : " serial " + port.serial));
+                           (port.serial.empty() ? "" : " serial " + port.serial) +
+                           (port.location.empty() ? "" : " at " + port.location));
         }
     }
     throw Exception("%s: %s; USB serial ports found: %s", typed.c_str(),

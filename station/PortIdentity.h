@@ -1,8 +1,9 @@
 #pragma once
 // Ports named by what they are: "usb:SERIAL" (the USB serial number), "usb:VVVV:PPPP" or
-// "usb:VVVV:PPPP:SERIAL" (hexadecimal VID and PID), or "auto" (the one port where a
-// bootloader answers). Resolved again at every connect, so an instrument that comes back
-// under another COM number or ttyACM is still found.
+// "usb:VVVV:PPPP:SERIAL" (hexadecimal VID and PID), "usb-port:LOCATION" (the socket it is
+// plugged into, whatever adapter: Linux "1-2.3", Windows its location path), or "auto" (the
+// one port where a bootloader answers). Resolved again at every connect, so an instrument
+// that comes back under another COM number or ttyACM is still found.
 #include <string>
 #include <vector>
 
@@ -34,10 +35,11 @@ std::vector<ProbeAnswer> probe(const std::string& program, const std::vector<Por
 
 bool isPortIdentity(const std::string& typed);
 // The ports of `ports` that "usb:" followed by SERIAL, VVVV:PPPP or VVVV:PPPP:SERIAL names
-// (VID and PID in hexadecimal, any case; the serial number exactly).
+// (VID and PID in hexadecimal, any case; the serial number exactly), or "usb-port:" followed
+// by a socket's location.
 std::vector<PortInfo> matchUsbIdentity(const std::string& typed,
                                        const std::vector<PortInfo>& ports);
-// The port a "usb:" or "auto" name stands for now; throws Exception saying what was found
+// The port a "usb:", "usb-port:" or "auto" name stands for now; throws Exception saying what was found
 // when none or several match. "auto" probes through copies of `program`. Any other name
 // comes back as it is, undescribed.
 PortInfo resolvePortIdentity(const std::string& typed, const std::string& program);

@@ -27,6 +27,15 @@ std::string usageProblem(const StationRequest& r, const std::string& program) {
 }
 }  // namespace
 
+std::string StationRequest::slotOf(const std::string& port) const {
+    for (const Slot& slot : slots) {
+        if (slot.port == port) {
+            return slot.name;
+        }
+    }
+    return "";
+}
+
 CopyOrder CheckedRequest::order() const {
     CopyOrder order;
     order.command = request.command;
@@ -43,7 +52,17 @@ CopyOrder CheckedRequest::order() const {
     return order;
 }
 
-CheckedRequest checkRequest(const StationRequest& request, const std::string& program) {
+CheckedRequest checkRequest(const StationRequest& asked, const std::string& program) {
+    StationRequest request = asked;
+    for (const Slot& slot : request.slots) {  // a slot's socket is one of the ports
+        if (std::find(request.ports.begin(), request.ports.end(), slot.port) ==
+            request.ports.end()) {
+            request.ports.push_back(slot.port);
+        }
+    }
+    if (request.quantity > 0 && request.batch.empty()) {
+        throw Problem(kUsage, "--quantity is a batch's target: name the batch with --batch");
+    }
     if (const std::string misuse = usageProblem(request, program); !misuse.empty()) {
         throw Problem(kUsage, misuse);
     }

@@ -2,11 +2,19 @@
 // What the station is asked to do. Each front end fills one in (the command line from its
 // options, the window from its settings) and the station checks it, once, before anything
 // is sent to any instrument.
+#include <map>
 #include <string>
 #include <vector>
 
 #include "station/ImageSet.h"
 #include "station/Protocol.h"
+
+// A socket of a fixture, by the port identity of where it is ("usb-port:1-2.3"), and its
+// name in rows and records ("Slot 1").
+struct Slot {
+    std::string name, port;
+    bool operator==(const Slot& other) const { return name == other.name && port == other.port; }
+};
 
 struct StationRequest {
     Command command = Command::Upload;
@@ -20,9 +28,21 @@ struct StationRequest {
     std::string readFile;  // read: the file (a pattern holding {port} or {serial} for several)
     bool runAfter = false, forceProduct = false, allowDowngrade = false, verify = false;
     bool trace = false;
+    std::vector<Slot> slots;  // a fixture's sockets: its instruments, by socket, named
+    // Labels: each instrument's is taken before it is serviced (a tray's here, by port;
+    // while watching, scanned as they come); one that passed in this batch is serviced
+    // again only with `repeatLabels`.
+    bool labels = false;
+    std::map<std::string, std::string> labelsByPort;
+    bool repeatLabels = false;
+    std::string batch;         // the batch's work order
+    std::string operatorName;  // who runs it
+    int quantity = 0;          // the batch's target of instruments passed; 0: none
 
     // Several instruments, each by a copy of its own.
-    bool several() const { return ports.size() > 1 || watch; }
+    bool several() const { return ports.size() + slots.size() > 1 || watch; }
+    // The slot a port is, or empty.
+    std::string slotOf(const std::string& port) const;
 };
 
 // A request that passed its checks, with its images loaded.

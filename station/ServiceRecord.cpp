@@ -118,6 +118,13 @@ nlohmann::json ServiceRecord::toJson() const {
     if (!hint.empty()) {
         j["hint"] = hint;
     }
+    const std::pair<const char*, const std::string*> kStation[] = {
+        {"slot", &slot}, {"label", &label}, {"batch", &batch}, {"operator", &operatorName}};
+    for (const auto& [field, value] : kStation) {
+        if (!value->empty()) {
+            j[field] = *value;
+        }
+    }
     if (!imageFile.empty()) {
         nlohmann::json i = {{"file", imageFile}, {"sha256", imageSha256}};
         if (image && image->verdict == FirmwareImageInfo::Verdict::Intact) {

@@ -24,6 +24,9 @@ struct ServiceRecord {
     std::string error, hint;  // empty: the command succeeded
     int exitCode = 0;
     double seconds = -1;  // < 0: not known (the record of an attempt the station lost)
+    // The station's own words for the instrument, when it has them: its slot ("Slot 1"),
+    // the label read from its case, its batch's work order and the operator.
+    std::string slot, label, batch, operatorName;
 
     // The record of an attempt about to start: its time, port, command and number, and the
     // image when one file is named for every instrument.

@@ -5,7 +5,9 @@
 #include "station/Attempts.h"
 #include "station/PortIdentity.h"
 #include "station/Report.h"
+#include "station/RecordSummary.h"
 #include "support/Text.h"
+#include "support/UtcTime.h"
 
 namespace {
 std::string textField(const nlohmann::json& object, const char* field) {
@@ -48,6 +50,56 @@ void Station::stop() {
     copies_.wake();
 }
 
+void Station::labelScanned(const std::string& label) {
+    {
+        std::lock_guard<std::mutex> lock(labelMutex_);
+        scannedLabel_ = label;
+    }
+    copies_.wake();
+}
+
+void Station::countBatch() {
+    const StationRequest& r = request_.request;
+    if (r.batch.empty()) {
+        return;
+    }
+    if (!r.report.empty()) {
+        SummaryFilter batch;
+        batch.batch = r.batch;
+        RecordSummary summary(GroupBy::None, batch);
+        RecordReader reader({r.report});
+        for (RecordLine record; reader.next(record);) {
+            summary.add(record);
+            if (record.ok() && record.batch == r.batch && !record.label.empty()) {
+                labelsPassed_[record.label] = localDay(record.time);
+            }
+        }
+        for (const SummaryRow& row : summary.rows()) {
+            passedInBatch_ += row.passedFirst + row.passedAfter;
+        }
+    }
+    listener_.batchChanged(passedInBatch_, r.quantity);
+}
+
+bool Station::targetReached() const {
+    const int quantity = request_.request.quantity;
+    return quantity > 0 && passedInBatch_ >= static_cast<size_t>(quantity);
+}
+
+bool Station::mayService(Unit& unit) {
+    const auto before = labelsPassed_.find(unit.label);
+    if (unit.label.empty() || before == labelsPassed_.end()) {
+        return true;
+    }
+    unit.servicedBefore = before->second;
+    if (request_.request.repeatLabels) {
+        return true;
+    }
+    unit.code = kUsage;
+    unit.result = "serviced before (" + before->second + "): the job services a label once";
+    return false;
+}
+
 void Station::report(const std::optional<Problem>& problem, bool recordLost) {
     if (problem) {
         reportFailed_ = reportFailed_ || recordLost;
@@ -71,6 +123,14 @@ void Station::startUnit(const std::string& port, const Probe* probe) {
     Unit unit;
     unit.id = unitsStarted_++;
     unit.port = port;
+    unit.slot = request_.request.slotOf(port);
+    if (probe == nullptr) {  // a tray's: its label given before the start
+        const auto label = request_.request.labelsByPort.find(port);
+        unit.label = label == request_.request.labelsByPort.end() ? "" : label->second;
+    } else if (request_.request.labels) {  // the label scanned last, taken
+        std::lock_guard<std::mutex> lock(labelMutex_);
+        unit.label = std::exchange(scannedLabel_, "");
+    }
     if (probe != nullptr) {  // what the probe found
         unit.device = probe->port.info.device;
         unit.serial = probe->port.info.serial;
@@ -78,7 +138,12 @@ void Station::startUnit(const std::string& port, const Probe* probe) {
         unit.firmwareBefore = versionText(probe->status.firmwareMajor, probe->status.firmwareMinor);
     }
     firstStart_[unit.id] = Clock::now();
-    startAttempt(units_.emplace(unit.id, unit).first->second);
+    Unit& started = units_.emplace(unit.id, unit).first->second;
+    if (!mayService(started)) {
+        endUnit(started, Unit::Phase::Failed);  // nothing sent, nothing to record
+        return;
+    }
+    startAttempt(started);
 }
 
 void Station::startAttempt(Unit& unit) {
@@ -88,6 +153,10 @@ void Station::startAttempt(Unit& unit) {
     attempt.record = ServiceRecord::start(order_.command, unit.port, unit.attempt, request_.images);
     attempt.record.device = unit.device;
     attempt.record.serial = unit.serial;
+    attempt.record.slot = unit.slot;
+    attempt.record.label = unit.label;
+    attempt.record.batch = request_.request.batch;
+    attempt.record.operatorName = request_.request.operatorName;
     std::optional<Problem> problem;
     attempt.entry =
         journal_.begin(attempt.record.endedWithout(kStationEndedFirst, -1).toJson(), problem);
@@ -236,6 +305,16 @@ void Station::writeRecord(const Unit& unit, const Attempt& attempt, nlohmann::js
         return;
     }
     line["attempt"] = unit.attempt;
+    const std::pair<const char*, std::string> kStation[] = {
+        {"slot", unit.slot},
+        {"label", unit.label},
+        {"batch", request_.request.batch},
+        {"operator", request_.request.operatorName}};
+    for (const auto& [field, value] : kStation) {
+        if (!value.empty()) {
+            line[field] = value;
+        }
+    }
     std::optional<Problem> problem = appendRecord(request_.request.report, line);
     if (problem) {
         problem->message = unit.port + ": " + problem->message;
@@ -251,6 +330,13 @@ void Station::endUnit(Unit& unit, Unit::Phase phase) {
     unit.seconds = secondsOf(unit);
     (phase == Unit::Phase::Passed ? passed_ : failed_) += 1;
     worst_ = std::max(worst_, unit.code);
+    if (phase == Unit::Phase::Passed && !request_.request.batch.empty()) {
+        ++passedInBatch_;
+        if (!unit.label.empty()) {
+            labelsPassed_[unit.label] = localDay(secondsNow());
+        }
+        listener_.batchChanged(passedInBatch_, request_.request.quantity);
+    }
     listener_.unitChanged(unit, nullptr);
     firstStart_.erase(unit.id);
     units_.erase(unit.id);  // the last use of `unit`
@@ -299,14 +385,15 @@ void Station::lookAtPorts() {
 
 bool Station::acceptsNew() const {
     const size_t count = static_cast<size_t>(std::max(request_.request.count, 0));
-    return stopLevel_ == 0 && (count == 0 || unitsStarted_ + probes_.size() < count);
+    return stopLevel_ == 0 && !targetReached() &&
+           (count == 0 || unitsStarted_ + probes_.size() < count);
 }
 
 bool Station::finished() const {
     if (!attempts_.empty() || !probes_.empty() || !retries_.empty()) {
         return false;
     }
-    if (!request_.request.watch || stopLevel_ > 0) {
+    if (!request_.request.watch || stopLevel_ > 0 || targetReached()) {
         return true;
     }
     const int count = request_.request.count;
@@ -349,6 +436,7 @@ void Station::startDueRetries() {
 
 int Station::run() {
     mendReport();
+    countBatch();
     if (!request_.request.watch) {
         for (const std::string& port : request_.request.ports) {
             startUnit(port, nullptr);

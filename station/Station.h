@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ class StationListener {
     // `recovered` instruments that a station which ended before them left in its journal
     // recorded as interrupted.
     virtual void reportRepaired(const std::string& report, bool sealed, size_t recovered) = 0;
+    // A batch: the instruments passed in it so far, the report's earlier ones included, and
+    // its target (0: none). At the start and as each passes.
+    virtual void batchChanged(size_t passed, int quantity) { (void)passed, (void)quantity; }
 };
 
 class Station {
@@ -57,6 +61,9 @@ class Station {
     // the running ones finish. The second: the running ones are ended now and recorded as
     // interrupted.
     void stop();
+    // Any thread: a label read (typed, or a barcode scanner's line) while watching, for the
+    // next instrument plugged in; a second before that replaces it.
+    void labelScanned(const std::string& label);
     size_t passed() const { return passed_; }
     size_t failed() const { return failed_; }
     // How long a failed attempt waits before the next (tests wait less).
@@ -87,6 +94,12 @@ class Station {
     };
 
     void mendReport();
+    // A batch's earlier instruments in the report: how many passed, and their labels.
+    void countBatch();
+    // Whether the unit may be serviced: not when its label passed in this batch already
+    // and the job does not service a label twice.
+    bool mayService(Unit& unit);
+    bool targetReached() const;
     void startUnit(const std::string& port, const Probe* probe);
     void startAttempt(Unit& unit);
     void startProbe(const WatchedPort& port);
@@ -122,6 +135,10 @@ class Station {
     std::multimap<Clock::time_point, size_t> retries_;  // when, unit
     std::map<std::string, Plugging> plugged_;           // watched devices present, by real path
     size_t unitsStarted_ = 0;
+    size_t passedInBatch_ = 0;
+    std::map<std::string, std::string> labelsPassed_;  // in this batch: label, local date
+    std::mutex labelMutex_;
+    std::string scannedLabel_;  // for the next instrument plugged in
     size_t passed_ = 0, failed_ = 0;
     int worst_ = 0;
     std::atomic<int> stopsAsked_{0};

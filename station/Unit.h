@@ -26,6 +26,9 @@ struct Unit {
 
     size_t id = 0;
     std::string port;    // as named, or as found
+    std::string slot;    // the fixture's socket it is in, when the station has slots
+    std::string label;   // read from its case, when labels are asked for
+    std::string servicedBefore;  // its label passed in this batch on this local date
     std::string device;  // what it resolved to
     std::string serial;  // USB serial number
     std::string deviceType = "-", firmwareBefore, firmwareAfter;

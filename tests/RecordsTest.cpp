@@ -179,3 +179,52 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
     EXPECT_NE(out.find("\nSOLVAR CU            2           2"), std::string::npos) << out;
     EXPECT_EQ(run(dir, OSTRA_CLI, "records " + dir.path("missing.jsonl")).first, 2);
 }
+
+// A station job made by a script (--save-job) and run (--job), an option given on the
+// command line over the job's; a tray's labels read from a scanner's lines; the batch and
+// operator in every record; a job that names a missing image refused before anything.
+TEST(Jobs, AJobMadeByAScriptRunsAsSavedWithLabelsFromAScanner) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM81");
+    tray.add("COM82", "silent:code=100:nth=1");
+    const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl"),
+                      job = dir.path("line.ostrajob");
+    writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(900, 1), ImageSpec{2, 0}));
+    const auto [saved, said] = run(dir, OSTRA_CLI,
+                                   "--save-job " + job +
+                                       " --port COM81 --port COM82 --batch "
+                                       "WO-9 --quantity 5 --labels --report " +
+                                       report + " upload " + fw + " --verify");
+    ASSERT_EQ(saved, 0) << said;
+    const Bytes text = readFileBytes(job);
+    const nlohmann::json j = nlohmann::json::parse(std::string(text.begin(), text.end()));
+    EXPECT_EQ(j["images"], nlohmann::json::array({"fw.enc"}));
+    EXPECT_EQ(j["report"], "report.jsonl");
+    EXPECT_EQ(j["ports"], nlohmann::json::array({"COM81", "COM82"}));
+    EXPECT_EQ(j["batch"], (nlohmann::json{{"quantity", 5}, {"workOrder", "WO-9"}}));
+    EXPECT_TRUE(j["labels"]);
+    EXPECT_TRUE(j["verify"]);
+    const auto [code, out] = run(dir, "printf 'SN-81\\nSN-82\\n' | " OSTRA_CLI,
+                                 "--job " + job + " --operator Jana --attempts 2");
+    EXPECT_EQ(code, 0) << out;
+    std::vector<std::string> records;
+    for (const nlohmann::json& line : reportLines(report))
+        records.push_back(line["port"].get<std::string>() + " " + line["label"].get<std::string>() +
+                          " " + line["batch"].get<std::string>() + " " +
+                          line["operator"].get<std::string>() + " " +
+                          std::to_string(line["attempt"].get<int>()) + " " +
+                          line["result"].get<std::string>().substr(0, 5));
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(records, (std::vector<std::string>{"COM81 SN-81 WO-9 Jana 1 ok",
+                                                 "COM82 SN-82 WO-9 Jana 1 BPROT",
+                                                 "COM82 SN-82 WO-9 Jana 2 ok"}))
+        << "--attempts 2 over the job's 1";
+    std::remove(fw.c_str());
+    const auto [refused, why] = run(dir, OSTRA_CLI, "--job " + job);
+    EXPECT_EQ(refused, 2);
+    EXPECT_NE(why.find("ostraloader-cli: the job " + job + " names what is missing: " + fw +
+                       " (an image file or folder)\n"),
+              std::string::npos)
+        << why;
+}

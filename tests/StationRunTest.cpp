@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "station/Report.h"
 #include "station/Station.h"
 #include "tests/ScriptedStation.h"
 #include "tests/TestSupport.h"
@@ -31,6 +32,14 @@ class Seen : public StationListener {
         problems_.push_back(problem.message + " | " + problem.hint);
     }
     void reportRepaired(const std::string&, bool, size_t) override {}
+    void batchChanged(size_t passed, int quantity) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        batch_.push_back(std::to_string(passed) + " of " + std::to_string(quantity));
+    }
+    std::vector<std::string> batch() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return batch_;
+    }
     // "PORT PHASE attempt": each unit, by id.
     std::vector<std::string> units() const {
         static const char* const kPhases[] = {"running", "waiting", "passed", "failed",
@@ -61,6 +70,7 @@ class Seen : public StationListener {
     std::vector<std::string> passed_;
     std::vector<size_t> stopping_;
     std::vector<std::string> problems_;
+    std::vector<std::string> batch_;
 };
 
 // A station's request without images: the copies' command names them apart from probes.
@@ -285,4 +295,122 @@ TEST(StationRun, ARecordThatCannotBeWrittenFailsTheStation) {
         "A: cannot append to the report " + report +
             ": No such file or directory | This instrument's record is lost: make room on the "
             "disk, or give the station a report file it may write to.");
+}
+
+// Labels: a tray's given before the start, each instrument's record carrying its label,
+// slot, batch and operator; a label that passed in this batch before (the report says
+// when) is not serviced again unless the job allows it.
+TEST(StationRun, ATraysLabelsGoIntoItsRecordsAndALabelPassedBeforeIsFlagged) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl");
+    writeFileBytes(report, std::vector<uint8_t>{});
+    ASSERT_FALSE(appendRecord(report, {{"time", "2026-12-08T09:00:00Z"},
+                                       {"port", "COM9"},
+                                       {"result", "ok"},
+                                       {"batch", "WO-7"},
+                                       {"label", "SN-1"},
+                                       {"deviceType", "SOLVAR CU"},
+                                       {"attempt", 1}}));
+    for (const bool repeat : {false, true}) {
+        ScriptedCopies copies;
+        copies.script("A", {ends(0)});
+        copies.script("B", {ends(0)});
+        CheckedRequest checked = eraseRequest({"A", "B"}, report);
+        checked.request.slots = {{"Slot 1", "A"}};
+        checked.request.labelsByPort = {{"A", "SN-1"}, {"B", "SN-2"}};
+        checked.request.batch = "WO-7";
+        checked.request.operatorName = "Žofie";
+        checked.request.repeatLabels = repeat;
+        Seen seen;
+        Station station(checked, seen, copies);
+        station.run();
+        const Unit first = seen.unit(0);
+        EXPECT_EQ(first.slot, "Slot 1");
+        EXPECT_EQ(first.servicedBefore, "2026-12-08");
+        EXPECT_EQ(first.phase, repeat ? Unit::Phase::Passed : Unit::Phase::Failed) << repeat;
+        EXPECT_EQ(copies.started().size(), repeat ? 2u : 1u) << "SN-1 serviced again: " << repeat;
+    }
+    std::vector<std::string> lines;
+    for (const std::string& line : [&] {
+             std::vector<std::string> all;
+             const auto bytes = readFileBytes(report);
+             std::string text(bytes.begin(), bytes.end());
+             for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
+                  at = end + 1)
+                 all.push_back(text.substr(at, end - at));
+             return all;
+         }()) {
+        const nlohmann::json j = nlohmann::json::parse(line);
+        lines.push_back(j["port"].get<std::string>() + " " + j.value("slot", "-") + " " +
+                        j.value("label", "-") + " " + j.value("batch", "-") + " " +
+                        j.value("operator", "-"));
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"COM9 - SN-1 WO-7 -", "B - SN-2 WO-7 Žofie",
+                                               "A Slot 1 SN-1 WO-7 Žofie", "B - SN-2 WO-7 Žofie"}));
+}
+
+// Watching with labels: the label scanned last goes to the next instrument plugged in; a
+// second scan before that replaces it.
+TEST(StationRun, AScannedLabelGoesToTheNextInstrumentPluggedIn) {
+    TempDir dir;
+    ScriptedCopies copies;
+    ScriptedPorts ports;
+    copies.script("COM51", {answers(), ends(0)});
+    copies.script("COM52", {answers(), ends(0)});
+    CheckedRequest watch = eraseRequest({}, dir.path("report.jsonl"));
+    watch.request.watch = true;
+    watch.request.count = 2;
+    watch.request.labels = true;
+    Seen seen;
+    Station station(watch, seen, copies, &ports);
+    Running run(station);
+    station.labelScanned("SN-1");
+    station.labelScanned("SN-2");  // the first was scanned by mistake
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ports.plug("COM51", "/dev/pts/1");
+    ASSERT_TRUE(eventually([&] { return copies.started().size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return seen.units().size() == 1; }));
+    ports.plug("COM52", "/dev/pts/2");
+    EXPECT_EQ(run.join(), 0);
+    EXPECT_EQ(seen.unit(0).label, "SN-2");
+    EXPECT_EQ(seen.unit(1).label, "") << "a label goes to one instrument";
+}
+
+// A batch's target: the instruments its earlier records passed count, and the watch ends
+// once the target is reached, whatever else is plugged in.
+TEST(StationRun, ABatchEndsAtItsTargetCountingTheReportsEarlierRecords) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl");
+    for (const char* serial : {"A1", "A2"})
+        ASSERT_FALSE(appendRecord(report, {{"time", "2026-12-08T09:00:00Z"},
+                                           {"port", "COM9"},
+                                           {"result", "ok"},
+                                           {"batch", "WO-7"},
+                                           {"serial", serial},
+                                           {"deviceType", "SOLVAR CU"},
+                                           {"attempt", 1}}));
+    ASSERT_FALSE(appendRecord(report, {{"time", "2026-12-08T09:00:00Z"},
+                                       {"port", "COM9"},
+                                       {"result", "ok"},
+                                       {"batch", "WO-6"},
+                                       {"serial", "A3"},
+                                       {"deviceType", "SOLVAR CU"},
+                                       {"attempt", 1}}));
+    ScriptedCopies copies;
+    ScriptedPorts ports;
+    for (const char* port : {"COM51", "COM52", "COM53"})
+        copies.script(port, {answers(), ends(0)});
+    CheckedRequest watch = eraseRequest({}, report);
+    watch.request.watch = true;
+    watch.request.batch = "WO-7";
+    watch.request.quantity = 3;
+    ports.plug("COM51", "/dev/pts/1");
+    Seen seen;
+    Station station(watch, seen, copies, &ports);
+    Running run(station);
+    ASSERT_TRUE(eventually([&] { return seen.units().size() == 1; }));
+    ports.plug("COM52", "/dev/pts/2");
+    EXPECT_EQ(run.join(), 0) << "it ends by itself";
+    EXPECT_EQ(copies.started(), (std::vector<std::string>{"COM51 probe", "COM51 erase"}));
+    EXPECT_EQ(seen.batch(), (std::vector<std::string>{"2 of 3", "3 of 3"}));
 }

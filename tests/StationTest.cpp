@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "station/ImageSet.h"
+#include "station/JobFile.h"
 #include "station/Journal.h"
 #include "station/PortIdentity.h"
 #include "station/Problem.h"
@@ -14,7 +15,8 @@
 namespace {
 using Bytes = std::vector<uint8_t>;
 
-PortInfo usbPort(const char* name, int vid, int pid, const char* serial, bool present = true) {
+PortInfo usbPort(const char* name, int vid, int pid, const char* serial, bool present = true,
+                 const char* socket = "") {
     PortInfo port;
     port.name = port.device = name;
     port.usb = true;
@@ -22,18 +24,20 @@ PortInfo usbPort(const char* name, int vid, int pid, const char* serial, bool pr
     port.vid = vid;
     port.pid = pid;
     port.serial = serial;
+    port.location = socket;
     return port;
 }
 }  // namespace
 
 // A line of identical adapters: one VID:PID, serial numbers apart. A name with a serial
-// number means that device alone, whatever the case of its hexadecimal numbers.
+// number means that device alone, whatever the case of its hexadecimal numbers; a socket
+// means what is plugged into it, whatever its numbers.
 TEST(Station, AUsbNameMeansTheDevicesWithItsNumbersAndSerial) {
     std::vector<PortInfo> ports = {
-        usbPort("/dev/ttyUSB0", 0x0403, 0x6001, "A7F3"),
-        usbPort("/dev/ttyUSB1", 0x0403, 0x6001, "B2C9"),
-        usbPort("/dev/ttyUSB2", 0x10c4, 0xea60, "A7F3X"),
-        usbPort("/dev/ttyUSB3", 0x0403, 0x6001, "C001", false),  // pulled out
+        usbPort("/dev/ttyUSB0", 0x0403, 0x6001, "A7F3", true, "1-2.1"),
+        usbPort("/dev/ttyUSB1", 0x0403, 0x6001, "B2C9", true, "1-2.2"),
+        usbPort("/dev/ttyUSB2", 0x10c4, 0xea60, "A7F3X", true, "1-2.4"),
+        usbPort("/dev/ttyUSB3", 0x0403, 0x6001, "C001", false, "1-2.3"),  // pulled out
         usbPort("COM3", 0, 0, "A7F3"),
     };
     ports.back().usb = false;  // a UART: never a USB name's
@@ -48,6 +52,10 @@ TEST(Station, AUsbNameMeansTheDevicesWithItsNumbersAndSerial) {
         {"usb:A7F", {}},
         {"usb:0403:6001:C001", {}},
         {"usb:0403:60", {}},
+        {"usb-port:1-2.2", {"/dev/ttyUSB1"}},
+        {"usb-port:1-2.4", {"/dev/ttyUSB2"}},
+        {"usb-port:1-2", {}},
+        {"usb-port:1-2.3", {}},
     };
     for (const auto& [name, devices] : kNames) {
         std::vector<std::string> found;
@@ -143,4 +151,71 @@ TEST(Station, OnlyTheJournalsOfEndedStationsBecomeRecords) {
               "ended before the instrument did\"}\n");
     for (const auto& entry : std::filesystem::directory_iterator(dir.dir))
         EXPECT_EQ(entry.path().filename(), "report.jsonl");
+}
+
+// A job saved and opened again is the same job, its paths kept relative to its folder, so
+// that the folder may move; a damaged, newer or unknown job is refused, never half-read,
+// and one that names what is missing says what.
+TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
+    TempDir dir;
+    const std::string first = dir.path("line"), moved = dir.path("moved");
+    std::filesystem::create_directories(first + "/images");
+    writeFileBytes(first + "/images/cu.enc", Bytes(10, 1));
+    JobFile job;
+    job.images = {first + "/images", "/srv/elsewhere/tamrik3.enc"};
+    job.instruments = JobFile::Instruments::Slots;
+    job.slots = {{"Slot 1", "usb-port:1-2.1"}, {"Slot 2", "usb-port:1-2.2"}};
+    job.verify = job.runAfterUpload = job.labels = job.locked = true;
+    job.attempts = 3;
+    job.report = first + "/service.jsonl";
+    job.workOrder = "WO-7";
+    job.quantity = 200;
+    saveJob(first + "/line.ostrajob", job);
+    JobFile saved = job;
+    saved.images = {"images", "/srv/elsewhere/tamrik3.enc"};  // within its folder: relative
+    saved.report = "service.jsonl";
+    EXPECT_EQ(loadJob(first + "/line.ostrajob"), saved);
+    std::filesystem::rename(first, moved);
+    const StationRequest request = [&] {
+        JobFile found = loadJob(moved + "/line.ostrajob");
+        found.images.pop_back();  // the one outside its folder is not there on this machine
+        return requestOf(found, moved + "/line.ostrajob");
+    }();
+    EXPECT_EQ(request.images, std::vector<std::string>{moved + "/images"});
+    EXPECT_EQ(request.report, moved + "/service.jsonl");
+    EXPECT_EQ(request.slots, job.slots);
+    EXPECT_EQ(request.batch, "WO-7");
+    EXPECT_EQ(request.quantity, 200);
+    // The file's text, and the refusal's message.
+    const std::pair<std::string, std::string> kRefused[] = {
+        {"{\"ostrajob\": 1, \"images\": [", "is not an Ostraloader station job"},
+        {"{\"images\": []}", "is not an Ostraloader station job"},
+        {"{\"ostrajob\": 2}", "is a job of version 2; this Ostraloader reads version 1"},
+        {"{\"ostrajob\": 1, \"colour\": \"red\"}",
+         "has a field \"colour\" this Ostraloader does not know"},
+        {"{\"ostrajob\": 1, \"batch\": {\"size\": 3}}",
+         "has a batch field \"size\" this Ostraloader does not know"},
+        {"{\"ostrajob\": 1, \"attempts\": \"two\"}",
+         "has a \"attempts\" of the wrong kind: \"two\""},
+        {"{\"ostrajob\": 1, \"instruments\": \"all\"}",
+         "has instruments \"all\": ticked, slots or automatic"},
+    };
+    for (const auto& [text, why] : kRefused) {
+        writeFileBytes(dir.path("bad.ostrajob"), Bytes(text.begin(), text.end()));
+        try {
+            loadJob(dir.path("bad.ostrajob"));
+            ADD_FAILURE() << text;
+        } catch (const Problem& refusal) {
+            EXPECT_EQ(refusal.code, 2);
+            EXPECT_EQ(refusal.message, "the job " + dir.path("bad.ostrajob") + " " + why);
+        }
+    }
+    try {
+        requestOf(loadJob(moved + "/line.ostrajob"), moved + "/line.ostrajob");
+        ADD_FAILURE() << "a missing image";
+    } catch (const Problem& refusal) {
+        EXPECT_EQ(refusal.message, "the job " + moved +
+                                       "/line.ostrajob names what is missing: "
+                                       "/srv/elsewhere/tamrik3.enc (an image file or folder)");
+    }
 }

@@ -78,6 +78,18 @@ std::unique_ptr<wxLocale> czech() {
 }
 
 void expectEveryTextWhole(wxWindow* window, const std::string& language) {
+    // No control lies over another: one left out of its sizer stays where it was made.
+    const wxWindowList& children = window->GetChildren();
+    for (auto a = children.begin(); a != children.end(); ++a) {
+        for (auto b = std::next(a); b != children.end(); ++b) {
+            if ((*a)->IsShown() && (*b)->IsShown() && !(*a)->IsTopLevel() && !(*b)->IsTopLevel() &&
+                (*a)->GetRect().Intersects((*b)->GetRect())) {
+                ADD_FAILURE() << language << ": '" << utf8((*a)->GetName()) << " "
+                              << utf8((*a)->GetLabel()) << "' lies over '" << utf8((*b)->GetName())
+                              << " " << utf8((*b)->GetLabel()) << "'";
+            }
+        }
+    }
     for (wxWindow* child : window->GetChildren()) {
         auto* label = dynamic_cast<wxControl*>(child);
         if (label && (dynamic_cast<wxStaticText*>(child) || dynamic_cast<wxButton*>(child) ||

@@ -62,5 +62,6 @@ class PortPlug {
 std::unique_ptr<wxLocale> czech();
 
 // Every static text, button, check box and radio button shows whole: its best width fits
-// its own width, and its rectangle lies inside each of its parents up to the frame.
+// its own width, and its rectangle lies inside each of its parents up to the frame; and no
+// control lies over another.
 void expectEveryTextWhole(wxWindow* window, const std::string& language);

@@ -3,10 +3,13 @@
 // images' folder): connected to the paced instrument on COM7 with a valid image chosen
 // (STEM.png), during an upload with the gauge part way (STEM-upload.png), and the station
 // window servicing a tray, with instruments passed, failed and uploading
-// (STEM-station.png), the routed instruments found behind COM10 (STEM-routes.png), and the
-// records view of today's shift (STEM-records.png).
+// (STEM-station.png), the station on a job of slots with its tiles (STEM-station-job.png),
+// the routed instruments found behind COM10 (STEM-routes.png), and the records view of
+// today's shift (STEM-records.png).
 #include <wx/ffile.h>
+#include <wx/modalhook.h>
 #include <wx/stdpaths.h>
+#include <wx/textdlg.h>
 
 #include <cstdlib>
 #include <random>
@@ -57,6 +60,56 @@ class ShotStation : public StationFrame {
         return ended == 3 && uploading;
     }
     using StationFrame::m_buttonStart, StationFrame::running;
+};
+
+// A station on a job of four slots with labels and a batch, part way: the quick ones done,
+// the silent one failed, the paced one uploading.
+class ShotJobStation : public StationFrame {
+  public:
+    explicit ShotJobStation(const std::string& folder)
+        : StationFrame(nullptr, commandLineBeside(wxStandardPaths::Get().GetExecutablePath())) {
+        const std::string job = folder + "/line.ostrajob";
+        appendToFile(job,
+                     "{\"ostrajob\": 1, \"images\": [\"cu-25600.enc\"], \"instruments\": "
+                     "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": \"COM13\"}, "
+                     "{\"name\": \"Slot 2\", \"port\": \"COM14\"}, {\"name\": \"Slot 3\", "
+                     "\"port\": \"COM16\"}, {\"name\": \"Slot 4\", \"port\": \"COM7\"}], "
+                     "\"report\": \"line.jsonl\", \"batch\": {\"workOrder\": \"WO-2026-0042\", "
+                     "\"quantity\": 200}, \"labels\": true, \"locked\": true}");
+        openJob(job);
+    }
+    bool underWay() const {
+        size_t ended = 0;
+        bool uploading = false;
+        for (size_t row = 0; row < rows->size(); ++row) {
+            ended += rows->unit(row).ended() ? 1 : 0;
+            uploading = uploading || (rows->unit(row).port == "COM7" && rows->unit(row).done > 60);
+        }
+        return ended == 3 && uploading;
+    }
+    using StationFrame::m_buttonStart, StationFrame::running;
+};
+
+// Answers the job's questions as an operator with a scanner would: the operator's name,
+// then each slot's label.
+class Answers : public wxModalDialogHook {
+  public:
+    Answers() { Register(); }
+
+  protected:
+    int Enter(wxDialog* dialog) override {
+        if (auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog)) {
+            entry->SetValue("Jana");
+            return wxID_OK;
+        }
+        int n = 40;
+        for (wxWindow* child : dialog->GetChildren()) {
+            if (auto* field = dynamic_cast<wxTextCtrl*>(child))
+                field->SetValue(wxString::Format("SN-%06d", ++n));
+        }
+        return wxID_OK;
+    }
+    void Exit(wxDialog*) override {}
 };
 
 // Saves the window's screen area as STEM.png, read from the X server: neither GTK 3's nor
@@ -151,6 +204,17 @@ int main(int argc, char** argv) {
     runEventsUntil([&] { return !station->running(); });
     station->Close(true);
     wxYield();
+    {
+        Answers answers;
+        auto* jobStation = new ShotJobStation(folder ? folder : ".");
+        jobStation->Show();
+        clickButton(jobStation->m_buttonStart);
+        saved = runEventsUntil([&] { return jobStation->underWay(); }) &&
+                saveWindow(jobStation, stem + "-station-job") && saved;
+        runEventsUntil([&] { return !jobStation->running(); });
+        jobStation->Close(true);
+        wxYield();
+    }
     auto* records = new RecordsFrame(nullptr, todaysShift(folder ? folder : "."), "");
     records->Show();
     saved = saveWindow(records, stem + "-records") && saved;

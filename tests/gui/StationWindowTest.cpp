@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/StationFrame.h"
+#include "station/JobFile.h"
 #include "support/Files.h"
 #include "tests/gui/GuiSupport.h"
 #include "tests/gui/WindowDriver.h"
@@ -35,7 +36,10 @@ class TestStation : public StationFrame {
         StationFrame::m_listImages, StationFrame::portWatcher, StationFrame::m_checkVerify,
         StationFrame::m_listPorts, StationFrame::m_radioEvery, StationFrame::m_staticCounts,
         StationFrame::m_viewRows, StationFrame::reportPath, StationFrame::rows,
-        StationFrame::running;
+        StationFrame::running, StationFrame::jobFromSettings, StationFrame::saveJobTo,
+        StationFrame::m_checkLabels, StationFrame::m_textWorkOrder, StationFrame::m_spinQuantity,
+        StationFrame::m_checkLocked, StationFrame::m_spinAttempts, StationFrame::m_textLabel,
+        StationFrame::m_tiles, StationFrame::m_menuItemEditJob;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -250,6 +254,29 @@ TEST_F(StationTest, AutomaticModeServicesEachInstrumentPluggedInWithItsProductsI
               (std::vector<std::string>{"COM17 ok cu.enc", "COM18 ok tamrik3.enc"}));
 }
 
+// Automatic mode with labels and a batch: a label scanned goes to the next instrument
+// plugged in (a second scan before that replaces it), and the batch's target ends the run.
+TEST_F(StationTest, AutomaticModeGivesAScannedLabelToTheNextInstrument) {
+    AutomaticTray tray;
+    station->addImages({data("station")});
+    station->m_radioEvery->SetValue(true);
+    station->m_checkLabels->SetValue(true);
+    station->m_textWorkOrder->SetValue("WO-A");
+    station->m_spinQuantity->SetValue(1);
+    dialogs.ownDialog = [](wxDialog*) { return wxID_OK; };
+    start();
+    for (const char* label : {"SN-1", "SN-2"}) {
+        station->m_textLabel->SetValue(label);
+        wxCommandEvent enter(wxEVT_TEXT_ENTER, station->m_textLabel->GetId());
+        station->m_textLabel->ProcessWindowEvent(enter);
+    }
+    ASSERT_TRUE(tray.cu.set(true));
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); })) << "the target ends it";
+    EXPECT_EQ(station->counts(), "1 of 1 passed, 0 failed, 0 running");
+    ASSERT_EQ(station->rows->size(), 1u);
+    EXPECT_EQ(station->rows->unit(0).label, "SN-2");
+}
+
 // Closing while only watching never holds up the window's thread, even when a copy started
 // a moment before (its row not yet shown): the window goes once that instrument has ended,
 // with its record.
@@ -343,6 +370,91 @@ TEST_F(StationTest, AForcedCloseRecordsTheRunningInstrumentsAsInterrupted) {
     ASSERT_TRUE(runEventsUntil([&] { return !window; }));
     station = nullptr;
     EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
+}
+
+// A job saved from the window opens again the same; saved locked, its settings are
+// read-only until "Edit job" is confirmed; a file that is no job is refused with a box.
+TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
+    station->addImages({data("cu.enc")});
+    station->tick({"COM13", "COM14"});
+    station->m_checkVerify->SetValue(true);
+    station->m_spinAttempts->SetValue(2);
+    station->m_textWorkOrder->SetValue("WO-5");
+    station->m_spinQuantity->SetValue(10);
+    station->m_checkLabels->SetValue(true);
+    station->m_checkLocked->SetValue(true);
+    const std::string job = data("Jiří/line.ostrajob");
+    ASSERT_TRUE(station->saveJobTo(job));
+    const JobFile saved = station->jobFromSettings();
+    auto* opened = new TestStation;
+    ASSERT_TRUE(opened->openJob(job)) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
+    EXPECT_EQ(opened->jobFromSettings(), saved);
+    EXPECT_FALSE(opened->m_checkVerify->IsEnabled()) << "a locked job's settings";
+    EXPECT_FALSE(opened->m_listPorts->IsEnabled());
+    EXPECT_TRUE(opened->m_buttonStart->IsEnabled()) << "anyone may run it";
+    wxCommandEvent edit(wxEVT_MENU, opened->m_menuItemEditJob->GetId());
+    opened->ProcessWindowEvent(edit);
+    EXPECT_EQ(dialogs.boxes.back(), "Edit job: Unlock the job's settings for editing?");
+    EXPECT_TRUE(opened->m_checkVerify->IsEnabled()) << "unlocked once confirmed";
+    const std::string damaged = data("damaged.ostrajob");
+    ASSERT_TRUE(appendToFile(damaged, "{\"ostrajob\": 1, \"images\": [").empty());
+    EXPECT_FALSE(opened->openJob(damaged));
+    EXPECT_EQ(dialogs.boxes.back(), "Error: the job " + damaged +
+                                        " is not an Ostraloader station job\nOpen a file that "
+                                        "Ostraloader saved.");
+    opened->Destroy();
+}
+
+// One job, run by the window and by the command line's --job, leaves the same records; the
+// window shows each slot as a tile, green or red with its reason; the operator is asked.
+TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
+    const std::string job = data("slots.ostrajob"), cliReport = data("cli.jsonl");
+    const std::string text =
+        "{\"ostrajob\": 1, \"images\": [\"cu.enc\"], \"instruments\": "
+        "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": "
+        "\"COM13\"}, {\"name\": \"Slot 2\", \"port\": \"COM16\"}], "
+        "\"report\": \"window.jsonl\", \"batch\": {\"workOrder\": "
+        "\"WO-8\", \"quantity\": 0}}";
+    ASSERT_TRUE(appendToFile(job, text).empty());
+    ASSERT_TRUE(station->openJob(job)) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
+    dialogs.ownDialog = [](wxDialog* dialog) {
+        if (auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog))
+            entry->SetValue("Jana");
+        return wxID_OK;
+    };
+    start();
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+    ASSERT_EQ(station->m_tiles->size(), 2u);
+    const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
+    EXPECT_EQ(station->m_tiles->tileText(0), "Slot 1|-|ok|");
+    EXPECT_EQ(station->m_tiles->tileText(1), "Slot 2|-|failed|" + silent);
+    EXPECT_EQ(station->m_tiles->tileColour(0), wxColour(0, 128, 0));
+    EXPECT_EQ(station->m_tiles->tileColour(1), wxColour(192, 0, 0));
+    wxArrayString out, errors;
+    const wxString cli = wxString::FromUTF8(
+        StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath()).c_str());
+    wxExecute("\"" + cli + "\" --job \"" + wxString::FromUTF8(job.c_str()) + "\" --report \"" +
+                  wxString::FromUTF8(cliReport.c_str()) + "\" --operator Jana",
+              out, errors, wxEXEC_SYNC);
+    const auto records = [](const std::string& report) {
+        std::vector<std::string> lines;
+        StdioFile file = openFile(report, "rb");
+        char line[4096];
+        while (file && std::fgets(line, sizeof line, file.get())) {
+            const nlohmann::json j = nlohmann::json::parse(line);
+            const std::string image = j["image"]["file"];
+            lines.push_back(j["port"].get<std::string>() + " " + j.value("slot", "-") + " " +
+                            j["result"].get<std::string>() + " " + j.value("batch", "-") + " " +
+                            j.value("operator", "-") + " " +
+                            image.substr(image.find_last_of("/\\") + 1));
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    EXPECT_EQ(records(data("window.jsonl")), records(cliReport));
+    EXPECT_EQ(records(cliReport),
+              (std::vector<std::string>{"COM13 Slot 1 ok WO-8 Jana cu.enc",
+                                        "COM16 Slot 2 " + silent + " WO-8 Jana cu.enc"}));
 }
 
 TEST_F(StationTest, EveryTextFitsInTheStationWindowInEnglishAndCzech) {

@@ -1,0 +1,37 @@
+// Labels read from the instruments' cases: typed at a prompt, or a barcode scanner's lines
+// (it types like a keyboard and ends each label with Enter).
+#include <cstdio>
+#include <iostream>
+
+#include "cli/Commands.h"
+#include "cli/Platform.h"
+
+void askLabels(StationRequest& request, Reporter& out) {
+    const bool asking = inputIsTerminal();
+    std::vector<std::pair<std::string, std::string>> places;  // port, what it is called
+    for (const Slot& slot : request.slots) {
+        places.emplace_back(slot.port, slot.name);
+    }
+    for (const std::string& port : request.ports) {
+        if (request.slotOf(port).empty()) {
+            places.emplace_back(port, port);
+        }
+    }
+    for (const auto& [port, name] : places) {
+        if (asking) {
+            std::fprintf(stderr, "Label of the instrument in %s: ", name.c_str());
+            std::fflush(stderr);
+        }
+        std::string label;
+        if (!std::getline(std::cin, label)) {
+            break;  // no more labels: the rest have none
+        }
+        while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
+            label.pop_back();
+        }
+        if (!label.empty()) {
+            request.labelsByPort[port] = label;
+            out.event("", {{"event", "label"}, {"port", port}, {"label", label}});
+        }
+    }
+}

@@ -1,0 +1,237 @@
+#include "station/JobFile.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+#include "support/Files.h"
+#include "support/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+const char* const kInstruments[] = {"ticked", "slots", "automatic"};
+const char* const kFields[] = {"ostrajob",       "images",       "instruments", "ports",
+                               "slots",          "usbFilter",    "verify",      "runAfterUpload",
+                               "allowDowngrade", "attempts",     "report",      "batch",
+                               "labels",         "repeatLabels", "locked"};
+
+[[noreturn]] void refuse(const std::string& path, const std::string& why,
+                         const std::string& hint = "") {
+    throw Problem(kUsage, "the job " + path + " " + why, hint);
+}
+
+std::string readWhole(const std::string& path) {
+    StdioFile file = openFile(path, "rb");
+    if (!file) {
+        refuse(path, "cannot be read", "Name a job file (.ostrajob) that exists.");
+    }
+    std::string text;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
+        text.append(chunk, n);
+    }
+    return text;
+}
+
+// The field's value, of the kind asked for; refuses the job otherwise.
+template <class T>
+T take(const nlohmann::json& j, const char* field, const T& otherwise, const std::string& path) {
+    const auto it = j.find(field);
+    if (it == j.end()) {
+        return otherwise;
+    }
+    try {
+        return it->get<T>();
+    } catch (const nlohmann::json::exception&) {
+        refuse(path, std::string("has a \"") + field + "\" of the wrong kind: " + it->dump());
+    }
+}
+
+std::vector<Slot> takeSlots(const nlohmann::json& j, const std::string& path) {
+    std::vector<Slot> slots;
+    for (const nlohmann::json& s : take(j, "slots", nlohmann::json::array(), path)) {
+        if (!s.is_object() || s.size() != 2 || !s.value("name", nlohmann::json()).is_string() ||
+            !s.value("port", nlohmann::json()).is_string()) {
+            refuse(path, "has a slot that is not {\"name\": ..., \"port\": ...}: " + s.dump());
+        }
+        slots.push_back({s["name"], s["port"]});
+    }
+    return slots;
+}
+
+// A path as the job keeps it: relative to its folder when it lies within it, so that the
+// folder may move; as it is otherwise.
+std::string relativeTo(const fs::path& folder, const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    std::error_code error;
+    const fs::path relative = fs::relative(fs::u8path(path), folder, error);
+    const bool within = !error && !relative.empty() && *relative.begin() != "..";
+    return within ? relative.generic_u8string() : path;
+}
+
+// A path the job keeps, as the station uses it: from the job's folder where it is relative.
+std::string resolved(const fs::path& folder, const std::string& path) {
+    const fs::path p = fs::u8path(path);
+    return path.empty() || p.is_absolute() ? path : (folder / p).lexically_normal().u8string();
+}
+}  // namespace
+
+bool JobFile::operator==(const JobFile& o) const {
+    return images == o.images && instruments == o.instruments && ports == o.ports &&
+           slots == o.slots && usbFilter == o.usbFilter && verify == o.verify &&
+           runAfterUpload == o.runAfterUpload && allowDowngrade == o.allowDowngrade &&
+           attempts == o.attempts && report == o.report && workOrder == o.workOrder &&
+           quantity == o.quantity && labels == o.labels && repeatLabels == o.repeatLabels &&
+           locked == o.locked;
+}
+
+JobFile loadJob(const std::string& path) {
+    const nlohmann::json j = nlohmann::json::parse(readWhole(path), nullptr, false);
+    if (!j.is_object() || !j.contains("ostrajob")) {
+        refuse(path, "is not an Ostraloader station job", "Open a file that Ostraloader saved.");
+    }
+    if (!j["ostrajob"].is_number_integer() || j["ostrajob"].get<int>() != JobFile::kVersion) {
+        refuse(path,
+               "is a job of version " + j["ostrajob"].dump() +
+                   "; this Ostraloader reads "
+                   "version " +
+                   std::to_string(JobFile::kVersion),
+               "Open it with the Ostraloader that saved it, or a newer one.");
+    }
+    for (const auto& [key, value] : j.items()) {
+        if (std::find(std::begin(kFields), std::end(kFields), key) == std::end(kFields)) {
+            refuse(path, "has a field \"" + key + "\" this Ostraloader does not know",
+                   "Open it with the Ostraloader that saved it, or a newer one.");
+        }
+    }
+    JobFile job;
+    job.images = take(j, "images", job.images, path);
+    const std::string instruments = take<std::string>(j, "instruments", "ticked", path);
+    const auto kind = std::find(std::begin(kInstruments), std::end(kInstruments), instruments);
+    if (kind == std::end(kInstruments)) {
+        refuse(path, "has instruments \"" + instruments + "\": ticked, slots or automatic");
+    }
+    job.instruments = static_cast<JobFile::Instruments>(kind - std::begin(kInstruments));
+    job.ports = take(j, "ports", job.ports, path);
+    job.slots = takeSlots(j, path);
+    job.usbFilter = take(j, "usbFilter", job.usbFilter, path);
+    job.verify = take(j, "verify", false, path);
+    job.runAfterUpload = take(j, "runAfterUpload", false, path);
+    job.allowDowngrade = take(j, "allowDowngrade", false, path);
+    job.attempts = std::max(1, take(j, "attempts", 1, path));
+    job.report = take(j, "report", job.report, path);
+    const nlohmann::json batch = take(j, "batch", nlohmann::json::object(), path);
+    for (const auto& [key, value] : batch.items()) {
+        if (key != "workOrder" && key != "quantity") {
+            refuse(path, "has a batch field \"" + key + "\" this Ostraloader does not know",
+                   "Open it with the Ostraloader that saved it, or a newer one.");
+        }
+    }
+    job.workOrder = take(batch, "workOrder", job.workOrder, path);
+    job.quantity = std::max(0, take(batch, "quantity", 0, path));
+    job.labels = take(j, "labels", false, path);
+    job.repeatLabels = take(j, "repeatLabels", false, path);
+    job.locked = take(j, "locked", false, path);
+    return job;
+}
+
+void saveJob(const std::string& path, JobFile job) {
+    const fs::path folder = fs::absolute(fs::u8path(path)).parent_path();
+    for (std::string& image : job.images) {
+        image = relativeTo(folder, image);
+    }
+    job.report = relativeTo(folder, job.report);
+    nlohmann::json slots = nlohmann::json::array();
+    for (const Slot& slot : job.slots) {
+        slots.push_back({{"name", slot.name}, {"port", slot.port}});
+    }
+    nlohmann::json j = {{"ostrajob", JobFile::kVersion},
+                        {"images", job.images},
+                        {"instruments", kInstruments[static_cast<int>(job.instruments)]},
+                        {"ports", job.ports},
+                        {"slots", slots},
+                        {"usbFilter", job.usbFilter},
+                        {"verify", job.verify},
+                        {"runAfterUpload", job.runAfterUpload},
+                        {"allowDowngrade", job.allowDowngrade},
+                        {"attempts", job.attempts},
+                        {"report", job.report},
+                        {"batch", {{"workOrder", job.workOrder}, {"quantity", job.quantity}}},
+                        {"labels", job.labels},
+                        {"repeatLabels", job.repeatLabels},
+                        {"locked", job.locked}};
+    const std::string error = replaceFile(path, j.dump(2) + "\n");
+    if (!error.empty()) {
+        throw Problem(kUsage, "cannot save the job " + path + ": " + error,
+                      "Save it in a folder that exists and that this user may write to.");
+    }
+}
+
+StationRequest requestOf(const JobFile& job, const std::string& jobPath) {
+    const fs::path folder = fs::absolute(fs::u8path(jobPath)).parent_path();
+    StationRequest r;
+    std::vector<std::string> missing;
+    std::error_code error;
+    for (const std::string& image : job.images) {
+        r.images.push_back(resolved(folder, image));
+        if (!fs::exists(fs::u8path(r.images.back()), error)) {
+            missing.push_back(r.images.back() + " (an image file or folder)");
+        }
+    }
+    r.report = resolved(folder, job.report);
+    const fs::path reportFolder = fs::u8path(r.report).parent_path();
+    if (!r.report.empty() && !reportFolder.empty() && !fs::is_directory(reportFolder, error)) {
+        missing.push_back(reportFolder.u8string() + " (the report's folder)");
+    }
+    if (!missing.empty()) {
+        refuse(jobPath, "names what is missing: " + joinTexts(missing),
+               "Put them back, or open the job in the station window and choose again.");
+    }
+    r.watch = job.instruments == JobFile::Instruments::Automatic;
+    if (job.instruments == JobFile::Instruments::Ticked) {
+        r.ports = job.ports;
+    } else if (job.instruments == JobFile::Instruments::Slots) {
+        r.slots = job.slots;
+    } else if (!job.usbFilter.empty()) {
+        r.ports = {"usb:" + job.usbFilter};
+    }
+    r.verify = job.verify;
+    r.runAfter = job.runAfterUpload;
+    r.allowDowngrade = job.allowDowngrade;
+    r.attempts = job.attempts;
+    r.batch = job.workOrder;
+    r.quantity = job.quantity;
+    r.labels = job.labels;
+    r.repeatLabels = job.repeatLabels;
+    return r;
+}
+
+JobFile jobOf(const StationRequest& r) {
+    JobFile job;
+    job.images = r.images;
+    job.instruments = !r.slots.empty() ? JobFile::Instruments::Slots
+                      : r.watch        ? JobFile::Instruments::Automatic
+                                       : JobFile::Instruments::Ticked;
+    if (job.instruments == JobFile::Instruments::Ticked) {
+        job.ports = r.ports;
+    }
+    job.slots = r.slots;
+    if (r.watch && r.ports.size() == 1 && startsWith(r.ports[0], "usb:") &&
+        r.ports[0].size() == 13) {
+        job.usbFilter = r.ports[0].substr(4);
+    }
+    job.verify = r.verify;
+    job.runAfterUpload = r.runAfter;
+    job.allowDowngrade = r.allowDowngrade;
+    job.attempts = r.attempts;
+    job.report = r.report;
+    job.workOrder = r.batch;
+    job.quantity = r.quantity;
+    job.labels = r.labels;
+    job.repeatLabels = r.repeatLabels;
+    return job;
+}
