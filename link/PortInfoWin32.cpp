@@ -3,6 +3,7 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -102,15 +103,16 @@ bool answersAsSerialPort(const std::string& device) {
 
 std::vector<PortInfo> describePorts(bool mayOpen) {
     const std::map<std::string, PortInfo> system = enumerated();
+    const std::vector<std::string> registered = serialMapNames();
     std::vector<PortInfo> ports;
     for (const std::string& name : listPorts()) {
         const auto it = system.find(name);
         PortInfo info = it != system.end() ? it->second : PortInfo{};
         info.name = name;
         info.device = resolvePortName(name);
-        // Beyond the eight fixed names, only names in the serial map are listed.
-        info.present =
-            info.present || (mayOpen ? answersAsSerialPort(info.device) : comPortNumber(name) > 8);
+        const bool inMap =
+            std::find(registered.begin(), registered.end(), name) != registered.end();
+        info.present = info.present || inMap || (mayOpen && answersAsSerialPort(info.device));
         ports.push_back(info);
     }
     return ports;

@@ -28,3 +28,7 @@ std::string resolvePortName(const std::string& name);
 // numeric order. POSIX: COMn aliases beyond COM8, then /dev/serial/by-id entries,
 // /dev/ttyACM*, /dev/ttyUSB*.
 std::vector<std::string> listPorts();
+#ifdef _WIN32
+// Every port name the system's serial map holds: the ports drivers have registered.
+std::vector<std::string> serialMapNames();
+#endif

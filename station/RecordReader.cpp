@@ -348,7 +348,12 @@ bool RecordReader::fill() {
     if (end_ + 1 >= buffer_.size()) {
         buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
     }
-    std::clearerr(file_);
+    if (follow_) {
+        // Read again past what was the end: a stream keeps its end once met, whatever was
+        // written since, until it is positioned anew.
+        std::clearerr(file_);
+        std::fseek(file_, 0, SEEK_CUR);
+    }
     const size_t room = buffer_.size() - 1 - end_;
     const size_t n = std::fread(buffer_.data() + end_, 1, std::min(room, kChunk), file_);
     end_ += n;

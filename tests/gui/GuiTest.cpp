@@ -52,6 +52,13 @@ class TestFrame : public MainFrame {
         MainFrame::m_textFirmwareFile, MainFrame::m_textRoutePath;
 
     std::string status() const { return utf8(GetStatusBar()->GetStatusText(0)); }
+    // Every status set, in order: a slow machine may handle an operation's start and end
+    // in one turn of the loop, and a poll would miss what stood between them.
+    std::vector<std::string> statusesSet;
+    void SetStatusText(const wxString& text, int field = 0) override {
+        statusesSet.push_back(utf8(text));
+        MainFrame::SetStatusText(text, field);
+    }
     // The port list as it stands after the user opens it (and closes it again).
     std::vector<wxString> portsWhenOpened() {
         wxCommandEvent open(wxEVT_COMBOBOX_DROPDOWN, m_comboPort->GetId());
@@ -467,10 +474,11 @@ TEST_F(GuiTest, EachOperationEndsInOneBoxAndLeavesTheWindowReady) {
         EXPECT_EQ(frame->m_gauge->IsEnabled(), true) << op.box;
         std::string statusSeen;
         std::vector<int> gauge;
+        frame->statusesSet.clear();
         ASSERT_TRUE(runEventsUntil([&] {
-            const std::string now = frame->status();
-            if (statusSeen.empty() && now != "Connected" && now != "Disconnected")
-                statusSeen = now;
+            for (const std::string& set : frame->statusesSet)
+                if (statusSeen.empty() && set != "Connected" && set != "Disconnected")
+                    statusSeen = set;
             if (gauge.empty() || frame->m_gauge->GetValue() != gauge.back())
                 gauge.push_back(frame->m_gauge->GetValue());
             if (dialogs.boxes.size() > boxes)
