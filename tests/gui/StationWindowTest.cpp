@@ -40,7 +40,7 @@ class TestStation : public StationFrame {
         StationFrame::running, StationFrame::jobFromSettings, StationFrame::saveJobTo,
         StationFrame::m_checkLabels, StationFrame::m_textWorkOrder, StationFrame::m_spinQuantity,
         StationFrame::m_checkLocked, StationFrame::m_spinAttempts, StationFrame::m_textLabel,
-        StationFrame::m_tiles, StationFrame::m_menuItemEditJob;
+        StationFrame::m_tiles, StationFrame::m_menuItemEditJob, StationFrame::m_textUsbFilter;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -123,6 +123,30 @@ class StationTest : public ::testing::Test {
     TestStation* station = new TestStation;
 };
 }  // namespace
+
+// Start refuses what it cannot run, in a box that says what to do, and starts nothing: no
+// image, a USB filter that is not VID:PID, no port ticked; each mended in turn.
+TEST_F(StationTest, StartRefusesWhatItCannotRunAndSaysWhatToDo) {
+    const struct {
+        const char* image;  // added before Start, if any
+        const char* filter;
+        const char* box;
+    } kRefused[] = {
+        {nullptr, "", "Error: Add the images to upload: files or a folder"},
+        {"cu.enc", "0403", "Error: The USB filter '0403' is not a VID:PID such as 0403:6001"},
+        {nullptr, "", "Error: Tick the ports of the instruments to service"},
+    };
+    for (const auto& refused : kRefused) {
+        if (refused.image != nullptr)
+            station->addImages({data(refused.image)});
+        station->m_textUsbFilter->ChangeValue(refused.filter);
+        dialogs.boxes.clear();
+        clickButton(station->m_buttonStart);
+        EXPECT_FALSE(station->running()) << refused.box;
+        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{refused.box});
+        EXPECT_EQ(station->rows->size(), 0u);
+    }
+}
 
 // Four ticked ports, one silent: three green rows, one red with the engine's text, the
 // counts, four records; the settings locked while it runs; the row's tooltip and its box.
