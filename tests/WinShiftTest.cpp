@@ -97,6 +97,9 @@ TEST(WinShift, AWatchThroughAHundredInstrumentsKeepsItsHandlesFlat) {
     if (cli == nullptr || port == nullptr)
         GTEST_SKIP() << "OSTRA_CLI_EXE and OSTRA_SOAK_PORT name the command line and the port";
     const int kInstruments = 100;
+    // Handles the system makes once, when first needed (Wine's own among them), are made
+    // by then; a leak of even one handle an instrument is 90 more after the last.
+    const int kSettled = 10, kSlack = 2;
     char folder[MAX_PATH];
     ::GetTempPathA(sizeof folder, folder);
     const std::string report =
@@ -118,7 +121,7 @@ TEST(WinShift, AWatchThroughAHundredInstrumentsKeepsItsHandlesFlat) {
             << "instrument " << i;
         ASSERT_TRUE(plug(port, false));
         std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the station looks
-        if (i == 1)
+        if (i == kSettled)
             first = handles(station.dwProcessId);
     }
     const size_t last = handles(station.dwProcessId);
@@ -127,8 +130,9 @@ TEST(WinShift, AWatchThroughAHundredInstrumentsKeepsItsHandlesFlat) {
     ::WaitForSingleObject(station.hProcess, 10000);
     ::CloseHandle(station.hThread);
     ::CloseHandle(station.hProcess);
-    EXPECT_EQ(last, first) << "handles after the first instrument and after the last";
-    std::printf("station handles after instrument 1: %zu, after %d: %zu\n", first, kInstruments,
-                last);
+    EXPECT_LE(last, first + kSlack) << "handles after instrument " << kSettled
+                                    << " and after the last";
+    std::printf("station handles after instrument %d: %zu, after %d: %zu\n", kSettled, first,
+                kInstruments, last);
     std::remove(report.c_str());
 }
