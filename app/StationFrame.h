@@ -144,6 +144,8 @@ class StationFrame : public wxFrame {
     // The station's request as the settings say, or a refusal in the window's words.
     bool requestFromSettings(StationRequest& request);
     void refuse(const wxString& why);
+    void refuse(const Problem& refusal);  // its message, and its hint under it
+    void jobInUse(const std::string& path);
     // The station's reports, on the window's thread.
     void unitsChanged();
     void finished();

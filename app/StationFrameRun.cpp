@@ -22,6 +22,11 @@ void StationFrame::refuse(const wxString& why) {
     wxMessageDialog(this, why, tr("Error"), wxOK | wxICON_ERROR).ShowModal();
 }
 
+void StationFrame::refuse(const Problem& refusal) {
+    refuse(fromUtf8(refusal.message) +
+           (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+}
+
 bool StationFrame::requestFromSettings(StationRequest& request) {
     if (!imagesUsable) {
         refuse(m_staticImagesProblem->GetLabel());
@@ -45,8 +50,7 @@ bool StationFrame::requestFromSettings(StationRequest& request) {
     try {
         request = requestOf(job, jobPath.empty() ? reportPath : jobPath);  // as --job runs it
     } catch (const Problem& refusal) {
-        refuse(fromUtf8(refusal.message) +
-               (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+        refuse(refusal);
         return false;
     }
     request.command = Command::Upload;
@@ -124,8 +128,7 @@ void StationFrame::onStart() {
     try {
         checked = checkRequest(request, commandLine);
     } catch (const Problem& refusal) {
-        refuse(fromUtf8(refusal.message) +
-               (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+        refuse(refusal);
         return;
     }
     if (state != RunState::Idle) {

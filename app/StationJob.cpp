@@ -158,6 +158,14 @@ void StationFrame::applyJob(const JobFile& job) {
     updateControls();
 }
 
+// The job's name in the title, and first among the last jobs.
+void StationFrame::jobInUse(const std::string& path) {
+    jobPath = path;
+    SetTitle(tr("Ostraloader Station") + " - " + wxFileName(fromUtf8(path)).GetName());
+    recentJobs.AddFileToHistory(fromUtf8(path));
+    recentJobs.Save(*wxConfigBase::Get());
+}
+
 bool StationFrame::openJob(const std::string& path) {
     try {
         JobFile job = loadJob(path);
@@ -166,14 +174,10 @@ bool StationFrame::openJob(const std::string& path) {
         job.report = resolved.report;
         applyJob(job);
     } catch (const Problem& refusal) {
-        refuse(fromUtf8(refusal.message) +
-               (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+        refuse(refusal);
         return false;
     }
-    jobPath = path;
-    SetTitle(tr("Ostraloader Station") + " - " + wxFileName(fromUtf8(path)).GetName());
-    recentJobs.AddFileToHistory(fromUtf8(path));
-    recentJobs.Save(*wxConfigBase::Get());
+    jobInUse(path);
     return true;
 }
 
@@ -181,14 +185,10 @@ bool StationFrame::saveJobTo(const std::string& path) {
     try {
         saveJob(path, jobFromSettings());
     } catch (const Problem& refusal) {
-        refuse(fromUtf8(refusal.message) +
-               (refusal.hint.empty() ? wxString() : "\n" + fromUtf8(refusal.hint)));
+        refuse(refusal);
         return false;
     }
-    jobPath = path;
-    SetTitle(tr("Ostraloader Station") + " - " + wxFileName(fromUtf8(path)).GetName());
-    recentJobs.AddFileToHistory(fromUtf8(path));
-    recentJobs.Save(*wxConfigBase::Get());
+    jobInUse(path);
     SetStatusText(wxString::Format(tr("Job saved: %s"), fromUtf8(path)));
     return true;
 }

@@ -78,8 +78,70 @@ Sample sample(pid_t pid) {
     return least;
 }
 
-// range(0) instruments through one watch, four plugged at a time, each pulled out once
-// its record is written and a new one plugged into its socket.
+struct Line {
+    long done = 0;
+    Sample early, late;  // after the first hundred, and at the end
+    double seconds = 0;
+};
+
+// `total` instruments through the watching `station`, four plugged at a time, each pulled
+// out once its record is written and a new one plugged into its socket.
+Line serviceLine(pid_t station, const std::string& report, long total) {
+    const std::vector<std::string> sockets = {"COM91", "COM92", "COM93", "COM94"};
+    std::map<std::string, std::unique_ptr<VirtualInstrument>> plugged;
+    const auto plug = [&](const std::string& socket) {
+        plugged[socket] = std::make_unique<VirtualInstrument>(SimConfig{});
+        plugged[socket]->registerAlias(socket);
+        plugged[socket]->start();
+    };
+    for (const std::string& socket : sockets)
+        plug(socket);
+    std::streamoff offset = 0;
+    long started = static_cast<long>(sockets.size());
+    Line line;
+    bool sampled = false;
+    const auto begun = std::chrono::steady_clock::now();
+    while (line.done < total &&
+           std::chrono::steady_clock::now() - begun < std::chrono::minutes(30)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (const std::string& port : newRecords(report, offset)) {
+            ++line.done;
+            plugged.erase(port);  // pulled out
+            // After the first hundred the line rests (nothing plugged) to be looked at.
+            if (started < total && (sampled || started < 100)) {
+                plug(port);
+                ++started;
+            }
+        }
+        if (!sampled && plugged.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            line.early = sample(station);
+            sampled = true;
+            for (const std::string& socket : sockets)
+                plug(socket);
+            started += static_cast<long>(sockets.size());
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    line.late = sample(station);
+    line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    return line;
+}
+
+void putCounters(benchmark::State& state, const Line& line) {
+    state.counters["instruments"] = static_cast<double>(line.done);
+    state.counters["per_s"] = static_cast<double>(line.done) / line.seconds;
+    state.counters["files_100"] = static_cast<double>(line.early.files);
+    state.counters["files_end"] = static_cast<double>(line.late.files);
+    state.counters["threads_100"] = static_cast<double>(line.early.threads);
+    state.counters["threads_end"] = static_cast<double>(line.late.threads);
+    state.counters["rss_100_kib"] = static_cast<double>(line.early.rss);
+    state.counters["rss_end_kib"] = static_cast<double>(line.late.rss);
+    state.counters["rss_growth_pct"] = 100.0 * static_cast<double>(line.late.rss - line.early.rss) /
+                                       static_cast<double>(line.early.rss);
+}
+
+// range(0) instruments through one watch.
 void WatchThroughAShift(benchmark::State& state) {
     char folder[] = "/tmp/ostra-shift-XXXXXX";
     if (::mkdtemp(folder) == nullptr) {
@@ -91,71 +153,23 @@ void WatchThroughAShift(benchmark::State& state) {
                       report = std::string(folder) + "/report.jsonl";
     const std::string key = std::string(OSTRA_SOURCE_DIR) + "/keys/development-only/product1.pem";
     writeFileBytes(image, makeFirmwareImage(key, std::vector<uint8_t>(1024, 0x5a), ImageSpec{}));
-    const std::vector<std::string> sockets = {"COM91", "COM92", "COM93", "COM94"};
     const std::string command = std::string("exec ") + OSTRA_CLI +
                                 " --watch --port COM91 --port COM92 --port COM93 --port COM94"
-                                " --report " + report + " upload " + image + " >/dev/null 2>&1";
-    const long total = state.range(0);
+                                " --report " +
+                                report + " upload " + image + " >/dev/null 2>&1";
     for (auto _ : state) {
         const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
         pid_t station = -1;
         ::posix_spawn(&station, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // watching by now
-        std::map<std::string, std::unique_ptr<VirtualInstrument>> plugged;
-        const auto plug = [&](const std::string& socket) {
-            plugged[socket] = std::make_unique<VirtualInstrument>(SimConfig{});
-            plugged[socket]->registerAlias(socket);
-            plugged[socket]->start();
-        };
-        for (const std::string& socket : sockets)
-            plug(socket);
-        std::streamoff offset = 0;
-        long done = 0, started = static_cast<long>(sockets.size());
-        Sample early, late;
-        bool sampled = false;
-        const auto begun = std::chrono::steady_clock::now();
-        while (done < total) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            for (const std::string& port : newRecords(report, offset)) {
-                ++done;
-                plugged.erase(port);  // pulled out
-                // After the first hundred the line rests (nothing plugged) to be looked at.
-                if (started < total && (sampled || started < 100)) {
-                    plug(port);
-                    ++started;
-                }
-            }
-            if (!sampled && plugged.empty()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                early = sample(station);
-                sampled = true;
-                for (const std::string& socket : sockets)
-                    plug(socket);
-                started += static_cast<long>(sockets.size());
-            }
-            if (std::chrono::steady_clock::now() - begun > std::chrono::minutes(30))
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        late = sample(station);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+        const Line line = serviceLine(station, report, state.range(0));
         ::kill(station, SIGINT);
         ::waitpid(station, nullptr, 0);
-        if (done < total) {
+        if (line.done < state.range(0)) {
             state.SkipWithError("instruments were left unserviced");
             break;
         }
-        state.counters["instruments"] = static_cast<double>(done);
-        state.counters["per_s"] = static_cast<double>(done) / seconds;
-        state.counters["files_100"] = static_cast<double>(early.files);
-        state.counters["files_end"] = static_cast<double>(late.files);
-        state.counters["threads_100"] = static_cast<double>(early.threads);
-        state.counters["threads_end"] = static_cast<double>(late.threads);
-        state.counters["rss_100_kib"] = static_cast<double>(early.rss);
-        state.counters["rss_end_kib"] = static_cast<double>(late.rss);
-        state.counters["rss_growth_pct"] =
-            100.0 * static_cast<double>(late.rss - early.rss) / static_cast<double>(early.rss);
+        putCounters(state, line);
     }
     std::system(("rm -rf " + std::string(folder)).c_str());
     ::unsetenv("XDG_RUNTIME_DIR");
@@ -171,8 +185,11 @@ void RecordOnTheDisk(benchmark::State& state) {
         return;
     }
     const std::string report = std::string(folder) + "/report.jsonl";
-    const nlohmann::json record = {{"time", "2026-12-09T03:14:07Z"}, {"port", "COM11"},
-                                   {"result", "ok"}, {"exit", 0}, {"seconds", 4.125},
+    const nlohmann::json record = {{"time", "2026-12-09T03:14:07Z"},
+                                   {"port", "COM11"},
+                                   {"result", "ok"},
+                                   {"exit", 0},
+                                   {"seconds", 4.125},
                                    {"padding", std::string(250, 'x')}};
     for (auto _ : state) {
         if (appendRecord(report, record)) {

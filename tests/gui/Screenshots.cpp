@@ -36,6 +36,17 @@ class ShotRoutes : public RouteScanDialog {
         RouteScanDialog::scanning;
 };
 
+// A tray under way: the quick ones done, the silent one failed, the paced one uploading.
+bool trayUnderWay(const StationRows& rows) {
+    size_t ended = 0;
+    bool uploading = false;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        ended += rows.unit(row).ended() ? 1 : 0;
+        uploading = uploading || (rows.unit(row).port == "COM7" && rows.unit(row).done > 60);
+    }
+    return ended == 3 && uploading;
+}
+
 class ShotStation : public StationFrame {
   public:
     explicit ShotStation(const std::string& folder)
@@ -49,16 +60,7 @@ class ShotStation : public StationFrame {
         }
         m_checkVerify->SetValue(true);
     }
-    // A tray under way: the quick ones done, the silent one failed, the paced one uploading.
-    bool underWay() const {
-        size_t ended = 0;
-        bool uploading = false;
-        for (size_t row = 0; row < rows->size(); ++row) {
-            ended += rows->unit(row).ended() ? 1 : 0;
-            uploading = uploading || (rows->unit(row).port == "COM7" && rows->unit(row).done > 60);
-        }
-        return ended == 3 && uploading;
-    }
+    bool underWay() const { return trayUnderWay(*rows); }
     using StationFrame::m_buttonStart, StationFrame::running;
 };
 
@@ -78,15 +80,7 @@ class ShotJobStation : public StationFrame {
                      "\"quantity\": 200}, \"labels\": true, \"locked\": true}");
         openJob(job);
     }
-    bool underWay() const {
-        size_t ended = 0;
-        bool uploading = false;
-        for (size_t row = 0; row < rows->size(); ++row) {
-            ended += rows->unit(row).ended() ? 1 : 0;
-            uploading = uploading || (rows->unit(row).port == "COM7" && rows->unit(row).done > 60);
-        }
-        return ended == 3 && uploading;
-    }
+    bool underWay() const { return trayUnderWay(*rows); }
     using StationFrame::m_buttonStart, StationFrame::running;
 };
 
