@@ -57,7 +57,8 @@ void SlotTiles::setSlots(const std::vector<std::string>& names) {
     GetParent()->Layout();
 }
 
-void SlotTiles::show(const Unit& unit) {
+bool SlotTiles::show(const Unit& unit) {
+    const wxSize before = GetBestSize();
     for (Tile& tile : tiles_) {
         if (tile.name != unit.slot) {
             continue;
@@ -79,6 +80,8 @@ void SlotTiles::show(const Unit& unit) {
         tile.field->Refresh();
         Layout();
     }
+    InvalidateBestSize();
+    return GetBestSize() != before;
 }
 
 std::string SlotTiles::tileText(size_t slot) const {

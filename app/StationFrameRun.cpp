@@ -140,6 +140,7 @@ void StationFrame::onStart() {
         slots.push_back(slot.name);
     }
     m_tiles->setSlots(slots);
+    fitContent();  // room for the tiles, the table keeping its own
     batchPassed = 0;
     batchQuantity = checked.request.quantity;
     m_staticNextLabel->SetLabel(wxEmptyString);
@@ -181,13 +182,17 @@ bool StationFrame::confirmAbandon() {
 }
 
 void StationFrame::unitsChanged() {
+    bool tilesGrew = false;
     for (const auto& [id, unit] : relay->takeChanged()) {
         rows->show(unit);
-        m_tiles->show(unit);
+        tilesGrew = m_tiles->show(unit) || tilesGrew;
         if (!unit.label.empty() &&
             m_staticNextLabel->GetLabel().EndsWith(": " + fromUtf8(unit.label))) {
             m_staticNextLabel->SetLabel(wxEmptyString);  // taken by this instrument
         }
+    }
+    if (tilesGrew) {
+        fitContent();
     }
     updateCounts();
 }

@@ -436,7 +436,7 @@ TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
 }
 
 // One job, run by the window and by the command line's --job, leaves the same records; the
-// window shows each slot as a tile, green or red with its reason; the operator is asked.
+// operator is asked.
 TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
     const std::string job = data("slots.ostrajob"), cliReport = data("cli.jsonl");
     const std::string text =
@@ -454,12 +454,7 @@ TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
     };
     start();
     ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
-    ASSERT_EQ(station->m_tiles->size(), 2u);
     const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
-    EXPECT_EQ(station->m_tiles->tileText(0), "Slot 1|-|ok|");
-    EXPECT_EQ(station->m_tiles->tileText(1), "Slot 2|-|failed|" + silent);
-    EXPECT_EQ(station->m_tiles->tileColour(0), wxColour(0, 128, 0));
-    EXPECT_EQ(station->m_tiles->tileColour(1), wxColour(192, 0, 0));
     wxArrayString out, errors;
     const wxString cli = wxString::FromUTF8(
         StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath()).c_str());
@@ -485,6 +480,36 @@ TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
     EXPECT_EQ(records(cliReport),
               (std::vector<std::string>{"COM13 Slot 1 ok WO-8 Jana cu.enc",
                                         "COM16 Slot 2 " + silent + " WO-8 Jana cu.enc"}));
+}
+
+// A job of slots shows a tile per slot: its name, the label scanned for it, and how it
+// ended, green or red with the reason, every text whole; a label read from the tile.
+TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
+    const std::string job = data("tiles.ostrajob");
+    ASSERT_TRUE(appendToFile(job,
+                             "{\"ostrajob\": 1, \"images\": [\"cu.enc\"], \"instruments\": "
+                             "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": "
+                             "\"COM13\"}, {\"name\": \"Slot 2\", \"port\": \"COM16\"}], "
+                             "\"report\": \"tiles.jsonl\", \"labels\": true}")
+                    .empty());
+    ASSERT_TRUE(station->openJob(job)) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
+    int scanned = 0;
+    dialogs.ownDialog = [&](wxDialog* box) {  // the tray's labels, as a scanner types them
+        for (wxWindow* child : box->GetChildren()) {
+            if (auto* field = dynamic_cast<wxTextCtrl*>(child))
+                field->SetValue(wxString::Format("SN-%d", ++scanned));
+        }
+        return wxID_OK;
+    };
+    start();
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+    ASSERT_EQ(station->m_tiles->size(), 2u);
+    EXPECT_EQ(station->m_tiles->tileText(0), "Slot 1|SN-1|ok|");
+    EXPECT_EQ(station->m_tiles->tileText(1),
+              "Slot 2|SN-2|failed|BPROT_MSG_STATUSINFO error, bootloader not responding");
+    EXPECT_EQ(station->m_tiles->tileColour(0), wxColour(0, 128, 0));
+    EXPECT_EQ(station->m_tiles->tileColour(1), wxColour(192, 0, 0));
+    expectEveryTextWhole(station, "en");
 }
 
 TEST_F(StationTest, EveryTextFitsInTheStationWindowInEnglishAndCzech) {
