@@ -137,8 +137,10 @@ TEST_F(StationTest, StartRefusesWhatItCannotRunAndSaysWhatToDo) {
         {nullptr, "", "Error: Tick the ports of the instruments to service"},
     };
     for (const auto& refused : kRefused) {
-        if (refused.image != nullptr)
+        if (refused.image != nullptr) {
             station->addImages({data(refused.image)});
+            EXPECT_EQ(utf8(station->m_listImages->GetItemText(0)), refused.image) << "listed";
+        }
         station->m_textUsbFilter->ChangeValue(refused.filter);
         dialogs.boxes.clear();
         clickButton(station->m_buttonStart);
@@ -422,10 +424,13 @@ TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
     EXPECT_FALSE(opened->m_checkVerify->IsEnabled()) << "a locked job's settings";
     EXPECT_FALSE(opened->m_listPorts->IsEnabled());
     EXPECT_TRUE(opened->m_buttonStart->IsEnabled()) << "anyone may run it";
+    EXPECT_TRUE(opened->m_menuItemEditJob->IsEnabled());
+    EXPECT_FALSE(station->m_menuItemEditJob->IsEnabled()) << "nothing to unlock";
     wxCommandEvent edit(wxEVT_MENU, opened->m_menuItemEditJob->GetId());
     opened->ProcessWindowEvent(edit);
     EXPECT_EQ(dialogs.boxes.back(), "Edit job: Unlock the job's settings for editing?");
     EXPECT_TRUE(opened->m_checkVerify->IsEnabled()) << "unlocked once confirmed";
+    EXPECT_FALSE(opened->m_menuItemEditJob->IsEnabled());
     const std::string damaged = data("damaged.ostrajob");
     ASSERT_TRUE(appendToFile(damaged, "{\"ostrajob\": 1, \"images\": [").empty());
     EXPECT_FALSE(opened->openJob(damaged));
@@ -509,6 +514,10 @@ TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
               "Slot 2|SN-2|failed|BPROT_MSG_STATUSINFO error, bootloader not responding");
     EXPECT_EQ(station->m_tiles->tileColour(0), wxColour(0, 128, 0));
     EXPECT_EQ(station->m_tiles->tileColour(1), wxColour(192, 0, 0));
+    // The window grows on a later turn of the loop (the toolkit's own).
+    EXPECT_TRUE(runEventsUntil([&] {
+        return !station->m_viewRows->GetRect().Intersects(station->GetStatusBar()->GetRect());
+    })) << "the table makes room for the tiles";
     expectEveryTextWhole(station, "en");
 }
 
