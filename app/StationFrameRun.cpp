@@ -140,7 +140,6 @@ void StationFrame::onStart() {
         slots.push_back(slot.name);
     }
     m_tiles->setSlots(slots);
-    fitContent();  // room for the tiles, the table keeping its own
     batchPassed = 0;
     batchQuantity = checked.request.quantity;
     m_staticNextLabel->SetLabel(wxEmptyString);

@@ -512,6 +512,7 @@ TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
         return !station->m_viewRows->GetRect().Intersects(station->GetStatusBar()->GetRect());
     };
     start();
+    station->SetSize(station->GetMinSize());  // as small as the operator may make it
     const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
     ASSERT_TRUE(runEventsUntil([&] { return station->m_tiles->tileText(1) != "Slot 2|SN-2||"; }));
     // The window grows on a later turn of the loop (the toolkit's own); the paced
