@@ -57,8 +57,7 @@ void SlotTiles::setSlots(const std::vector<std::string>& names) {
     GetParent()->Layout();
 }
 
-bool SlotTiles::show(const Unit& unit) {
-    const wxSize before = GetBestSize();
+void SlotTiles::show(const Unit& unit) {
     for (Tile& tile : tiles_) {
         if (tile.name != unit.slot) {
             continue;
@@ -80,8 +79,6 @@ bool SlotTiles::show(const Unit& unit) {
         tile.field->Refresh();
         Layout();
     }
-    InvalidateBestSize();
-    return GetBestSize() != before;
 }
 
 std::string SlotTiles::tileText(size_t slot) const {

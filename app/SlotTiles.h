@@ -17,9 +17,7 @@ class SlotTiles : public wxPanel {
     // One tile per slot, empty, in this order.
     void setSlots(const std::vector<std::string>& names);
     // The tile of the unit's slot brought up to date; a unit in no slot changes nothing.
-    // True when the tiles now need another size (a reason wrapped into more lines): the
-    // window around them has to make room.
-    bool show(const Unit& unit);
+    void show(const Unit& unit);
     // A tile's texts: "name|label|state|reason" (for tests), and its result field's colour.
     std::string tileText(size_t slot) const;
     wxColour tileColour(size_t slot) const;

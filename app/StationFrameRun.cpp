@@ -181,17 +181,13 @@ bool StationFrame::confirmAbandon() {
 }
 
 void StationFrame::unitsChanged() {
-    bool tilesGrew = false;
     for (const auto& [id, unit] : relay->takeChanged()) {
         rows->show(unit);
-        tilesGrew = m_tiles->show(unit) || tilesGrew;
+        m_tiles->show(unit);
         if (!unit.label.empty() &&
             m_staticNextLabel->GetLabel().EndsWith(": " + fromUtf8(unit.label))) {
             m_staticNextLabel->SetLabel(wxEmptyString);  // taken by this instrument
         }
-    }
-    if (tilesGrew) {
-        fitContent();
     }
     updateCounts();
 }

@@ -488,8 +488,8 @@ TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
 }
 
 // A job of slots shows a tile per slot: its name, the label scanned for it, and how it
-// ended, green or red with the reason, every text whole. The window makes room for the
-// tiles while the tray runs: when they appear, and when a failure's reason makes one taller.
+// ended, green or red with the reason, every text whole. The window, made as small as it
+// goes, keeps room for the table under the tiles while the tray runs.
 TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
     const std::string job = data("tiles.ostrajob");
     ASSERT_TRUE(appendToFile(job,
