@@ -399,6 +399,15 @@ TEST_F(StationTest, AForcedCloseRecordsTheRunningInstrumentsAsInterrupted) {
     EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
 }
 
+// A window destroyed without a close (the program ending under it) does the same.
+TEST_F(StationTest, AWindowDestroyedWhileUploadingRecordsItsInstrumentAsInterrupted) {
+    uploading("cu-25600.enc");
+    const std::string report = station->reportPath;
+    delete station;
+    station = nullptr;
+    EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
+}
+
 // A job saved from the window opens again the same; saved locked, its settings are
 // read-only until "Edit job" is confirmed; a file that is no job is refused with a box.
 TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
