@@ -536,6 +536,18 @@ TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
     EXPECT_EQ(station->m_tiles->tileColour(1), wxColour(192, 0, 0));
     EXPECT_TRUE(runEventsUntil(roomForTheTable));
     expectEveryTextWhole(station, "en");
+    EXPECT_GT(station->m_staticCounts->GetFont().GetPointSize(),
+              station->m_buttonStart->GetFont().GetPointSize())
+        << "the counts in large type";
+    // The state column takes the table's spare width, and no more: nothing to scroll to.
+    EXPECT_TRUE(runEventsUntil(
+        [&] {
+            int columns = 0;
+            for (unsigned column = 0; column < station->m_viewRows->GetColumnCount(); ++column)
+                columns += station->m_viewRows->GetColumn(column)->GetWidth();
+            return columns <= station->m_viewRows->GetClientSize().x;
+        },
+        std::chrono::seconds(5)));
 }
 
 TEST_F(StationTest, EveryTextFitsInTheStationWindowInEnglishAndCzech) {
