@@ -421,9 +421,12 @@ TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
     station->m_checkLocked->SetValue(true);
     const std::string job = data("Jiří/line.ostrajob");
     ASSERT_TRUE(station->saveJobTo(job));
+    EXPECT_EQ(utf8(station->GetStatusBar()->GetStatusText()), "Job saved: " + job);
     const JobFile saved = station->jobFromSettings();
-    auto* opened = new TestStation;
-    ASSERT_TRUE(opened->openJob(job)) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
+    auto* opened = new TestStation;  // opens it as the last job used, from its Job menu
+    wxCommandEvent last(wxEVT_MENU, wxID_FILE1);
+    opened->ProcessWindowEvent(last);
+    EXPECT_EQ(utf8(opened->GetTitle()), "Ostraloader Station - line");
     const auto samePaths = [](JobFile j) {  // "Z:/a/b" and "Z:\\a\\b" are one on Windows
         for (std::string* path : {&j.report, &j.images[0]})
             *path = std::filesystem::u8path(*path).lexically_normal().u8string();
