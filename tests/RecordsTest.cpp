@@ -177,7 +177,23 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
                   "ostraloader-cli: " + report + ": line 3 is not a service record; skipped",
                   "ostraloader-cli: " + report + ": line 6 is not a service record; skipped"}));
     EXPECT_NE(out.find("\nSOLVAR CU            2           2"), std::string::npos) << out;
-    EXPECT_EQ(run(dir, OSTRA_CLI, "records " + dir.path("missing.jsonl")).first, 2);
+    const auto [missingCode, missingOut] =
+        run(dir, OSTRA_CLI, "records " + dir.path("missing.jsonl"));
+    EXPECT_EQ(missingCode, 2);
+    EXPECT_NE(missingOut.find("ostraloader-cli: cannot read the report " +
+                              dir.path("missing.jsonl") + "\n"),
+              std::string::npos)
+        << missingOut;
+    // A thousand are named; the rest are counted.
+    std::string junk;
+    for (int i = 0; i < 1003; ++i)
+        junk += "junk\n";
+    writeText(report, junk);
+    const auto [junkCode, junkOut] = run(dir, OSTRA_CLI, "records " + report);
+    EXPECT_EQ(junkCode, 4);
+    EXPECT_EQ(linesWith(junkOut, "is not a service record").size(), 1000u);
+    EXPECT_EQ(linesWith(junkOut, "more lines"),
+              std::vector<std::string>{"ostraloader-cli: and 3 more lines that are not records"});
 }
 
 // A station job made by a script (--save-job) and run (--job), an option given on the
