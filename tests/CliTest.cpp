@@ -49,7 +49,10 @@ TEST(Cli, EveryCommandItsTextAndItsExitCode) {
         {"inspect " + other, 0, "Product             Solvar HS3\n"},
         {"inspect " + bad, 3, "Firmware corrupted"},
         {port + "erase", 0, "Firmware successfully erased\n"},
-        {port + "upload " + fw, 0, "Firmware uploaded successfully\n"},
+        // Not a terminal: a line at each tenth reached, 24 pages.
+        {port + "upload " + fw, 0,
+         "upload: 5/24 pages (20%)\nupload: 12/24 pages (50%)\nupload: 17/24 pages "
+         "(70%)\nupload: 24/24 pages (100%)\nFirmware uploaded successfully\n"},
         {"--json " + port + "upload " + fw, 0, "{\"event\":\"result\",\"exit\":0,\"ok\":true}\n"},
         {port + "read " + dump, 0, "Firmware successfully read\n"},
         {port + "upload " + fw + " --run", 0, "Firmware uploaded and started\n"},
