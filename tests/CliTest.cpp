@@ -75,6 +75,7 @@ TEST(Cli, EveryCommandItsTextAndItsExitCode) {
         const auto [code, out] = run(dir, r.program, r.args);
         EXPECT_EQ(code, r.exitCode) << r.args << "\n" << out;
         EXPECT_NE(out.find(r.text), std::string::npos) << r.args << "\n" << out;
+        EXPECT_EQ(out.find('\r'), std::string::npos) << "a pipe gets whole lines: " << r.args;
         if (r.args.rfind("--json", 0) == 0) {
             // One JSON object a line, one progress object for each of the 24 pages.
             std::istringstream lines(out);
