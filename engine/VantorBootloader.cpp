@@ -78,7 +78,11 @@ int32_t VantorBootloader::exchange(uint16_t code, uint8_t* buffer, uint16_t n,
 
 StatusInfo VantorBootloader::RequestStatus() {
     uint8_t buffer[kMessageBufferSize] = {};
-    exchange(BPROT_MSG_STATUSINFO, buffer, 0, msg::kStatusFailed);
+    // A reply without the whole record would read as zeros: an unknown device, version 0.0.
+    if (exchange(BPROT_MSG_STATUSINFO, buffer, 0, msg::kStatusFailed) <
+        kMessageHeaderSize + kStatusInfoSize) {
+        throw Exception("%s", msg::kStatusFailed);
+    }
     status = StatusInfo::decode(buffer + kMessageHeaderSize);
     return status;
 }

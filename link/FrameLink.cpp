@@ -74,7 +74,10 @@ int32_t FrameLink::receive(uint8_t* buffer) {
         return 0;
     }
     receiver_.take(buffer, kMessageBufferSize);
-    return kMessageHeaderSize + getLe16(buffer + 10);
+    // A frame shorter than its header claims holds no more than it brought: the rest of the
+    // buffer is the request's, so the size reported must not reach into it.
+    const uint32_t claimed = kMessageHeaderSize + getLe16(buffer + 10);
+    return static_cast<int32_t>(claimed < length ? claimed : length);
 }
 
 int32_t FrameLink::sendReceive(uint32_t route, uint16_t code, uint8_t* buffer, uint16_t n) {

@@ -37,7 +37,8 @@ SimFault::Kind faultKind(const std::string& name) {
         {"corrupt", SimFault::Kind::Corrupt},      {"wrong-type", SimFault::Kind::WrongType},
         {"wrong-tag", SimFault::Kind::WrongTag},   {"noise", SimFault::Kind::Noise},
         {"reply-code", SimFault::Kind::ReplyCode}, {"hang-up", SimFault::Kind::HangUp},
-        {"flip-flash", SimFault::Kind::FlipFlash}, {"other-device", SimFault::Kind::OtherDevice}};
+        {"flip-flash", SimFault::Kind::FlipFlash}, {"other-device", SimFault::Kind::OtherDevice},
+        {"short", SimFault::Kind::Short}};
     for (const auto& k : kKinds) {
         if (name == k.name) {
             return k.kind;
@@ -453,6 +454,9 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
         StatusInfo s = StatusInfo::decode(bytes);
         s.deviceType = fault->deviceType;
         s.encode(bytes);
+    }
+    if (fault && fault->kind == SimFault::Kind::Short) {
+        reply->message.resize(kMessageHeaderSize);
     }
     hostOnlyWaits_.store(reply->delayMs > 0 || (fault && fault->kind == SimFault::Kind::Late));
     if (!pauseUntil(answerAt)) {

@@ -25,6 +25,7 @@ struct SimFault {
         HangUp,       // the line hangs up instead of answering
         FlipFlash,    // an accepted upload's firmware has one byte changed in the flash
         OtherDevice,  // the status reply names deviceType instead of its own device type
+        Short,        // the reply's frame ends after its header, which still claims the payload
     };
     Kind kind = Kind::Silent;
     uint16_t code = 0;  // request code it applies to; 0: any request
@@ -40,7 +41,7 @@ struct SimFault {
 
 // Parses "kind[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:type=N][:route=PATH]", kind one
 // of silent, late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash,
-// other-device.
+// other-device, short.
 // Throws Exception on bad text.
 SimFault parseSimFault(const std::string& text);
 

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         "--fault", faults,
         "Fault KIND[:code=N][:nth=N][:delay=MS][:reply=N][:at=N][:type=N][:route=PATH]; KIND: "
         "silent, late, corrupt, wrong-type, wrong-tag, noise, reply-code, hang-up, flip-flash, "
-        "other-device (its status names device type N)");
+        "other-device (its status names device type N), short (a reply cut after its header)");
     app.add_option("--baud", baud, "Pace every byte as a UART at this speed");
     app.add_flag("--trace", trace, "Every frame in and out on standard error");
     app.set_version_flag("--version", kOstraVersion);
