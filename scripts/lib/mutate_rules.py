@@ -275,6 +275,8 @@ def main():
     parser.add_argument("--since", help="only the lines changed since this revision")
     parser.add_argument("--sample", type=int, default=0, help="plant this many (0: all)")
     parser.add_argument("--seed", type=int, default=44, help="the sample's seed")
+    parser.add_argument("--start", type=int, default=1,
+                        help="begin at this fault of the sample (to go on with a stopped run)")
     parser.add_argument("--list", action="store_true", help="list the faults, plant none")
     parser.add_argument("paths", nargs="*", help="files or folders (default: every one)")
     args = parser.parse_args()
@@ -305,6 +307,8 @@ def main():
     started = time.time()
     with open(scratch / "tests.log", "w") as log:
         for n, f in enumerate(faults, 1):
+            if n < args.start:
+                continue
             target = src / f["file"]
             original = target.read_text()
             lines = original.split("\n")
