@@ -412,6 +412,25 @@ TEST(Cli, WatchingServicesEachInstrumentOncePerPlugging) {
                   "COM51 " + dir.path("images/1.enc"), "COM52 " + dir.path("images/5.enc")}));
 }
 
+// A watch with labels reads a scanner's lines from its standard input: a second scan
+// replaces the first, and the label scanned last goes to the next instrument plugged in.
+TEST(Cli, AWatchGivesTheLabelScannedLastToTheNextInstrumentPlugged) {
+    TempDir dir;
+    Tray tray(dir);
+    const std::string report = dir.path("report.jsonl"), scanned = dir.path("scanned.txt");
+    writeFileBytes(scanned, {'S', 'N', '-', '1', '\n', 'S', 'N', '-', '2', '\n'});
+    Background cli(
+        dir, "--watch --labels --count 1 --port COM58 --report " + report + " status <" + scanned);
+    const std::string taken = "label SN-2: for the next instrument plugged in\n";
+    ASSERT_TRUE(eventually([&] { return cli.output().find(taken) != std::string::npos; }))
+        << cli.output();
+    tray.add("COM58");
+    EXPECT_EQ(exitOf(cli.wait()), 0) << cli.output();
+    const auto lines = reportLines(report);
+    ASSERT_EQ(lines.size(), 1u) << cli.output();
+    EXPECT_EQ(lines[0]["label"], "SN-2");
+}
+
 // A failure of the device or the line is tried again, a second after the first attempt,
 // and each attempt leaves its record; a refused image is not tried again.
 TEST(Cli, AttemptsTryADeviceFailureAgainButNeverARefusal) {

@@ -325,3 +325,32 @@ TEST(Shift, EveryRecordIsOnTheDiskBeforeItCounts) {
     EXPECT_EQ(appended, 3);
     EXPECT_EQ(synced, 3);
 }
+
+// On a terminal the command line draws in place: one instrument's bar is redrawn and its
+// line ended once before the next message (no line left blank); a tray's table is drawn
+// again over itself, the cursor moved up its two rows.
+TEST(Terminal, ProgressIsDrawnInPlaceAndEndedBeforeWhatFollows) {
+    PacedPair pair;
+    const struct {
+        const char* ports;
+        const char* seen;  // text that only drawing in place puts there
+        const char* last;  // the output's last line
+    } kDrawings[] = {
+        {"--port COM71", " s left \r\nFirmware uploaded successfully\r\n",
+         "Firmware uploaded successfully\r\n"},
+        {"--port COM71 --port COM72", "\x1b[2A\r\x1b[KCOM71", "2 passed, 0 failed\r\n"},
+    };
+    for (const auto& d : kDrawings) {
+        Terminal terminal(std::string(d.ports) + " upload " + pair.fw);
+        EXPECT_EQ(exitOf(terminal.wait()), 0) << d.ports;
+        const std::string last = d.last;
+        ASSERT_TRUE(eventually([&] {
+            const std::string o = terminal.output();
+            return o.size() >= last.size() &&
+                   o.compare(o.size() - last.size(), last.size(), last) == 0;
+        })) << d.ports;
+        const std::string out = terminal.output();
+        EXPECT_NE(out.find(d.seen), std::string::npos) << d.ports << ": " << out;
+        EXPECT_EQ(out.find("\r\n\r\n"), std::string::npos) << d.ports << ": " << out;
+    }
+}
