@@ -43,7 +43,6 @@ StationFrame::StationFrame(wxWindow* parent, const std::string& program)
     refreshImages();
     bindEvents();
     updateControls();
-    clock.SetOwner(this);
     // The port list follows the machine while stopped.
     portWatcher = std::make_unique<PortWatcher>(
         this, [this] { return !running(); },
@@ -72,8 +71,8 @@ void StationFrame::bindEvents() {
         (new RecordsFrame(this, reportPath, ""))->Show();
     });
     bindRows();
-    Bind(
-        wxEVT_TIMER, [this](wxTimerEvent&) { rows->tick(); }, clock.GetId());
+    // On the timer itself: an id taken before the timer had its owner would never match.
+    clock.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { rows->tick(); });
     Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
         event.Skip();
         CallAfter([this] { fitContent(); });

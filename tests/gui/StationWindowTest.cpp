@@ -40,7 +40,8 @@ class TestStation : public StationFrame {
         StationFrame::running, StationFrame::jobFromSettings, StationFrame::saveJobTo,
         StationFrame::m_checkLabels, StationFrame::m_textWorkOrder, StationFrame::m_spinQuantity,
         StationFrame::m_checkLocked, StationFrame::m_spinAttempts, StationFrame::m_textLabel,
-        StationFrame::m_tiles, StationFrame::m_menuItemEditJob, StationFrame::m_textUsbFilter;
+        StationFrame::m_tiles, StationFrame::m_menuItemEditJob, StationFrame::m_textUsbFilter,
+        StationFrame::m_buttonAddFiles, StationFrame::m_buttonAddFolder;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -150,6 +151,28 @@ TEST_F(StationTest, StartRefusesWhatItCannotRunAndSaysWhatToDo) {
     }
 }
 
+// A file dialog cancelled adds nothing. A second Start that comes while the first one's
+// labels box is open (a double click) starts the station once: the first Start finds it
+// running and leaves it.
+TEST_F(StationTest, ACancelledDialogAddsNothingAndADoubleStartStartsOnce) {
+    for (wxButton* add : {station->m_buttonAddFiles, station->m_buttonAddFolder})
+        clickButton(add);
+    EXPECT_EQ(station->m_listImages->GetItemCount(), 0);
+    station->addImages({data("cu.enc")});
+    station->tick({"COM13"});
+    station->m_checkLabels->SetValue(true);
+    int boxes = 0;
+    dialogs.ownDialog = [&](wxDialog*) {
+        if (++boxes == 1)
+            clickButton(station->m_buttonStart);
+        return wxID_OK;
+    };
+    start();
+    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
+    EXPECT_EQ(boxes, 2);
+    EXPECT_EQ(station->records(), std::vector<std::string>{"COM13 ok cu.enc"});
+}
+
 // Four ticked ports, one silent: three green rows, one red with the engine's text, the
 // counts, four records; the settings locked while it runs; the row's tooltip and its box.
 TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
@@ -192,8 +215,8 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
     EXPECT_NE(dialogs.ownBoxes[0].find("\"event\":\"error\""), std::string::npos);
 }
 
-// A row as the station reports it: its progress is the share of its pages done, and a
-// failed row's tooltip carries the message and its hint.
+// A row as the station reports it: its progress is the share of its pages done, an ended
+// row's state is bold, and a failed row's tooltip carries the message and its hint.
 TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     Unit uploading;
     uploading.port = "COM9";
@@ -205,12 +228,22 @@ TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     failed.phase = Unit::Phase::Failed;
     failed.result = "read data failed, err: 5";
     failed.hint = "The connection to the instrument on COM9 was lost.";
+    Unit again = failed;
+    again.id = 2;
+    again.phase = Unit::Phase::Waiting;
     station->rows->show(uploading);
     station->rows->show(failed);
+    station->rows->show(again);
     wxVariant progress;
     station->rows->GetValueByRow(progress, 0, StationRows::kProgress);
     EXPECT_EQ(progress.GetLong(), 25);
     EXPECT_EQ(utf8(station->rows->stateText(0)), "uploading");
+    // An ended row's state in bold; one to be tried again in plain type.
+    wxDataViewItemAttr ended, waiting;
+    ASSERT_TRUE(station->rows->GetAttrByRow(1, StationRows::kState, ended));
+    ASSERT_TRUE(station->rows->GetAttrByRow(2, StationRows::kState, waiting));
+    EXPECT_TRUE(ended.GetBold());
+    EXPECT_FALSE(waiting.GetBold());
     station->select(1);
     EXPECT_EQ(utf8(station->m_viewRows->GetToolTipText()),
               "read data failed, err: 5\nThe connection to the instrument on COM9 was lost.");
@@ -399,9 +432,31 @@ TEST_F(StationTest, AForcedCloseRecordsTheRunningInstrumentsAsInterrupted) {
     EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
 }
 
-// A window destroyed without a close (the program ending under it) does the same.
+// Counts the times a running row's time is told to change: the rows' clock at work.
+class TimeTold : public wxDataViewModelNotifier {
+  public:
+    explicit TimeTold(int& told) : told_(told) {}
+    bool ValueChanged(const wxDataViewItem&, unsigned int column) override {
+        told_ += column == StationRows::kTime;
+        return true;
+    }
+    bool ItemAdded(const wxDataViewItem&, const wxDataViewItem&) override { return true; }
+    bool ItemDeleted(const wxDataViewItem&, const wxDataViewItem&) override { return true; }
+    bool ItemChanged(const wxDataViewItem&) override { return true; }
+    bool Cleared() override { return true; }
+    void Resort() override {}
+
+  private:
+    int& told_;
+};
+
+// A running row's time goes on between the instrument's events. A window destroyed
+// without a close (the program ending under it) records the instrument as interrupted.
 TEST_F(StationTest, AWindowDestroyedWhileUploadingRecordsItsInstrumentAsInterrupted) {
     uploading("cu-25600.enc");
+    int told = 0;
+    station->rows->AddNotifier(new TimeTold(told));
+    EXPECT_TRUE(runEventsUntil([&] { return told >= 2; }, std::chrono::seconds(5))) << told;
     const std::string report = station->reportPath;
     delete station;
     station = nullptr;
