@@ -132,7 +132,7 @@ void StationFrame::onStart() {
         return;
     }
     if (state != RunState::Idle) {
-        return;  // a check may take its time (it may probe): read the state again
+        return;  // the boxes above ran the event loop (a second Start may have come)
     }
     rows->clear();
     std::vector<std::string> slots;
