@@ -1,5 +1,7 @@
 // The built ostraloader-cli and ostraloader-image programs, run as a user runs them, against
 // one virtual instrument with routed children.
+#include <sys/stat.h>
+
 #include "support/LittleEndian.h"
 #include "tests/CliSupport.h"
 #include "tools/ImageSigner.h"
@@ -141,6 +143,36 @@ TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
         std::system(("[ -f " + pid + " ] && kill $(cat " + pid + ") && rm " + pid).c_str());
         for (const std::string& text : texts)
             EXPECT_NE(out.find(place(text)), std::string::npos) << place(text) << "\n---\n" << out;
+    }
+}
+
+// `ports` says whether this user may open each port, and what to do where not: run as root
+// and as nobody (the program copied where nobody may run it, the ports' folder opened).
+TEST(Cli, PortsSayWhetherTheUserMayOpenThem) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM29");
+    const std::string cli = dir.path("ostraloader-cli");
+    const Bytes program = readFileBytes(OSTRA_CLI);
+    writeFileBytes(cli, program);
+    for (const std::string& path :
+         {cli, dir.dir, dir.path("ostraloader"), dir.path("ostraloader/ports")})
+        ASSERT_EQ(::chmod(path.c_str(), 0755), 0) << path;
+    const std::string listed = "COM29  " + dir.path("ostraloader/ports/COM29") + "  ";
+    const struct {
+        std::string user;
+        std::string text;
+    } kUsers[] = {
+        {"", listed + "available\n"},
+        {"setpriv --reuid=65534 --regid=65534 --clear-groups ",
+         listed + "no permission: join the group '"},
+    };
+    for (const auto& u : kUsers) {
+        const auto [code, out] = run(dir, (u.user + cli).c_str(), "ports");
+        EXPECT_EQ(code, 0) << out;
+        EXPECT_NE(out.find(u.text), std::string::npos) << u.text << "\n---\n" << out;
     }
 }
 
