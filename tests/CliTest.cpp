@@ -146,6 +146,17 @@ TEST(Cli, PortFailuresSayWhyOnTheNextLine) {
     }
 }
 
+// `auto` waits for every probe: the one instrument that answers, last of all, is found.
+TEST(Cli, AutoWaitsForItsLastProbe) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM26", "hang-up");
+    tray.add("COM27", "late:code=100:nth=1:delay=400");
+    const auto [code, out] = run(dir, OSTRA_CLI, "--port auto status");
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find("Connected to auto (COM27)\n"), std::string::npos) << out;
+}
+
 // `ports` says whether this user may open each port, and what to do where not: run as root
 // and as nobody (the program copied where nobody may run it, the ports' folder opened).
 TEST(Cli, PortsSayWhetherTheUserMayOpenThem) {

@@ -164,10 +164,14 @@ TEST(Records, CsvReadsBackToTheSameValues) {
 TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
     TempDir dir;
     const std::string report = dir.path("report.jsonl");
+    // A record as another tool writes it (blanks between its fields, a CR LF line end) is one.
+    const std::string spaced =
+        " { \"time\": \"2026-12-08T08:01:30Z\",\t\"port\": \"COM13\", \"result\": \"ok\", "
+        "\"exit\": 0, \"deviceType\": \"SOLVAR CU\" } \r\n";
     writeText(report, record("2026-12-08T08:00:00Z", "COM11", "ok") + "not a record\n" +
                           R"({"event":"started","operation":"upload"})"
                           "\n\n" +
-                          record("2026-12-08T08:01:00Z", "COM12", "ok") +
+                          record("2026-12-08T08:01:00Z", "COM12", "ok") + spaced +
                           R"({"time":"2026-12-08T08:02:00Z","port":"COM1)");
     const auto [code, out] = run(dir, OSTRA_CLI, "records " + report);
     EXPECT_EQ(code, 4) << out;
@@ -175,8 +179,8 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
               (std::vector<std::string>{
                   "ostraloader-cli: " + report + ": line 2 is not a service record; skipped",
                   "ostraloader-cli: " + report + ": line 3 is not a service record; skipped",
-                  "ostraloader-cli: " + report + ": line 6 is not a service record; skipped"}));
-    EXPECT_NE(out.find("\nSOLVAR CU            2           2"), std::string::npos) << out;
+                  "ostraloader-cli: " + report + ": line 7 is not a service record; skipped"}));
+    EXPECT_NE(out.find("\nSOLVAR CU            3           3"), std::string::npos) << out;
     const auto [missingCode, missingOut] =
         run(dir, OSTRA_CLI, "records " + dir.path("missing.jsonl"));
     EXPECT_EQ(missingCode, 2);

@@ -354,3 +354,24 @@ TEST(Terminal, ProgressIsDrawnInPlaceAndEndedBeforeWhatFollows) {
         EXPECT_EQ(out.find("\r\n\r\n"), std::string::npos) << d.ports << ": " << out;
     }
 }
+
+// A second stop abandons at once an instrument that says nothing meanwhile (an erase whose
+// answer is far off), rather than when its copy next speaks.
+TEST(Shift, ASecondStopAbandonsAnInstrumentThatSaysNothingMeanwhile) {
+    TempDir dir;
+    Tray tray(dir);
+    VirtualInstrument& slow = tray.add("COM75", "late:code=104:nth=1:delay=30000");
+    tray.add("COM76");
+    const std::string report = dir.path("report.jsonl");
+    Background station(dir, "--port COM75 --port COM76 --report " + report + " erase");
+    ASSERT_TRUE(eventually([&] { return slow.requestCount() >= 2 && results(report).size() == 1; }))
+        << station.output();
+    const auto asked = std::chrono::steady_clock::now();
+    station.signal(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    station.signal(SIGTERM);
+    EXPECT_EQ(exitOf(station.wait()), 1) << station.output();
+    // The erase's own wait is 20 s; a station that waits for it has not abandoned anything.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
+    EXPECT_EQ(results(report), (std::vector<std::string>{"COM75 interrupted", "COM76 ok"}));
+}

@@ -144,6 +144,12 @@ TEST(Station, OnlyTheJournalsOfEndedStationsBecomeRecords) {
     live.reset();  // it ends as a killed station does: its entries left, its lock gone
     EXPECT_EQ(repairReport(report).recovered, 2u);
     EXPECT_EQ(repairReport(report).recovered, 0u) << "once";
+    // A station without a report keeps no journal, not even in its working folder.
+    const std::filesystem::path workingFolder = std::filesystem::current_path();
+    std::filesystem::current_path(dir.dir);
+    Journal none("");
+    none.begin({{"port", "COM8"}}, problem);
+    std::filesystem::current_path(workingFolder);
     const Bytes lines = readFileBytes(report);
     EXPECT_EQ(std::string(lines.begin(), lines.end()),
               "{\"port\":\"COM5\",\"result\":\"interrupted: the station ended before the "
@@ -186,8 +192,9 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
     EXPECT_EQ(request.slots, job.slots);
     EXPECT_EQ(request.batch, "WO-7");
     EXPECT_EQ(request.quantity, 200);
-    // The file's text, and the refusal's message.
+    // The file's text (none: no file), and the refusal's message.
     const std::pair<std::string, std::string> kRefused[] = {
+        {"", "cannot be read"},
         {"{\"ostrajob\": 1, \"images\": [", "is not an Ostraloader station job"},
         {"{\"images\": []}", "is not an Ostraloader station job"},
         {"{\"ostrajob\": 2}", "is a job of version 2; this Ostraloader reads version 1"},
@@ -201,7 +208,9 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
          "has instruments \"all\": ticked, slots or automatic"},
     };
     for (const auto& [text, why] : kRefused) {
-        writeFileBytes(dir.path("bad.ostrajob"), Bytes(text.begin(), text.end()));
+        std::remove(dir.path("bad.ostrajob").c_str());
+        if (!text.empty())
+            writeFileBytes(dir.path("bad.ostrajob"), Bytes(text.begin(), text.end()));
         try {
             loadJob(dir.path("bad.ostrajob"));
             ADD_FAILURE() << text;
