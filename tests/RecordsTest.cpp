@@ -1,7 +1,8 @@
 // The reports read back by `ostraloader-cli records`: a real station's report summarised to
 // exact counts and yields, days that meet at local midnight, one instrument's history
-// across two reports, CSV that Python's csv module reads back, and lines that are not
-// records.
+// across two reports, CSV that Python's csv module reads back, lines that are not
+// records, and the summary's own counts and medians.
+#include "station/RecordSummary.h"
 #include "tests/CliSupport.h"
 
 namespace {
@@ -198,6 +199,90 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
     EXPECT_EQ(linesWith(junkOut, "is not a service record").size(), 1000u);
     EXPECT_EQ(linesWith(junkOut, "more lines"),
               std::vector<std::string>{"ostraloader-cli: and 3 more lines that are not records"});
+}
+
+namespace {
+// A record as the summary takes it: its port, label, serial and batch, ok or not, its time.
+RecordLine line(const std::string& port, const std::string& label, const std::string& serial,
+                const std::string& batch, bool ok, double seconds) {
+    RecordLine r;
+    r.time = 1796716800;  // 2026-12-08 00:00 UTC
+    r.port = port;
+    r.label = label;
+    r.serial = serial;
+    r.batch = batch;
+    r.deviceType = "SOLVAR CU";
+    r.result = ok ? "ok" : "read data failed, err: 5";
+    r.seconds = seconds;
+    return r;
+}
+
+// "instruments passedFirst passedAfter failed" of each row: "group: counts".
+std::vector<std::string> countsOf(const RecordSummary& summary) {
+    std::vector<std::string> all;
+    for (const SummaryRow& r : summary.rows())
+        all.push_back(r.group + ": " + std::to_string(r.instruments) + " " +
+                      std::to_string(r.passedFirst) + " " + std::to_string(r.passedAfter) + " " +
+                      std::to_string(r.failed));
+    return all;
+}
+}  // namespace
+
+// The summary itself: an instrument known by its label, else its serial; one row per batch
+// (none: "-"); a product named in any case; the median of one time, and of two, the lower;
+// and five thousand instruments, each failing once and then passing, each counted once.
+TEST(Records, TheSummaryCountsEachInstrumentOnceAndTakesTheMedianTime) {
+    const struct {
+        const char* what;
+        GroupBy by;
+        SummaryFilter filter;
+        std::vector<RecordLine> records;
+        std::vector<std::string> counts;
+    } kSummaries[] = {
+        {"by label, then serial",
+         GroupBy::None,
+         {},
+         {line("COM1", "SN-1", "A7", "", false, 1), line("COM2", "SN-1", "B3", "", true, 1),
+          line("COM3", "SN-2", "A7", "", true, 1), line("COM4", "", "C9", "", false, 1),
+          line("COM5", "", "C9", "", true, 1)},
+         {": 3 1 2 0"}},
+        {"by batch",
+         GroupBy::Batch,
+         {},
+         {line("COM1", "", "", "WO-1", true, 1), line("COM2", "", "", "", true, 1)},
+         {"-: 1 1 0 0", "WO-1: 1 1 0 0"}},
+        {"a product in small letters",
+         GroupBy::None,
+         [] {
+             SummaryFilter f;
+             f.product = "solvar cu";
+             return f;
+         }(),
+         {line("COM1", "", "", "", true, 1)},
+         {": 1 1 0 0"}},
+    };
+    for (const auto& s : kSummaries) {
+        RecordSummary summary(s.by, s.filter);
+        for (const RecordLine& r : s.records)
+            summary.add(r);
+        EXPECT_EQ(countsOf(summary), s.counts) << s.what;
+    }
+    // Medians, to within the 2 % of the summary's bins.
+    for (const auto& [times, median] :
+         std::vector<std::pair<std::vector<double>, double>>{{{2.5}, 2.5}, {{1.0, 100.0}, 1.0}}) {
+        RecordSummary summary(GroupBy::None, {});
+        for (size_t i = 0; i < times.size(); ++i)
+            summary.add(line("COM" + std::to_string(i), "", "", "", true, times[i]));
+        ASSERT_EQ(summary.rows().size(), 1u);
+        EXPECT_NEAR(summary.rows()[0].medianSeconds, median, median * 0.02) << times.size();
+    }
+    RecordSummary many(GroupBy::None, {});
+    for (int n = 0; n < 5000; ++n) {
+        const std::string serial = "S" + std::to_string(n);
+        many.add(line("COM1", "", serial, "", false, 1));
+        many.add(line("COM1", "", serial, "", true, 1));
+    }
+    EXPECT_EQ(countsOf(many), std::vector<std::string>{": 5000 0 5000 0"});
 }
 
 // A station job made by a script (--save-job) and run (--job), an option given on the
