@@ -115,6 +115,16 @@ void ScriptedPorts::pull(const std::string& name) {
     changed_ = true;
 }
 
+void ScriptedPorts::hold(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_.push_back(name);
+}
+
+bool ScriptedPorts::heldByAnother(const PortInfo& port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(held_.begin(), held_.end(), port.name) != held_.end();
+}
+
 void ScriptedPorts::touch() {
     std::lock_guard<std::mutex> lock(mutex_);
     changed_ = true;

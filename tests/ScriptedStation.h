@@ -61,7 +61,9 @@ class ScriptedPorts : public WatchedPorts {
     void touch();
     bool changed(std::vector<std::string>& gone) override;
     std::vector<WatchedPort> present() override;
-    bool heldByAnother(const PortInfo&) override { return false; }
+    // Another program has the port open: a watch leaves it alone.
+    void hold(const std::string& name);
+    bool heldByAnother(const PortInfo& port) override;
     std::string realPath(const std::string& device) override;
 
   private:
@@ -69,5 +71,6 @@ class ScriptedPorts : public WatchedPorts {
     std::map<std::string, WatchedPort> present_;
     std::map<std::string, std::string> links_;  // every name ever plugged: its device
     std::vector<std::string> gone_;
+    std::vector<std::string> held_;
     bool changed_ = true;
 };

@@ -232,10 +232,10 @@ TEST(StationRun, TheFirstStopLetsTheRunningFinishTheSecondAbandonsThem) {
     EXPECT_EQ(copies.started().size(), 3u) << "no attempt after the stop";
 }
 
-// Watching: the probes under way count towards --count, so three instruments plugged at
-// once with a count of two start two; a device under a second name while its own unit is
-// serviced is the same plugging, never probed; pulled and plugged again it is serviced
-// again.
+// Watching: a port another program holds is left alone; the probes under way count
+// towards --count, so three instruments plugged at once with a count of two start two; a
+// device under a second name while its own unit is serviced is the same plugging, never
+// probed; pulled and plugged again it is serviced again.
 TEST(StationRun, WatchingServicesEachPluggingOnceWhateverItsNames) {
     TempDir dir;
     ScriptedCopies copies;
@@ -245,6 +245,8 @@ TEST(StationRun, WatchingServicesEachPluggingOnceWhateverItsNames) {
     CheckedRequest counted = eraseRequest({}, dir.path("counted.jsonl"));
     counted.request.watch = true;
     counted.request.count = 2;
+    ports.plug("COM50", "/dev/pts/0");
+    ports.hold("COM50");  // a terminal program has it open
     ports.plug("COM51", "/dev/pts/1");
     ports.plug("COM52", "/dev/pts/2");
     ports.plug("COM53", "/dev/pts/3");
