@@ -244,6 +244,16 @@ TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     ASSERT_TRUE(station->rows->GetAttrByRow(2, StationRows::kState, waiting));
     EXPECT_TRUE(ended.GetBold());
     EXPECT_FALSE(waiting.GetBold());
+    // Before its first operation: connecting, then connected.
+    for (const bool connected : {false, true}) {
+        Unit arriving;
+        arriving.id = connected ? 4 : 3;
+        arriving.port = "COM10";
+        arriving.connected = connected;
+        station->rows->show(arriving);
+    }
+    EXPECT_EQ(utf8(station->rows->stateText(3)), "connecting");
+    EXPECT_EQ(utf8(station->rows->stateText(4)), "connected");
     station->select(1);
     EXPECT_EQ(utf8(station->m_viewRows->GetToolTipText()),
               "read data failed, err: 5\nThe connection to the instrument on COM9 was lost.");
