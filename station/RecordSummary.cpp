@@ -222,12 +222,11 @@ void RecordSummary::add(const RecordLine& r) {
     (r.ok() ? hour.first : hour.second) += 1;
     const std::string product = productOf(r);
     const auto key = std::make_pair(product, groupOf(r));
-    auto it = groupIndex_.find(key);
-    if (it == groupIndex_.end()) {
-        it = groupIndex_.emplace(key, groups_.size()).first;
-        groups_.push_back(std::make_unique<Group>());
+    std::unique_ptr<Group>& found = groups_[key];
+    if (!found) {
+        found = std::make_unique<Group>();
     }
-    Group& group = *groups_[it->second];
+    Group& group = *found;
     if (!r.ok()) {
         group.failure(r.result);
     }
@@ -252,8 +251,8 @@ void RecordSummary::add(const RecordLine& r) {
 
 std::vector<SummaryRow> RecordSummary::rows() const {
     std::vector<SummaryRow> rows;
-    for (const auto& [key, index] : groupIndex_) {
-        const Group& g = *groups_[index];
+    for (const auto& [key, found] : groups_) {
+        const Group& g = *found;
         SummaryRow row;
         row.product = key.first;
         row.group = key.second;
@@ -288,9 +287,9 @@ std::vector<TimelineBucket> RecordSummary::timeline(int64_t bucketSeconds) const
 std::vector<std::pair<std::string, uint64_t>> RecordSummary::failuresOf(
     const std::string& product) const {
     std::map<std::string, uint64_t> all;
-    for (const auto& [key, index] : groupIndex_) {
+    for (const auto& [key, found] : groups_) {
         if (key.first == product) {
-            for (const auto& [text, n] : groups_[index]->failures) {
+            for (const auto& [text, n] : found->failures) {
                 all[text] += n;
             }
         }

@@ -83,8 +83,7 @@ class RecordSummary {
 
     GroupBy by_;
     SummaryFilter filter_;
-    std::map<std::pair<std::string, std::string>, size_t> groupIndex_;
-    std::vector<std::unique_ptr<Group>> groups_;
+    std::map<std::pair<std::string, std::string>, std::unique_ptr<Group>> groups_;
     std::unique_ptr<Units> units_;
     std::map<std::string, int64_t> firstAttempt_;  // by port: its latest first attempt's time
     std::map<int64_t, std::pair<uint64_t, uint64_t>> hours_;  // passed, failed per hour
