@@ -334,7 +334,8 @@ def main():
             target.write_text(original)
             print("%d. %s %s: %s" % (n, where, what, verdict), flush=True)
     minutes = (time.time() - started) / 60
-    print("caught %d/%d by rule (%d did not build) in %.0f min" % (caught, built, len(faults) - built,
+    planted = len(faults) - (args.start - 1)
+    print("caught %d/%d by rule (%d did not build) in %.0f min" % (caught, built, planted - built,
                                                                     minutes))
     for s in survivors:
         print("survived: " + s)
