@@ -206,6 +206,10 @@ void StationFrame::refreshPorts() {
             now.push_back(port);
         }
     }
+    showPorts(now);
+}
+
+void StationFrame::showPorts(const std::vector<PortInfo>& now) {
     const auto listed = [](const std::vector<PortInfo>& in, const std::string& name) {
         return std::any_of(in.begin(), in.end(), [&](const PortInfo& p) { return p.name == name; });
     };

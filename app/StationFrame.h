@@ -109,8 +109,10 @@ class StationFrame : public wxFrame {
     void addImages(const std::vector<std::string>& sources);
     void refreshImages();
     // The checklist brought up to the machine's ports, changed in place: the ticks, the
-    // chosen line and the scroll position stay.
+    // chosen line and the scroll position stay; a line whose port's description changed
+    // (another adapter under the same name) is written anew.
     void refreshPorts();
+    void showPorts(const std::vector<PortInfo>& now);
     void onStart();
     void onStop();
     void onClose(wxCloseEvent& event);

@@ -41,7 +41,8 @@ class TestStation : public StationFrame {
         StationFrame::m_checkLabels, StationFrame::m_textWorkOrder, StationFrame::m_spinQuantity,
         StationFrame::m_checkLocked, StationFrame::m_spinAttempts, StationFrame::m_textLabel,
         StationFrame::m_tiles, StationFrame::m_menuItemEditJob, StationFrame::m_textUsbFilter,
-        StationFrame::m_buttonAddFiles, StationFrame::m_buttonAddFolder;
+        StationFrame::m_buttonAddFiles, StationFrame::m_buttonAddFolder, StationFrame::ports,
+        StationFrame::showPorts;
 
     void tick(std::initializer_list<const char*> names) {
         for (const char* name : names) {
@@ -285,6 +286,23 @@ TEST_F(StationTest, ThePortChecklistFollowsTheMachineKeepingItsTicks) {
     station->portWatcher->look();
     EXPECT_EQ(shown(), (std::vector<std::string>{"COM13", "COM14 x", "COM15", "COM16 x"}));
     EXPECT_EQ(station->m_listPorts->GetStringSelection(), chosen) << "the chosen line stays";
+    // Another adapter under the same name between two looks: its line tells the new one.
+    std::vector<PortInfo> now = station->ports;
+    for (PortInfo& port : now) {
+        if (port.name == "COM16") {
+            port.usb = true;
+            port.product = "USB-Serial";
+            port.manufacturer = "FTDI";
+            port.vid = 0x0403;
+            port.pid = 0x6001;
+            port.serial = "A7F3";
+        }
+    }
+    station->showPorts(now);
+    const int line =
+        station->m_listPorts->FindString("COM16  USB-Serial (FTDI) 0403:6001, serial A7F3");
+    ASSERT_NE(line, wxNOT_FOUND);
+    EXPECT_TRUE(station->m_listPorts->IsChecked(static_cast<unsigned>(line))) << "its tick stays";
 }
 
 // Automatic mode's instruments, each pulled out until a test plugs it in, and all plugged
