@@ -387,6 +387,26 @@ Clock::time_point VirtualInstrument::writeFrame(const std::vector<uint8_t>& mess
     return writeAll(wire, size, lineFree);
 }
 
+// The faults that change what the reply says: its code, the device its status names, or its
+// payload cut off after the header (which still claims it).
+static void alterReply(const SimFault& fault, uint16_t code, std::vector<uint8_t>& message) {
+    if (fault.kind == SimFault::Kind::ReplyCode) {
+        MessageHeader h = MessageHeader::decode(message.data());
+        h.code = fault.replyCode;
+        h.encode(message.data());
+    }
+    if (fault.kind == SimFault::Kind::OtherDevice && code == BPROT_MSG_STATUSINFO &&
+        message.size() >= kMessageHeaderSize + kStatusInfoSize) {
+        uint8_t* bytes = message.data() + kMessageHeaderSize;
+        StatusInfo s = StatusInfo::decode(bytes);
+        s.deviceType = fault.deviceType;
+        s.encode(bytes);
+    }
+    if (fault.kind == SimFault::Kind::Short) {
+        message.resize(kMessageHeaderSize);
+    }
+}
+
 void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
                                     Clock::time_point arrived) {
     hostOnlyWaits_.store(false);
@@ -443,20 +463,8 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
     if (fault && fault->kind == SimFault::Kind::Late) {
         answerAt += std::chrono::milliseconds(fault->delayMs);
     }
-    if (fault && fault->kind == SimFault::Kind::ReplyCode) {
-        MessageHeader h = MessageHeader::decode(reply->message.data());
-        h.code = fault->replyCode;
-        h.encode(reply->message.data());
-    }
-    if (fault && fault->kind == SimFault::Kind::OtherDevice && code == BPROT_MSG_STATUSINFO &&
-        reply->message.size() >= kMessageHeaderSize + kStatusInfoSize) {
-        uint8_t* bytes = reply->message.data() + kMessageHeaderSize;
-        StatusInfo s = StatusInfo::decode(bytes);
-        s.deviceType = fault->deviceType;
-        s.encode(bytes);
-    }
-    if (fault && fault->kind == SimFault::Kind::Short) {
-        reply->message.resize(kMessageHeaderSize);
+    if (fault) {
+        alterReply(*fault, code, reply->message);
     }
     hostOnlyWaits_.store(reply->delayMs > 0 || (fault && fault->kind == SimFault::Kind::Late));
     if (!pauseUntil(answerAt)) {
