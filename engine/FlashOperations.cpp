@@ -140,13 +140,10 @@ void VantorBootloader::ReadBack() {
     uint32_t remaining = size;
     for (uint32_t page = 0; remaining > 0;) {
         putLe16(payload, static_cast<uint16_t>(page));
-        const int32_t received = exchange(BPROT_MSG_READ_PAGE, buffer, 2, msg::kReadPageFailed);
-        ++page;
         const uint32_t n = remaining < kPageSize ? remaining : kPageSize;
-        // A reply short of the page's data would leave the page before it in the dump.
-        if (received < static_cast<int32_t>(kMessageHeaderSize + 2 + n)) {
-            throw Exception("%s", msg::kReadPageFailed);
-        }
+        exchange(BPROT_MSG_READ_PAGE, buffer, 2, msg::kReadPageFailed,
+                 static_cast<int32_t>(kMessageHeaderSize + 2 + n));
+        ++page;
         // A dump that silently misses bytes would be worse than none: stop on a failed write.
         if (std::fwrite(payload + 2, 1, n, file.get()) != n) {
             throw Exception("write into file '%s' failed", path.c_str());

@@ -67,10 +67,10 @@ void VantorBootloader::Disconnect() {
     listener->OnDisconnected();
 }
 
-int32_t VantorBootloader::exchange(uint16_t code, uint8_t* buffer, uint16_t n,
-                                   const char* failure) {
+int32_t VantorBootloader::exchange(uint16_t code, uint8_t* buffer, uint16_t n, const char* failure,
+                                   int32_t least) {
     const int32_t result = link.sendReceive(route, code, buffer, n);
-    if (result < 0) {
+    if (result < 0 || result < least) {
         throw Exception("%s", failure);
     }
     return result;
@@ -78,11 +78,8 @@ int32_t VantorBootloader::exchange(uint16_t code, uint8_t* buffer, uint16_t n,
 
 StatusInfo VantorBootloader::RequestStatus() {
     uint8_t buffer[kMessageBufferSize] = {};
-    // A reply without the whole record would read as zeros: an unknown device, version 0.0.
-    if (exchange(BPROT_MSG_STATUSINFO, buffer, 0, msg::kStatusFailed) <
-        kMessageHeaderSize + kStatusInfoSize) {
-        throw Exception("%s", msg::kStatusFailed);
-    }
+    exchange(BPROT_MSG_STATUSINFO, buffer, 0, msg::kStatusFailed,
+             kMessageHeaderSize + kStatusInfoSize);
     status = StatusInfo::decode(buffer + kMessageHeaderSize);
     return status;
 }

@@ -70,8 +70,11 @@ class VantorBootloader : public Thread {
     void Upload();
     void ReadBack();
     void Erase();
-    // One exchange; throws `failure` when no reply came in time.
-    int32_t exchange(uint16_t code, uint8_t* buffer, uint16_t n, const char* failure);
+    // One exchange; throws `failure` when no reply came in time, or one shorter than
+    // `least` bytes (what the caller reads of it: a short one would read as zeros or as
+    // what the buffer held before).
+    int32_t exchange(uint16_t code, uint8_t* buffer, uint16_t n, const char* failure,
+                     int32_t least = 0);
 
     static uint32_t sinkToPort(const uint8_t* data, uint16_t count);
     static uint32_t sourceFromPort(uint8_t* data, uint16_t count);
