@@ -526,13 +526,16 @@ void VirtualInstrument::serve() {
             continue;
         }
         // Bytes of a started frame that stop coming are dropped, as a bootloader's receiver
-        // does; the next sync pair starts afresh. Judged on every wake, also when new bytes
-        // are what woke it.
-        if (!betweenFrames && Clock::now() - lastByte > kCutFrameGap) {
+        // does; the next sync pair starts afresh. Judged only when a wait ran out with
+        // nothing to read: bytes waiting when this process wakes late (a loaded machine)
+        // came while it slept, and a gap of its own is not one on the line.
+        const bool nothingToRead = ready == 0 || (pfds[0].revents & POLLIN) == 0;
+        if (!betweenFrames && nothingToRead && Clock::now() - lastByte > kCutFrameGap) {
             receiver = FrameReceiver(source);
             betweenFrames = true;
+            framesCut_.fetch_add(1);
         }
-        if (ready == 0 || (pfds[0].revents & POLLIN) == 0) {
+        if (nothingToRead) {
             if (ready > 0 && !device_.empty()) {
                 lineLost = true;  // hung up or failed without anything to read
             }

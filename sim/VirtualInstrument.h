@@ -85,6 +85,8 @@ class VirtualInstrument {
     uint64_t lineBytes() const { return lineBytes_.load(); }
     // Bytes read from the line so far, whole frames or not.
     uint64_t bytesRead() const { return bytesRead_.load(); }
+    // Frames begun and dropped because their bytes stopped coming.
+    uint64_t framesCut() const { return framesCut_.load(); }
     // True from a request that gets no answer the host can take (lost, not for a
     // bootloader, hung up, answered corrupt) or whose answer is held back for the device's
     // working time, until that answer goes out or the next request comes: while the host
@@ -130,6 +132,7 @@ class VirtualInstrument {
     std::atomic<bool> hostOnlyWaits_{false};
     std::atomic<uint64_t> lineBytes_{0};
     std::atomic<uint64_t> bytesRead_{0};
+    std::atomic<uint64_t> framesCut_{0};
     std::atomic<uint32_t> baud_{0};
     FILE* trace_ = nullptr;
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -134,7 +136,8 @@ Bytes askStatus(int host) {
 }  // namespace
 
 // Served on an existing terminal, the instrument answers; a frame whose bytes stop after 64
-// of its 154 is dropped after 100 ms, not joined to the next request; when the line goes
+// of its 154 is dropped once the line was quiet for 100 ms, not joined to the next request;
+// bytes the instrument finds waiting when it wakes late continue their frame; when the line goes
 // away (its host end closed) and another comes back under the same name, it answers there.
 TEST(VirtualInstrument, ServesAnExistingTerminalDropsACutFrameAndWaitsForItsReturn) {
     TempDir dir;
@@ -155,7 +158,10 @@ TEST(VirtualInstrument, ServesAnExistingTerminalDropsACutFrameAndWaitsForItsRetu
         if (sent.size() > cut.size()) {
             EXPECT_EQ(readAnswer(host).size(), 44u) << "the request before the cut frame";
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        const uint64_t cutBefore = sim.framesCut();
+        for (int i = 0; i < 300 && sim.framesCut() == cutBefore; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(sim.framesCut(), cutBefore + 1) << "the cut frame was not dropped";
         EXPECT_EQ(askStatus(host).size(), 44u)
             << sent.size() << " bytes sent: the cut frame swallowed the request";
     }
@@ -168,5 +174,42 @@ TEST(VirtualInstrument, ServesAnExistingTerminalDropsACutFrameAndWaitsForItsRetu
     for (int i = 0; i < 3 && answered != 44; ++i)
         answered = askStatus(host).size();
     EXPECT_EQ(answered, 44u) << "not served again after the line came back";
+    unplugLine(link, host);
+}
+
+// An instrument that wakes late (a loaded machine) finds the rest of a frame waiting: that
+// is no gap on the line, and the frame is answered. Its process is held stopped, between the
+// frame's two halves, for longer than a gap that cuts.
+TEST(VirtualInstrument, AFrameWhoseRestWaitsWhileTheInstrumentSleepsIsAnswered) {
+    TempDir dir;
+    const std::string link = dir.path("line");
+    const int host = plugLine(link);
+    const pid_t instrument = ::fork();
+    if (instrument == 0) {
+        VirtualInstrument sim(SimConfig{}, link);
+        sim.start();
+        ::pause();
+        ::_exit(0);
+    }
+    struct Ender {  // on every way out: the instrument's process keeps the test's output open
+        pid_t pid;
+        ~Ender() {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } ender{instrument};
+    size_t answered = 0;  // a request before the instrument has the line is flushed with it
+    for (int i = 0; i < 3 && answered != 44; ++i)
+        answered = askStatus(host).size();
+    ASSERT_EQ(answered, 44u) << "the instrument does not serve the line";
+    const Bytes& whole = kStatusRequestFrame;
+    ASSERT_EQ(::write(host, whole.data(), 10), 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ::kill(instrument, SIGSTOP);
+    ASSERT_EQ(::write(host, whole.data() + 10, whole.size() - 10),
+              static_cast<ssize_t>(whole.size() - 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    ::kill(instrument, SIGCONT);
+    EXPECT_EQ(readAnswer(host).size(), 44u) << "the frame was cut while the instrument slept";
     unplugLine(link, host);
 }
