@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/RecordsPlot.h"
-#include "station/RecordSummary.h"
+#include "records/RecordSummary.h"
 
 class RecordsFrame : public wxFrame {
   public:

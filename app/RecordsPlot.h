@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "station/RecordSummary.h"
+#include "records/RecordSummary.h"
 
 class RecordsPlot : public wxPanel {
   public:

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "sim/VirtualInstrument.h"
-#include "station/Report.h"
+#include "records/Report.h"
 #include "tools/ImageSigner.h"
 
 extern char** environ;

@@ -6,8 +6,8 @@
 #include <tuple>
 
 #include "cli/Commands.h"
-#include "station/RecordCsv.h"
-#include "station/RecordSummary.h"
+#include "records/RecordCsv.h"
+#include "records/RecordSummary.h"
 #include "support/UtcTime.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/Messages.h"
-#include "station/Problem.h"
+#include "support/Problem.h"
 #include "station/Protocol.h"
 
 // The text padded with blanks to `width` characters, for columns.

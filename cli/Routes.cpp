@@ -7,7 +7,7 @@
 #include "cli/Platform.h"
 #include "engine/RouteScan.h"
 #include "station/PortIdentity.h"
-#include "station/Problem.h"
+#include "support/Problem.h"
 #include "station/Protocol.h"
 #include "support/Exception.h"
 

@@ -10,7 +10,7 @@
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
 #include "station/PortIdentity.h"
-#include "station/Report.h"
+#include "records/Report.h"
 #include "support/Exception.h"
 #include "support/Files.h"
 #include "support/Text.h"

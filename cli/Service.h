@@ -7,7 +7,7 @@
 
 #include "cli/Options.h"
 #include "cli/Reporter.h"
-#include "station/Journal.h"
+#include "records/Journal.h"
 #include "station/ServiceRecord.h"
 
 // The record of the attempt under way, shared by the thread that services the instrument

@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "cli/Reporter.h"
-#include "station/Journal.h"
+#include "records/Journal.h"
 #include "station/Station.h"
 
 class StationText : public StationListener {

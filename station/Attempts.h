@@ -5,7 +5,7 @@
 // is never tried again. The station and a run of one instrument both follow this rule.
 #include <chrono>
 
-#include "station/ExitCodes.h"
+#include "support/ExitCodes.h"
 
 constexpr std::chrono::seconds kRetryAfter{1};
 

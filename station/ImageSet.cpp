@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "station/Problem.h"
+#include "support/Problem.h"
 #include "support/Text.h"
 
 namespace fs = std::filesystem;

@@ -17,7 +17,7 @@
 
 #include "engine/Messages.h"
 #include "image/FirmwareImage.h"
-#include "station/Problem.h"
+#include "support/Problem.h"
 
 // What a command does to each instrument.
 enum class Command { Status, Upload, Run, Read, Erase };

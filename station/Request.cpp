@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "station/PortIdentity.h"
-#include "station/Report.h"
+#include "records/Report.h"
 
 namespace {
 // What is wrong with the way the command was asked for, or nothing.

@@ -4,8 +4,8 @@
 
 #include "station/Attempts.h"
 #include "station/PortIdentity.h"
-#include "station/Report.h"
-#include "station/RecordSummary.h"
+#include "records/Report.h"
+#include "records/RecordSummary.h"
 #include "support/Text.h"
 #include "support/UtcTime.h"
 

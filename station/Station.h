@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "station/CopyRunner.h"
-#include "station/Journal.h"
+#include "records/Journal.h"
 #include "station/Request.h"
 #include "station/ServiceRecord.h"
 #include "station/Unit.h"

@@ -2,7 +2,7 @@
 // exact counts and yields, days that meet at local midnight, one instrument's history
 // across two reports, CSV that Python's csv module reads back, lines that are not
 // records, and the summary's own counts and medians.
-#include "station/RecordSummary.h"
+#include "records/RecordSummary.h"
 #include "tests/CliSupport.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "station/Report.h"
+#include "records/Report.h"
 #include "station/Station.h"
 #include "tests/ScriptedStation.h"
 #include "tests/TestSupport.h"

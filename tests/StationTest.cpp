@@ -6,9 +6,9 @@
 
 #include "station/ImageSet.h"
 #include "station/JobFile.h"
-#include "station/Journal.h"
+#include "records/Journal.h"
 #include "station/PortIdentity.h"
-#include "station/Problem.h"
+#include "support/Problem.h"
 #include "station/ServiceRecord.h"
 #include "tests/TestSupport.h"
 

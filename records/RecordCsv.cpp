@@ -1,4 +1,4 @@
-#include "station/RecordCsv.h"
+#include "records/RecordCsv.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "station/Report.h"
+#include "records/Report.h"
 
 #include "support/Files.h"
 

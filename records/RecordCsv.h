@@ -16,7 +16,7 @@
 // An unknown value is an empty field.
 #include <string>
 
-#include "station/RecordReader.h"
+#include "records/RecordReader.h"
 
 std::string csvHeader(char separator = ',');
 std::string csvRow(const RecordLine& record, char separator = ',');

@@ -1,4 +1,4 @@
-#include "station/RecordReader.h"
+#include "records/RecordReader.h"
 
 #include <cstdlib>
 #include <cstring>

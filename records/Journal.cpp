@@ -1,10 +1,10 @@
-#include "station/Journal.h"
+#include "records/Journal.h"
 
 #include <filesystem>
 #include <random>
 #include <vector>
 
-#include "station/Report.h"
+#include "records/Report.h"
 #include "support/Text.h"
 
 namespace fs = std::filesystem;

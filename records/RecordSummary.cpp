@@ -1,4 +1,4 @@
-#include "station/RecordSummary.h"
+#include "records/RecordSummary.h"
 
 #include <algorithm>
 #include <cctype>

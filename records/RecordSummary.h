@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "station/RecordReader.h"
+#include "records/RecordReader.h"
 
 struct SummaryFilter {
     std::optional<int64_t> since, until;  // records from `since`, before `until`

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "station/Problem.h"
+#include "support/Problem.h"
 
 // One service record as read back. Text fields are empty where the record had none (or
 // null); numbers keep their defaults.

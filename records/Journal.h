@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "station/Problem.h"
+#include "support/Problem.h"
 #include "support/Files.h"
 
 class Journal {

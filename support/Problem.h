@@ -5,7 +5,7 @@
 // one text, so that each front end shows the hint in its own place.
 #include <string>
 
-#include "station/ExitCodes.h"
+#include "support/ExitCodes.h"
 #include "support/Exception.h"
 
 struct Problem {

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "station/Problem.h"
+#include "support/Problem.h"
 
 // Throws a Problem (exit code 2) when the report cannot be appended to; creates it when
 // missing.
