@@ -11,11 +11,14 @@ int probeCommand(Reporter& out, bool allPorts);
 int inspectCommand(const std::string& file, Reporter& out);
 // The reports read back; throws a Problem for wrong usage.
 int recordsCommand(const RecordsOptions& options, bool json, Reporter& out);
-// One instrument: tried again after a device or line failure while attempts are left. An
-// interrupt ends the program at once, with the attempt's record written.
-int singleCommand(const CliOptions& options, const CheckedRequest& checked, Reporter& out);
+// A station's copy: one attempt at the instrument on its one port, told in JSON for the
+// station, which decides its interrupts, its record and any further attempt.
+int copyCommand(const CheckedRequest& checked, Reporter& out);
 // A tray's labels, one per port (or slot), before anything starts: asked on a terminal,
 // read line by line from a scanner or a file otherwise; an empty line gives none.
 void askLabels(StationRequest& request, Reporter& out);
-// Several ports, or every instrument plugged in: a copy of this program for each.
+// The station: several ports, or every instrument plugged in, each by a copy of this program;
+// one port by a copy in this process, its steps told as they happen. An interrupt stops (a
+// second abandons); one instrument is abandoned at the first, and the program ends as the
+// interrupt would have ended it, with the attempt's record written.
 int stationCommand(const CheckedRequest& checked, Reporter& out);

@@ -10,6 +10,7 @@
 
 #include "engine/Messages.h"
 #include "support/Problem.h"
+#include "station/InstrumentService.h"
 #include "station/Protocol.h"
 
 // The text padded with blanks to `width` characters, for columns.
@@ -18,25 +19,25 @@ std::string pad(const std::string& text, size_t width);
 // `width` (0: just wide enough), then the versions and the firmware size.
 std::string statusLine(const StatusInfo& s, size_t width = 0);
 
-class Reporter {
+class Reporter : public ServiceOutput {
   public:
     Reporter(bool json, bool terminal) : json_(json), terminal_(terminal) {}
 
     // A finished fact: text for people (none when empty), the object for tools.
-    void event(const std::string& text, const nlohmann::json& object);
+    void event(const std::string& text, const nlohmann::json& object) override;
     // The closing object, for tools only.
     void result(const nlohmann::json& object);
     // Progress of a transfer of `total` pages of 128 bytes (< 0: a wait of unknown length).
-    void started(Operation operation, int32_t total);
-    void progress(int32_t done);
+    void started(Operation operation, int32_t total) override;
+    void progress(int32_t done) override;
     // One tick of a wait of unknown length.
-    void tick();
+    void tick() override;
     // A line of progress redrawn in place on a terminal; nothing elsewhere.
     void status(const std::string& text);
     void endLine();
     // An error on standard error, prefixed with the program's name: the message, then its
     // hint, if any, on a line of its own.
-    void error(const Problem& problem);
+    void error(const Problem& problem) override;
     bool json() const { return json_; }
     // Errors only in JSON, not on standard error: a station copy, whose station shows them.
     void errorsInJsonOnly() { stderr_ = false; }

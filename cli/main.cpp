@@ -27,18 +27,29 @@ int serviceCommand(const CliOptions& o, Reporter& out) {
                       {{"event", "saved"}, {"job", o.saveJob}});
             return finish(out, kOk);
         }
-        if (request.labels && !request.watch && !o.stationCopy) {
+        if (request.labels && !request.watch) {
             askLabels(request, out);
         }
         checked = checkRequest(request, selfPath());
     } catch (const Problem& refusal) {
         return finish(out, refusal.code, &refusal);
     }
-    if (o.request.command == Command::Upload && !o.stationCopy) {
+    if (o.request.command == Command::Upload) {
         showImages(checked.images, out);
     }
-    return finish(out, checked.request.several() ? stationCommand(checked, out)
-                                                 : singleCommand(o, checked, out));
+    return finish(out, stationCommand(checked, out));
+}
+
+// A station's copy: its request checked as the station's was, then one attempt, told in
+// JSON alone (its errors too: the station shows them).
+int copyEntry(const CliOptions& o) {
+    Reporter out(true, false);
+    out.errorsInJsonOnly();
+    try {
+        return finish(out, copyCommand(checkRequest(requestToRun(o), selfPath()), out));
+    } catch (const Problem& refusal) {
+        return finish(out, refusal.code, &refusal);
+    }
 }
 }  // namespace
 
@@ -48,10 +59,10 @@ int main(int argc, char** argv) {
     if (!parseOptions(argc, argv, o, code)) {
         return code;
     }
-    Reporter out(o.json, outputIsTerminal());
     if (o.stationCopy) {
-        out.errorsInJsonOnly();
+        return copyEntry(o);
     }
+    Reporter out(o.json, outputIsTerminal());
     switch (o.what) {
         case CliOptions::What::Ports:
             return o.probe ? probeCommand(out, o.allPorts) : listPortsCommand(out);

@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/Problem.h"
 #include "support/Files.h"
+#include "support/Problem.h"
 
 class Journal {
   public:

@@ -28,7 +28,11 @@ void CopyProcesses::post(CopyMessage message) {
     arrived_.notify_one();
 }
 
-size_t CopyProcesses::start(const std::vector<std::string>& args) {
+size_t CopyProcesses::start(const CopyOrder& order, const std::string& port) {
+    return startWith(serviceArguments(order, port));
+}
+
+size_t CopyProcesses::startWith(const std::vector<std::string>& args) {
     std::unique_ptr<ChildProgram> program;
     std::string error;
     try {
@@ -116,7 +120,7 @@ std::vector<int> runCopies(const std::string& program,
     std::vector<int> codes(argLists.size(), 1);
     CopyProcesses copies(program);
     for (const std::vector<std::string>& args : argLists) {
-        copies.start(args);
+        copies.startWith(args);
     }
     CopyMessage m;
     while (copies.running() > 0) {

@@ -21,7 +21,9 @@ class CopyProcesses : public CopyRunner {
     CopyProcesses(const CopyProcesses&) = delete;
     CopyProcesses& operator=(const CopyProcesses&) = delete;
 
-    size_t start(const std::vector<std::string>& args) override;
+    size_t start(const CopyOrder& order, const std::string& port) override;
+    // A copy started with these arguments: a command other than a service.
+    size_t startWith(const std::vector<std::string>& args);
     bool next(CopyMessage& message, Clock::time_point until) override;
     void wake() override;
     void terminate(size_t copy) override;

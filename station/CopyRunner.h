@@ -22,9 +22,9 @@ class CopyRunner {
   public:
     using Clock = std::chrono::steady_clock;
     virtual ~CopyRunner() = default;
-    // Starts a copy with these arguments; its number. A copy that cannot be started sends one
-    // error event and ends at once, with exit code 1.
-    virtual size_t start(const std::vector<std::string>& args) = 0;
+    // Starts a copy doing `order` to the instrument on `port`; its number. A copy that cannot
+    // be started sends one error event and ends at once, with exit code 1.
+    virtual size_t start(const CopyOrder& order, const std::string& port) = 0;
     // The next message, waiting until `until` at most; false when none came in time or the
     // wait was woken.
     virtual bool next(CopyMessage& message, Clock::time_point until) = 0;

@@ -83,7 +83,7 @@ std::vector<ProbeAnswer> probe(const std::string& program, const std::vector<Por
     }
     std::vector<std::vector<std::string>> copies;
     for (const ProbeAnswer& a : answers) {
-        copies.push_back(probeArguments(a.port.name));
+        copies.push_back(serviceArguments(CopyOrder::probeOrder(), a.port.name));
     }
     runCopies(program, copies, [&](size_t i, const CopyEvent& event) {
         if (event.kind == CopyEvent::Kind::Status) {

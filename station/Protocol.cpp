@@ -73,8 +73,19 @@ const char* operationName(Operation operation) {
     return kOperations[static_cast<int>(operation)];
 }
 
+CopyOrder CopyOrder::probeOrder() {
+    CopyOrder order;
+    order.command = Command::Status;
+    order.probe = true;
+    return order;
+}
+
 std::vector<std::string> serviceArguments(const CopyOrder& order, const std::string& port) {
     std::vector<std::string> args = {"--json", "--station-copy", "--port", port};
+    if (order.probe) {
+        args.push_back("status");
+        return args;
+    }
     if (!order.route.empty()) {
         args.insert(args.end(), {"--route", order.route});
     }
@@ -96,10 +107,6 @@ std::vector<std::string> serviceArguments(const CopyOrder& order, const std::str
         }
     }
     return args;
-}
-
-std::vector<std::string> probeArguments(const std::string& port) {
-    return {"--json", "--station-copy", "--port", port, "status"};
 }
 
 namespace {

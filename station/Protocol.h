@@ -37,12 +37,13 @@ struct CopyOrder {
     std::string readFile;             // read: the file name, with {port} or {serial}
     bool runAfter = false, forceProduct = false, allowDowngrade = false, verify = false;
     bool trace = false;
+    bool probe = false;  // asks the bootloader for its status alone: whether one answers
+
+    static CopyOrder probeOrder();
 };
 
-// A copy servicing the instrument on `port`.
+// The arguments of a copy doing `order` to the instrument on `port`.
 std::vector<std::string> serviceArguments(const CopyOrder& order, const std::string& port);
-// A copy asking the bootloader on `port` for its status alone: whether one answers.
-std::vector<std::string> probeArguments(const std::string& port);
 
 // One event of a copy. Only the fields of its kind are filled in.
 struct CopyEvent {

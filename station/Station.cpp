@@ -161,7 +161,7 @@ void Station::startAttempt(Unit& unit) {
     attempt.entry =
         journal_.begin(attempt.record.endedWithout(kStationEndedFirst, -1).toJson(), problem);
     report(problem, false);
-    attempts_[copies_.start(serviceArguments(order_, unit.port))] = std::move(attempt);
+    attempts_[copies_.start(order_, unit.port)] = std::move(attempt);
     unit.phase = Unit::Phase::Running;
     unit.connected = false;
     unit.operation = Operation::Connect;
@@ -173,7 +173,7 @@ void Station::startAttempt(Unit& unit) {
 void Station::startProbe(const WatchedPort& port) {
     Probe probe;
     probe.port = port;
-    probes_[copies_.start(probeArguments(port.info.name))] = probe;
+    probes_[copies_.start(CopyOrder::probeOrder(), port.info.name)] = probe;
 }
 
 void Station::handle(const CopyMessage& message) {

@@ -8,13 +8,10 @@ void ScriptedCopies::script(const std::string& port, std::vector<CopyScript> scr
         scripts_[port].push_back(std::move(s));
 }
 
-size_t ScriptedCopies::start(const std::vector<std::string>& args) {
-    const auto at = std::find(args.begin(), args.end(), "--port");
-    const std::string port = at + 1 < args.end() ? *(at + 1) : "";
-    const bool probe = args == probeArguments(port);
+size_t ScriptedCopies::start(const CopyOrder& order, const std::string& port) {
     std::lock_guard<std::mutex> lock(mutex_);
     const size_t copy = started_.size();
-    started_.push_back(port + (probe ? " probe" : " " + args[4]));
+    started_.push_back(port + " " + (order.probe ? "probe" : commandName(order.command)));
     CopyScript script;
     if (scripts_[port].empty()) {
         script.events = {CopyEvent::error(Problem(kDeviceFailed, "no script for " + port))};

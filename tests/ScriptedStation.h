@@ -27,7 +27,7 @@ class ScriptedCopies : public CopyRunner {
     // The scripts of the copies started for `port`, one per start, probes and attempts
     // alike, in order.
     void script(const std::string& port, std::vector<CopyScript> scripts);
-    size_t start(const std::vector<std::string>& args) override;
+    size_t start(const CopyOrder& order, const std::string& port) override;
     bool next(CopyMessage& message, Clock::time_point until) override;
     void wake() override;
     void terminate(size_t copy) override;

@@ -1,26 +1,28 @@
-#include "cli/Service.h"
+#include "station/InstrumentService.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <random>
 
-#include "cli/Platform.h"
 #include "engine/FrameTrace.h"
 #include "engine/VantorBootloader.h"
 #include "station/PortIdentity.h"
-#include "records/Report.h"
+#include "station/ServiceRecord.h"
 #include "support/Exception.h"
 #include "support/Files.h"
 #include "support/Text.h"
 
 namespace {
-// Carries the engine's events to the reporter and wakes the main thread at the end of a
+// Carries the engine's events to the output and wakes the servicing thread at the end of a
 // work item.
-class CliListener : public VantorBootloaderEventListener {
+class EngineEvents : public VantorBootloaderEventListener {
   public:
-    explicit CliListener(Reporter& reporter) : reporter_(reporter) {}
+    explicit EngineEvents(ServiceOutput& reporter) : reporter_(reporter) {}
     void OnConnected() override {}
     void OnDisconnected() override {}
     void OnUploadStarted(const char*, int32_t pages) override {
@@ -55,7 +57,7 @@ class CliListener : public VantorBootloaderEventListener {
         done_ = true;
         ended_.notify_all();
     }
-    Reporter& reporter_;
+    ServiceOutput& reporter_;
     std::atomic<Operation> operation_{Operation::Read};
     std::mutex mutex_;
     std::condition_variable ended_;
@@ -113,24 +115,26 @@ std::string safeForFileName(const std::string& text) {
 // the station), and for the record.
 class Service {
   public:
-    Service(const CliOptions& o, const CheckedRequest& checked, Reporter& out, RecordKeeper& keeper)
-        : o_(o),
-          r_(checked.request),
-          images_(checked.images),
+    Service(const CopyOrder& order, const ImageSet& images, const std::string& port,
+            const std::string& program, ServiceOutput& out)
+        : r_(order),
+          images_(images),
+          port_(port),
+          program_(program),
           out_(out),
-          keeper_(keeper),
+          record_(ServiceRecord::start(order.command, port, 1, images)),
           listener_(out),
           engine_(&listener_) {}
     int run();
 
   private:
     void tell(const std::string& text, const CopyEvent& event) {
-        keeper_.take(event);
+        record_.take(event);
         out_.event(text, eventJson(event));
     }
     int fail(const Problem& problem) {
         out_.error(problem);
-        keeper_.take(CopyEvent::error(problem));
+        record_.take(CopyEvent::error(problem));
         return problem.code;
     }
     PortInfo connect(const std::string& port);
@@ -148,20 +152,21 @@ class Service {
         tell(text, CopyEvent::finished(operation));
     }
 
-    const CliOptions& o_;
-    const StationRequest& r_;
+    const CopyOrder& r_;
     const ImageSet& images_;
-    Reporter& out_;
-    RecordKeeper& keeper_;
-    CliListener listener_;
+    const std::string port_, program_;
+    ServiceOutput& out_;
+    ServiceRecord record_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    EngineEvents listener_;
     VantorBootloader engine_;
 };
 
 PortInfo Service::connect(const std::string& port) {
-    const PortInfo resolved = resolvePortIdentity(port, selfPath());
+    const PortInfo resolved = resolvePortIdentity(port, program_);
     const CopyEvent connected =
         CopyEvent::connected(port, resolved.device, resolved.serial, r_.route);
-    keeper_.take(connected);  // the record names the device even when nothing answers on it
+    record_.take(connected);  // the record names the device even when nothing answers on it
     engine_.Connect(resolved.name);
     if (!r_.route.empty()) {
         try {
@@ -269,9 +274,7 @@ void Service::carryOut(const StatusInfo& s, const PortInfo& resolved) {
         }
         case Command::Read:
             listener_.readingFor(Operation::Read);
-            engine_.ReadFlash(o_.stationCopy
-                                  ? readFileFor(r_.readFile, r_.ports[0], resolved.serial)
-                                  : r_.readFile);
+            engine_.ReadFlash(readFileFor(r_.readFile, port_, resolved.serial));
             awaitWork();
             finished("Firmware successfully read", Operation::Read);
             break;
@@ -293,7 +296,7 @@ int Service::run() {
     int code = kOk;
     std::optional<StatusInfo> after;
     try {
-        const PortInfo resolved = connect(r_.ports[0]);
+        const PortInfo resolved = connect(port_);
         const StatusInfo s = engine_.Status();
         // Shown for status; the state before, for tools, with every command.
         tell(r_.command == Command::Status ? statusText(s) : "", CopyEvent::statusOf(s));
@@ -307,7 +310,11 @@ int Service::run() {
     } catch (const Exception& e) {
         code = fail(Problem(kDeviceFailed, e));
     }
-    keeper_.finish(after, code);
+    record_.after = after;
+    record_.exitCode = code;
+    record_.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    out_.event("", eventJson(CopyEvent::recordOf(record_.toJson())));
     return code;
 }
 }  // namespace
@@ -326,64 +333,7 @@ std::string readFileFor(const std::string& pattern, const std::string& port,
     return name;
 }
 
-RecordKeeper::RecordKeeper(const CheckedRequest& checked, std::string port, std::string report)
-    : checked_(checked), port_(std::move(port)), report_(std::move(report)), journal_(report_) {}
-
-void RecordKeeper::begin(int attempt) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const StationRequest& r = checked_.request;
-    record_ = ServiceRecord::start(r.command, port_, attempt, checked_.images);
-    const auto label = r.labelsByPort.find(port_);
-    record_.label = label == r.labelsByPort.end() ? "" : label->second;
-    record_.slot = r.slotOf(port_);
-    record_.batch = r.batch;
-    record_.operatorName = r.operatorName;
-    start_ = std::chrono::steady_clock::now();
-    written_ = false;
-    std::optional<Problem> ignored;  // a journal that cannot be kept costs only its guarantee
-    entry_ = journal_.begin(record_.endedWithout(kStationEndedFirst, -1).toJson(), ignored);
-}
-
-void RecordKeeper::take(const CopyEvent& event) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_.take(event);
-    if (event.kind == CopyEvent::Kind::Status || event.kind == CopyEvent::Kind::Image) {
-        std::optional<Problem> ignored;
-        journal_.update(entry_, record_.endedWithout(kStationEndedFirst, -1).toJson(), ignored);
-    }
-}
-
-void RecordKeeper::finish(const std::optional<StatusInfo>& after, int exitCode) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_.after = after;
-    record_.exitCode = exitCode;
-    record_.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-}
-
-ServiceRecord RecordKeeper::record() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return record_;
-}
-
-std::optional<Problem> RecordKeeper::write(bool interrupted) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (written_ || report_.empty()) {
-        return std::nullopt;
-    }
-    written_ = true;
-    const double took =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const ServiceRecord record = interrupted ? record_.endedWithout("interrupted", took) : record_;
-    std::optional<Problem> problem = appendRecord(report_, record.toJson());
-    if (!problem) {
-        std::optional<Problem> ignored;
-        journal_.end(entry_, ignored);
-    }
-    return problem;
-}
-
-int serviceInstrument(const CliOptions& options, const CheckedRequest& checked, Reporter& out,
-                      RecordKeeper& keeper) {
-    return Service(options, checked, out, keeper).run();
+int serviceInstrument(const CopyOrder& order, const ImageSet& images, const std::string& port,
+                      const std::string& program, ServiceOutput& out) {
+    return Service(order, images, port, program, out).run();
 }
