@@ -114,11 +114,11 @@ JobFile StationFrame::jobFromSettings() const {
     job.slots = slotsOf(m_textSlots->GetValue());
     job.usbFilter = m_textUsbFilter->GetValue().Strip(wxString::both).utf8_string();
     job.verify = m_checkVerify->GetValue();
-    job.runAfterUpload = m_checkRunAfterUpload->GetValue();
+    job.runAfter = m_checkRunAfterUpload->GetValue();
     job.allowDowngrade = m_checkAllowDowngrade->GetValue();
     job.attempts = m_spinAttempts->GetValue();
     job.report = reportPath;
-    job.workOrder = m_textWorkOrder->GetValue().Strip(wxString::both).utf8_string();
+    job.batch = m_textWorkOrder->GetValue().Strip(wxString::both).utf8_string();
     job.quantity = m_spinQuantity->GetValue();
     job.labels = m_checkLabels->GetValue();
     job.repeatLabels = m_checkRepeatLabels->GetValue();
@@ -143,13 +143,13 @@ void StationFrame::applyJob(const JobFile& job) {
     m_textSlots->SetValue(slots.Trim());
     m_textUsbFilter->SetValue(fromUtf8(job.usbFilter));
     m_checkVerify->SetValue(job.verify);
-    m_checkRunAfterUpload->SetValue(job.runAfterUpload);
+    m_checkRunAfterUpload->SetValue(job.runAfter);
     m_checkAllowDowngrade->SetValue(job.allowDowngrade);
     m_spinAttempts->SetValue(job.attempts);
     if (!job.report.empty()) {
         reportPath = job.report;
     }
-    m_textWorkOrder->SetValue(fromUtf8(job.workOrder));
+    m_textWorkOrder->SetValue(fromUtf8(job.batch));
     m_spinQuantity->SetValue(job.quantity);
     m_checkLabels->SetValue(job.labels);
     m_checkRepeatLabels->SetValue(job.repeatLabels);

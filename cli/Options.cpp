@@ -16,6 +16,25 @@ const char* kExitCodes =
     "loaded), 4 records: some lines of the reports are not records and were skipped. Several "
     "ports: the largest of the instruments' codes.";
 
+// The options of the tables that belong in `place`: switches, numbers in their range, texts.
+void addTableOptions(CLI::App& app, StationRequest& r, OptionPlace place) {
+    for (const SwitchOption& option : kSwitchOptions) {
+        if (option.place == place) {
+            app.add_flag(option.flag, r.*option.field, option.help);
+        }
+    }
+    if (place != OptionPlace::Common) {
+        return;
+    }
+    for (const NumberOption& option : kNumberOptions) {
+        app.add_option(option.flag, r.*option.field, option.help)
+            ->check(CLI::Range(option.least, option.most));
+    }
+    for (const TextOption& option : kTextOptions) {
+        app.add_option(option.flag, r.*option.field, option.help);
+    }
+}
+
 // The options that go with every command (also after it).
 void addCommonOptions(CLI::App& app, CliOptions& o) {
     StationRequest& r = o.request;
@@ -23,21 +42,13 @@ void addCommonOptions(CLI::App& app, CliOptions& o) {
                    "Port: COMn, a device path, usb:SERIAL, usb:VVVV:PPPP[:SERIAL] or auto "
                    "(default COM2); repeated: every port at once")
         ->take_all();
-    app.add_option("--route", r.route, "Route path to a routed instrument, e.g. 2.5");
     app.add_option("--report", r.report,
                    "Append one JSON service record per instrument and command to this file");
     app.add_flag("--json", o.json,
                  "One JSON object per line for every event, then a result object");
-    app.add_flag("--trace", r.trace, "Every frame in and out on standard error");
     app.add_flag("--watch", r.watch,
                  "Service every instrument plugged in (USB serial ports and registered COM "
                  "names, only those --port names when given) until Ctrl-C");
-    app.add_option("--count", r.count, "With --watch: end after this many instruments")
-        ->check(CLI::PositiveNumber);
-    app.add_option("--attempts", r.attempts,
-                   "Service an instrument again after a device or line failure, up to this many "
-                   "times in all (default 1)")
-        ->check(CLI::PositiveNumber);
     app.add_flag("--station-copy", o.stationCopy)->group("");  // one port of a station
     app.add_option("--job", o.job,
                    "Run this station job (.ostrajob) as the station window does; options given "
@@ -48,24 +59,10 @@ void addCommonOptions(CLI::App& app, CliOptions& o) {
                    "A fixture's socket as NAME=PORT (\"Slot 1=usb-port:1-2.1\"); repeated: "
                    "the tray's slots")
         ->take_all();
-    app.add_flag("--labels", r.labels,
-                 "Take each instrument's label before it is serviced (typed, or a barcode "
-                 "scanner's lines; watching: the next instrument plugged in gets the last one)");
-    app.add_flag("--repeat-labels", r.repeatLabels,
-                 "Service a label again that already passed in this batch");
-    app.add_option("--batch", r.batch, "The batch's work order, in every record");
-    app.add_option("--operator", r.operatorName, "Who runs the batch, in every record");
-    app.add_option("--quantity", r.quantity,
-                   "The batch's target: the watch ends once this many have passed (earlier "
-                   "records of the batch count)")
-        ->check(CLI::PositiveNumber);
+    addTableOptions(app, r, OptionPlace::Common);
 }
-
-// The options a job's settings give way to, when given here.
-const char* const kOverriding[] = {
-    "--port",     "--watch", "--count",  "--attempts",      "--report",          "--route",
-    "--trace",    "--slot",  "--labels", "--repeat-labels", "--batch",           "--operator",
-    "--quantity", "FILE",    "--run",    "--force-product", "--allow-downgrade", "--verify"};
+// The options a job's settings give way to, when given here: the tables' and these.
+const char* const kOverriding[] = {"--port", "--watch", "--report", "--slot", "FILE"};
 
 // The commands that service instruments, each setting the request's command when chosen.
 std::vector<std::pair<CLI::App*, Command>> addServiceCommands(CLI::App& app, CliOptions& o) {
@@ -75,12 +72,7 @@ std::vector<std::pair<CLI::App*, Command>> addServiceCommands(CLI::App& app, Cli
     upload->add_option("FILE", r.images,
                        "Image file; several files or folders: each instrument gets the image "
                        "for its product (in a folder the newest); with --job: the job's");
-    upload->add_flag("--run", r.runAfter, "Start the firmware after the upload");
-    upload->add_flag("--force-product", r.forceProduct,
-                     "Skip the product comparison; the bootloader judges");
-    upload->add_flag("--allow-downgrade", r.allowDowngrade,
-                     "Upload an image older than the firmware loaded");
-    upload->add_flag("--verify", r.verify, "Read the flash back and compare it with the image");
+    addTableOptions(*upload, r, OptionPlace::Upload);
     auto* run = app.add_subcommand("run", "Start the firmware in the instrument");
     auto* read = app.add_subcommand("read", "Read the flash back into a file");
     read->add_option("FILE", r.readFile,
@@ -192,11 +184,13 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
                         : CliOptions::What::Service;
     for (const auto& [sub, command] : services) {
         o.request.command = *sub ? command : o.request.command;
-        for (const char* name : kOverriding) {
+        const auto note = [&](const char* name) {
             if ((*sub && timesGiven(*sub, name) > 0) || timesGiven(app, name) > 0) {
                 o.given.push_back(name);
             }
-        }
+        };
+        std::for_each(std::begin(kOverriding), std::end(kOverriding), note);
+        forEachOption([&](const auto& option) { note(option.flag); });
     }
     return checkParsed(app, o, exitCode);
 }
@@ -213,27 +207,20 @@ StationRequest requestToRun(const CliOptions& o) {
         const std::pair<const char*, std::function<void()>> kOverrides[] = {
             {"--port", [&] { merged.ports = r.ports; }},
             {"--watch", [&] { merged.watch = r.watch; }},
-            {"--count", [&] { merged.count = r.count; }},
-            {"--attempts", [&] { merged.attempts = r.attempts; }},
             {"--report", [&] { merged.report = r.report; }},
-            {"--route", [&] { merged.route = r.route; }},
-            {"--trace", [&] { merged.trace = r.trace; }},
             {"--slot", [&] { merged.slots = r.slots; }},
-            {"--labels", [&] { merged.labels = r.labels; }},
-            {"--repeat-labels", [&] { merged.repeatLabels = r.repeatLabels; }},
-            {"--batch", [&] { merged.batch = r.batch; }},
-            {"--quantity", [&] { merged.quantity = r.quantity; }},
-            {"FILE", [&] { merged.images = r.images; }},
-            {"--run", [&] { merged.runAfter = r.runAfter; }},
-            {"--force-product", [&] { merged.forceProduct = r.forceProduct; }},
-            {"--allow-downgrade", [&] { merged.allowDowngrade = r.allowDowngrade; }},
-            {"--verify", [&] { merged.verify = r.verify; }}};
+            {"FILE", [&] { merged.images = r.images; }}};
         for (const auto& [name, take] : kOverrides) {
             if (given(name)) {
                 take();
             }
         }
-        merged.operatorName = r.operatorName;  // a job names no operator: who runs it does
+        forEachOption([&](const auto& option) {
+            // What a job does not keep (the operator: who runs it) is always the options'.
+            if (given(option.flag) || option.jobKey == nullptr) {
+                merged.*option.field = r.*option.field;
+            }
+        });
         merged.readFile = r.readFile;
         r = merged;
     }

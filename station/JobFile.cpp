@@ -12,10 +12,31 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const kInstruments[] = {"ticked", "slots", "automatic"};
-const char* const kFields[] = {"ostrajob",       "images",       "instruments", "ports",
-                               "slots",          "usbFilter",    "verify",      "runAfterUpload",
-                               "allowDowngrade", "attempts",     "report",      "batch",
-                               "labels",         "repeatLabels", "locked"};
+// The fields beside the options' (kSwitchOptions, kNumberOptions, kTextOptions).
+const char* const kFields[] = {"ostrajob",  "images", "instruments", "ports", "slots",
+                               "usbFilter", "report", "batch",       "locked"};
+
+// Whether `key` is an option's in a job: "verify", or within the batch, "batch.quantity".
+bool isOptionKey(const std::string& key) {
+    const auto kept = [&](const char* jobKey) { return jobKey != nullptr && key == jobKey; };
+    return std::any_of(std::begin(kSwitchOptions), std::end(kSwitchOptions),
+                       [&](const SwitchOption& o) { return kept(o.jobKey); }) ||
+           std::any_of(std::begin(kNumberOptions), std::end(kNumberOptions),
+                       [&](const NumberOption& o) { return kept(o.jobKey); }) ||
+           std::any_of(std::begin(kTextOptions), std::end(kTextOptions),
+                       [&](const TextOption& o) { return kept(o.jobKey); });
+}
+
+// The object an option's key lies in ("batch.quantity": the batch), and its last part.
+std::pair<const nlohmann::json*, std::string> place(const nlohmann::json& j,
+                                                    const std::string& key) {
+    const size_t dot = key.find('.');
+    if (dot == std::string::npos) {
+        return {&j, key};
+    }
+    const auto outer = j.find(key.substr(0, dot));
+    return {outer != j.end() && outer->is_object() ? &*outer : nullptr, key.substr(dot + 1)};
+}
 
 [[noreturn]] void refuse(const std::string& path, const std::string& why,
                          const std::string& hint = "") {
@@ -47,6 +68,63 @@ T take(const nlohmann::json& j, const char* field, const T& otherwise, const std
     } catch (const nlohmann::json::exception&) {
         refuse(path, std::string("has a \"") + field + "\" of the wrong kind: " + it->dump());
     }
+}
+
+// A value as a refusal quotes it: its start alone when it is long.
+std::string quoted(const nlohmann::json& value) {
+    const std::string text = value.dump();
+    return text.size() <= 40 ? text : text.substr(0, 40) + "...";
+}
+
+// The options a job keeps, each of its kind and, a number, within its range.
+void takeOptions(const nlohmann::json& j, JobFile& job, const std::string& path) {
+    for (const SwitchOption& option : kSwitchOptions) {
+        if (option.jobKey != nullptr) {
+            job.*option.field = take(j, option.jobKey, false, path);
+        }
+    }
+    for (const NumberOption& option : kNumberOptions) {
+        if (option.jobKey == nullptr) {
+            continue;
+        }
+        const auto [object, key] = place(j, option.jobKey);
+        if (object == nullptr || object->find(key) == object->end()) {
+            continue;
+        }
+        const auto it = object->find(key);
+        const bool whole = it->is_number_integer();
+        const long long n = whole ? it->get<long long>() : 0;
+        if (!whole || (n != option.none && (n < option.least || n > option.most))) {
+            refuse(path, std::string("has \"") + option.jobKey + "\": " + quoted(*it) + ", not " +
+                             rangeText(option));
+        }
+        job.*option.field = static_cast<int>(n);
+    }
+    for (const TextOption& option : kTextOptions) {
+        if (option.jobKey != nullptr) {
+            const auto [object, key] = place(j, option.jobKey);
+            if (object != nullptr) {
+                job.*option.field = take<std::string>(*object, key.c_str(), "", path);
+            }
+        }
+    }
+}
+
+// The options a job keeps, into its object; those within the batch under "batch".
+void putOptions(const JobFile& job, nlohmann::json& j) {
+    const auto put = [&j](const std::string& jobKey, const nlohmann::json& value) {
+        const size_t dot = jobKey.find('.');
+        if (dot == std::string::npos) {
+            j[jobKey] = value;
+        } else {
+            j[jobKey.substr(0, dot)][jobKey.substr(dot + 1)] = value;
+        }
+    };
+    forEachOption([&](const auto& option) {
+        if (option.jobKey != nullptr) {
+            put(option.jobKey, job.*option.field);
+        }
+    });
 }
 
 std::vector<Slot> takeSlots(const nlohmann::json& j, const std::string& path) {
@@ -81,12 +159,13 @@ std::string resolved(const fs::path& folder, const std::string& path) {
 }  // namespace
 
 bool JobFile::operator==(const JobFile& o) const {
-    return images == o.images && instruments == o.instruments && ports == o.ports &&
-           slots == o.slots && usbFilter == o.usbFilter && verify == o.verify &&
-           runAfterUpload == o.runAfterUpload && allowDowngrade == o.allowDowngrade &&
-           attempts == o.attempts && report == o.report && workOrder == o.workOrder &&
-           quantity == o.quantity && labels == o.labels && repeatLabels == o.repeatLabels &&
-           locked == o.locked;
+    bool same = images == o.images && instruments == o.instruments && ports == o.ports &&
+                slots == o.slots && usbFilter == o.usbFilter && report == o.report &&
+                locked == o.locked;
+    forEachOption([&](const auto& option) {
+        same = same && (option.jobKey == nullptr || this->*option.field == o.*option.field);
+    });
+    return same;
 }
 
 JobFile loadJob(const std::string& path) {
@@ -94,7 +173,7 @@ JobFile loadJob(const std::string& path) {
     if (!j.is_object() || !j.contains("ostrajob")) {
         refuse(path, "is not an Ostraloader station job", "Open a file that Ostraloader saved.");
     }
-    if (!j["ostrajob"].is_number_integer() || j["ostrajob"].get<int>() != JobFile::kVersion) {
+    if (!j["ostrajob"].is_number_integer() || j["ostrajob"].get<long long>() != JobFile::kVersion) {
         refuse(path,
                "is a job of version " + j["ostrajob"].dump() +
                    "; this Ostraloader reads "
@@ -103,7 +182,8 @@ JobFile loadJob(const std::string& path) {
                "Open it with the Ostraloader that saved it, or a newer one.");
     }
     for (const auto& [key, value] : j.items()) {
-        if (std::find(std::begin(kFields), std::end(kFields), key) == std::end(kFields)) {
+        if (std::find(std::begin(kFields), std::end(kFields), key) == std::end(kFields) &&
+            !isOptionKey(key)) {
             refuse(path, "has a field \"" + key + "\" this Ostraloader does not know",
                    "Open it with the Ostraloader that saved it, or a newer one.");
         }
@@ -119,22 +199,15 @@ JobFile loadJob(const std::string& path) {
     job.ports = take(j, "ports", job.ports, path);
     job.slots = takeSlots(j, path);
     job.usbFilter = take(j, "usbFilter", job.usbFilter, path);
-    job.verify = take(j, "verify", false, path);
-    job.runAfterUpload = take(j, "runAfterUpload", false, path);
-    job.allowDowngrade = take(j, "allowDowngrade", false, path);
-    job.attempts = std::max(1, take(j, "attempts", 1, path));
     job.report = take(j, "report", job.report, path);
     const nlohmann::json batch = take(j, "batch", nlohmann::json::object(), path);
     for (const auto& [key, value] : batch.items()) {
-        if (key != "workOrder" && key != "quantity") {
+        if (!isOptionKey("batch." + key)) {
             refuse(path, "has a batch field \"" + key + "\" this Ostraloader does not know",
                    "Open it with the Ostraloader that saved it, or a newer one.");
         }
     }
-    job.workOrder = take(batch, "workOrder", job.workOrder, path);
-    job.quantity = std::max(0, take(batch, "quantity", 0, path));
-    job.labels = take(j, "labels", false, path);
-    job.repeatLabels = take(j, "repeatLabels", false, path);
+    takeOptions(j, job, path);
     job.locked = take(j, "locked", false, path);
     return job;
 }
@@ -155,15 +228,9 @@ void saveJob(const std::string& path, JobFile job) {
                         {"ports", job.ports},
                         {"slots", slots},
                         {"usbFilter", job.usbFilter},
-                        {"verify", job.verify},
-                        {"runAfterUpload", job.runAfterUpload},
-                        {"allowDowngrade", job.allowDowngrade},
-                        {"attempts", job.attempts},
                         {"report", job.report},
-                        {"batch", {{"workOrder", job.workOrder}, {"quantity", job.quantity}}},
-                        {"labels", job.labels},
-                        {"repeatLabels", job.repeatLabels},
                         {"locked", job.locked}};
+    putOptions(job, j);
     const std::string error = replaceFile(path, j.dump(2) + "\n");
     if (!error.empty()) {
         throw Problem(kUsage, "cannot save the job " + path + ": " + error,
@@ -199,14 +266,7 @@ StationRequest requestOf(const JobFile& job, const std::string& jobPath) {
     } else if (!job.usbFilter.empty()) {
         r.ports = {"usb:" + job.usbFilter};
     }
-    r.verify = job.verify;
-    r.runAfter = job.runAfterUpload;
-    r.allowDowngrade = job.allowDowngrade;
-    r.attempts = job.attempts;
-    r.batch = job.workOrder;
-    r.quantity = job.quantity;
-    r.labels = job.labels;
-    r.repeatLabels = job.repeatLabels;
+    static_cast<ServiceSettings&>(r) = job;
     return r;
 }
 
@@ -224,14 +284,7 @@ JobFile jobOf(const StationRequest& r) {
         r.ports[0].size() == 13) {
         job.usbFilter = r.ports[0].substr(4);
     }
-    job.verify = r.verify;
-    job.runAfterUpload = r.runAfter;
-    job.allowDowngrade = r.allowDowngrade;
-    job.attempts = r.attempts;
+    static_cast<ServiceSettings&>(job) = r;
     job.report = r.report;
-    job.workOrder = r.batch;
-    job.quantity = r.quantity;
-    job.labels = r.labels;
-    job.repeatLabels = r.repeatLabels;
     return job;
 }

@@ -16,7 +16,8 @@
 
 #include "station/Request.h"
 
-struct JobFile {
+// The options a job keeps (their keys in the option tables), and these.
+struct JobFile : ServiceSettings {
     static constexpr int kVersion = 1;
     enum class Instruments { Ticked, Slots, Automatic };
 
@@ -25,12 +26,7 @@ struct JobFile {
     std::vector<std::string> ports;  // ticked
     std::vector<Slot> slots;         // slots
     std::string usbFilter;           // automatic: "0403:6001", empty for every instrument
-    bool verify = false, runAfterUpload = false, allowDowngrade = false;
-    int attempts = 1;
-    std::string report;  // as written
-    std::string workOrder;
-    int quantity = 0;
-    bool labels = false, repeatLabels = false;
+    std::string report;              // as written
     bool locked = false;
 
     bool operator==(const JobFile& other) const;

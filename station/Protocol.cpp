@@ -86,24 +86,25 @@ std::vector<std::string> serviceArguments(const CopyOrder& order, const std::str
         args.push_back("status");
         return args;
     }
-    if (!order.route.empty()) {
-        args.insert(args.end(), {"--route", order.route});
+    for (const TextOption& option : kTextOptions) {
+        if (option.toCopy && !(order.*option.field).empty()) {
+            args.insert(args.end(), {option.flag, order.*option.field});
+        }
     }
-    if (order.trace) {
-        args.push_back("--trace");
+    for (const SwitchOption& option : kSwitchOptions) {
+        if (option.toCopy && option.place == OptionPlace::Common && order.*option.field) {
+            args.push_back(option.flag);
+        }
     }
     args.push_back(commandName(order.command));
     args.insert(args.end(), order.images.begin(), order.images.end());
     if (!order.readFile.empty()) {
         args.push_back(order.readFile);
     }
-    const std::pair<const char*, bool> kFlags[] = {{"--run", order.runAfter},
-                                                   {"--force-product", order.forceProduct},
-                                                   {"--allow-downgrade", order.allowDowngrade},
-                                                   {"--verify", order.verify}};
-    for (const auto& [name, on] : kFlags) {
-        if (on) {
-            args.push_back(name);
+    for (const SwitchOption& option : kSwitchOptions) {
+        if (option.toCopy && option.place == OptionPlace::Upload &&
+            order.command == Command::Upload && order.*option.field) {
+            args.push_back(option.flag);
         }
     }
     return args;

@@ -17,6 +17,7 @@
 
 #include "engine/Messages.h"
 #include "image/FirmwareImage.h"
+#include "station/ServiceOptions.h"
 #include "support/Problem.h"
 
 // What a command does to each instrument.
@@ -29,14 +30,12 @@ enum class Operation { Connect, Upload, Verify, Read, Erase, Run };
 // "connect", "upload", "verify", "read", "erase", "run".
 const char* operationName(Operation operation);
 
-// What a copy is to do to its instrument, besides which port it is on.
-struct CopyOrder {
+// What a copy is to do to its instrument, besides which port it is on: the settings whose
+// options go to a copy (route, trace, the upload's switches), and these.
+struct CopyOrder : ServiceSettings {
     Command command = Command::Upload;
-    std::string route;                // to a routed instrument; empty: direct
     std::vector<std::string> images;  // upload: one image file per product, checked already
     std::string readFile;             // read: the file name, with {port} or {serial}
-    bool runAfter = false, forceProduct = false, allowDowngrade = false, verify = false;
-    bool trace = false;
     bool probe = false;  // asks the bootloader for its status alone: whether one answers
 
     static CopyOrder probeOrder();

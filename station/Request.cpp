@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "station/PortIdentity.h"
 #include "records/Report.h"
+#include "station/PortIdentity.h"
 
 namespace {
 // What is wrong with the way the command was asked for, or nothing.
@@ -38,17 +38,12 @@ std::string StationRequest::slotOf(const std::string& port) const {
 
 CopyOrder CheckedRequest::order() const {
     CopyOrder order;
+    static_cast<ServiceSettings&>(order) = request;
     order.command = request.command;
-    order.route = request.route;
     for (const Image& image : images.images()) {
         order.images.push_back(image.file);
     }
     order.readFile = request.command == Command::Read ? request.readFile : "";
-    order.runAfter = request.runAfter;
-    order.forceProduct = request.forceProduct;
-    order.allowDowngrade = request.allowDowngrade;
-    order.verify = request.verify;
-    order.trace = request.trace;
     return order;
 }
 

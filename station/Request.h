@@ -16,28 +16,19 @@ struct Slot {
     bool operator==(const Slot& other) const { return name == other.name && port == other.port; }
 };
 
-struct StationRequest {
+// The options (ServiceSettings) and what the station is to service. Labels: each
+// instrument's is taken before it is serviced (a tray's here, by port; while watching,
+// scanned as they come); one that passed in this batch is serviced again only with
+// `repeatLabels`.
+struct StationRequest : ServiceSettings {
     Command command = Command::Upload;
     std::vector<std::string> ports;   // a tray: its instruments; watching: which ports count
     bool watch = false;               // service every instrument plugged in
-    int count = 0;                    // watching: end after this many (0: until stopped)
-    int attempts = 1;                 // a device or line failure is tried again up to this
     std::string report;               // service records appended here; empty: none
-    std::string route;                // to a routed instrument behind each
     std::vector<std::string> images;  // upload: image files and folders
-    std::string readFile;  // read: the file (a pattern holding {port} or {serial} for several)
-    bool runAfter = false, forceProduct = false, allowDowngrade = false, verify = false;
-    bool trace = false;
+    std::string readFile;     // read: the file (a pattern holding {port} or {serial} for several)
     std::vector<Slot> slots;  // a fixture's sockets: its instruments, by socket, named
-    // Labels: each instrument's is taken before it is serviced (a tray's here, by port;
-    // while watching, scanned as they come); one that passed in this batch is serviced
-    // again only with `repeatLabels`.
-    bool labels = false;
     std::map<std::string, std::string> labelsByPort;
-    bool repeatLabels = false;
-    std::string batch;         // the batch's work order
-    std::string operatorName;  // who runs it
-    int quantity = 0;          // the batch's target of instruments passed; 0: none
 
     // Several instruments, each by a copy of its own.
     bool several() const { return ports.size() + slots.size() > 1 || watch; }

@@ -81,10 +81,13 @@ TEST(Cli, EveryCommandItsTextAndItsExitCode) {
         if (r.args.rfind("--json", 0) == 0) {
             // One JSON object a line, one progress object for each of the 24 pages.
             std::istringstream lines(out);
-            int progress = 0;
-            for (std::string line; std::getline(lines, line);)
+            int progress = 0, records = 0;
+            for (std::string line; std::getline(lines, line);) {
                 progress += nlohmann::json::parse(line)["event"] == "progress";
+                records += nlohmann::json::parse(line)["event"] == "record";
+            }
             EXPECT_EQ(progress, 24);
+            EXPECT_EQ(records, 0) << "the record is the report's, not an event for tools";
         }
         if (r.args.find(bad) != std::string::npos) {
             EXPECT_EQ(sim.requestCount(), requestsBefore) << "nothing is sent for a damaged image";

@@ -4,12 +4,12 @@
 
 #include <filesystem>
 
+#include "records/Journal.h"
 #include "station/ImageSet.h"
 #include "station/JobFile.h"
-#include "records/Journal.h"
 #include "station/PortIdentity.h"
-#include "support/Problem.h"
 #include "station/ServiceRecord.h"
+#include "support/Problem.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -171,10 +171,10 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
     job.images = {first + "/images", "/srv/elsewhere/tamrik3.enc"};
     job.instruments = JobFile::Instruments::Slots;
     job.slots = {{"Slot 1", "usb-port:1-2.1"}, {"Slot 2", "usb-port:1-2.2"}};
-    job.verify = job.runAfterUpload = job.labels = job.locked = true;
+    job.verify = job.runAfter = job.labels = job.locked = true;
     job.attempts = 3;
     job.report = first + "/service.jsonl";
-    job.workOrder = "WO-7";
+    job.batch = "WO-7";
     job.quantity = 200;
     saveJob(first + "/line.ostrajob", job);
     JobFile saved = job;
@@ -202,8 +202,19 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
          "has a field \"colour\" this Ostraloader does not know"},
         {"{\"ostrajob\": 1, \"batch\": {\"size\": 3}}",
          "has a batch field \"size\" this Ostraloader does not know"},
+        {"{\"ostrajob\": 4294967297}",
+         "is a job of version 4294967297; this Ostraloader reads version 1"},
+        {"{\"ostrajob\": 1, \"verify\": \"yes\"}", "has a \"verify\" of the wrong kind: \"yes\""},
         {"{\"ostrajob\": 1, \"attempts\": \"two\"}",
-         "has a \"attempts\" of the wrong kind: \"two\""},
+         "has \"attempts\": \"two\", not a whole number from 1 to 99"},
+        {"{\"ostrajob\": 1, \"attempts\": 2.9}",
+         "has \"attempts\": 2.9, not a whole number from 1 to 99"},
+        {"{\"ostrajob\": 1, \"attempts\": true}",
+         "has \"attempts\": true, not a whole number from 1 to 99"},
+        {"{\"ostrajob\": 1, \"attempts\": 100}",
+         "has \"attempts\": 100, not a whole number from 1 to 99"},
+        {"{\"ostrajob\": 1, \"batch\": {\"quantity\": 4294967297}}",
+         "has \"batch.quantity\": 4294967297, not a whole number from 1 to 1000000"},
         {"{\"ostrajob\": 1, \"instruments\": \"all\"}",
          "has instruments \"all\": ticked, slots or automatic"},
     };
@@ -226,5 +237,38 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
         EXPECT_EQ(refusal.message, "the job " + moved +
                                        "/line.ostrajob names what is missing: "
                                        "/srv/elsewhere/tamrik3.enc (an image file or folder)");
+    }
+}
+
+// A copy is given the options its command takes, from the options' one table: an upload's
+// switches only to an upload (a job's --verify does not reach a status), the route and the
+// trace to every command, and never what is the station's own (labels, the batch).
+TEST(Station, ACopyIsGivenTheOptionsOfItsCommand) {
+    const auto order = [](Command command, bool settings) {
+        CopyOrder o;
+        o.command = command;
+        if (settings) {
+            o.verify = o.runAfter = o.trace = o.labels = true;
+            o.route = "2.5";
+            o.batch = "WO-7";
+        }
+        if (command == Command::Upload)
+            o.images = {"cu.enc"};
+        if (command == Command::Read)
+            o.readFile = "{port}.bin";
+        return o;
+    };
+    const std::pair<CopyOrder, std::string> kOrders[] = {
+        {order(Command::Upload, true), "--route 2.5 --trace upload cu.enc --run --verify"},
+        {order(Command::Upload, false), "upload cu.enc"},
+        {order(Command::Status, true), "--route 2.5 --trace status"},
+        {order(Command::Read, false), "read {port}.bin"},
+        {CopyOrder::probeOrder(), "status"},
+    };
+    for (const auto& [o, args] : kOrders) {
+        std::string joined;
+        for (const std::string& arg : serviceArguments(o, "COM3"))
+            joined += (joined.empty() ? "" : " ") + arg;
+        EXPECT_EQ(joined, "--json --station-copy --port COM3 " + args);
     }
 }
