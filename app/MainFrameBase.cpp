@@ -39,11 +39,7 @@ wxStaticText* MainFrameBase::addLabel(wxWindow* parent, wxSizer* sizer, const ch
     return label;
 }
 
-MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title,
-                             const wxPoint& pos, const wxSize& size, long style)
-    : wxFrame(parent, id, title, pos, size, style) {
-    SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
-
+void MainFrameBase::makeMenus() {
     m_menubar = new wxMenuBar(0);
     m_menuFile = new wxMenu();
     m_menuItemQuit =
@@ -67,20 +63,10 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     m_menubar->Append(m_menuOperation, tr("&Operation"));
     m_menubar->Append(m_menuHelp, tr("&Help"));
     SetMenuBar(m_menubar);
+}
 
-    m_statusBar = CreateStatusBar(1, wxST_SIZEGRIP, wxID_ANY);
-
-    auto* frameSizer = flexGrid(0, 1);
-    frameSizer->AddGrowableCol(0);
-    frameSizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_NONE);
-
-    // Top row: Connection and Information.
-    auto* topRow = flexGrid(1, 2);
-    topRow->AddGrowableCol(0);
-    topRow->AddGrowableCol(1);
-    topRow->AddGrowableRow(0);
-    topRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
-
+// The Connection group: the port, the route path with its button, and Connect.
+wxWindow* MainFrameBase::makeConnection() {
     Group connection = makeGroup(this, trLater("Connection"), true);
     auto* connectionGrid = flexGrid(0, 3);
     addLabel(connection.content, connectionGrid, trLater("COM port"), false,
@@ -105,8 +91,11 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     // Centred: the 2.8 series let centring win over right alignment; 3.2 refuses the pair.
     connection.sizer->Add(m_buttonConnect, 0, wxALIGN_CENTER_HORIZONTAL | wxALL, FromDIP(5));
     finishPanel(connection.panel, connection.sizer);
-    topRow->Add(connection.panel, 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, FromDIP(3));
+    return connection.panel;
+}
 
+// The Information group: the connected instrument's status, a label and a value a row.
+wxWindow* MainFrameBase::makeInformation() {
     Group information = makeGroup(this, trLater("Information "), false);
     m_staticInfoCaption = information.caption;
     auto* infoGrid = flexGrid(0, 2);
@@ -125,14 +114,12 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     }
     finishPanel(information.content, infoGrid);
     finishPanel(information.panel, information.sizer);
-    topRow->Add(information.panel, 1, wxEXPAND | wxALL, FromDIP(3));
-    frameSizer->Add(topRow, 1, wxEXPAND, FromDIP(5));
+    return information.panel;
+}
 
-    // Firmware row: Upload firmware and the gauge.
-    auto* firmwareRow = flexGrid(1, 1);
-    firmwareRow->AddGrowableCol(0);
-    firmwareRow->AddGrowableRow(0);
-    firmwareRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+// The Upload firmware group: the file, Run after upload and Upload, the image's data, and the
+// gauge.
+wxWindow* MainFrameBase::makeUpload() {
     Group upload = makeGroup(this, trLater("Upload firmware"), true);
     auto* uploadGrid = flexGrid(0, 3);
     uploadGrid->AddGrowableCol(1);
@@ -170,7 +157,38 @@ MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& ti
     gaugeRow->Add(m_gauge, 0, wxEXPAND | wxALL, FromDIP(5));
     upload.sizer->Add(gaugeRow, 1, wxEXPAND, FromDIP(5));
     finishPanel(upload.panel, upload.sizer);
-    firmwareRow->Add(upload.panel, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, FromDIP(3));
+    return upload.panel;
+}
+
+MainFrameBase::MainFrameBase(wxWindow* parent, wxWindowID id, const wxString& title,
+                             const wxPoint& pos, const wxSize& size, long style)
+    : wxFrame(parent, id, title, pos, size, style) {
+    SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
+
+    makeMenus();
+    m_statusBar = CreateStatusBar(1, wxST_SIZEGRIP, wxID_ANY);
+
+    auto* frameSizer = flexGrid(0, 1);
+    frameSizer->AddGrowableCol(0);
+    frameSizer->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_NONE);
+
+    // Top row: Connection and Information.
+    auto* topRow = flexGrid(1, 2);
+    topRow->AddGrowableCol(0);
+    topRow->AddGrowableCol(1);
+    topRow->AddGrowableRow(0);
+    topRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+
+    topRow->Add(makeConnection(), 1, wxEXPAND | wxTOP | wxBOTTOM | wxLEFT, FromDIP(3));
+    topRow->Add(makeInformation(), 1, wxEXPAND | wxALL, FromDIP(3));
+    frameSizer->Add(topRow, 1, wxEXPAND, FromDIP(5));
+
+    // Firmware row: Upload firmware and the gauge.
+    auto* firmwareRow = flexGrid(1, 1);
+    firmwareRow->AddGrowableCol(0);
+    firmwareRow->AddGrowableRow(0);
+    firmwareRow->SetNonFlexibleGrowMode(wxFLEX_GROWMODE_SPECIFIED);
+    firmwareRow->Add(makeUpload(), 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, FromDIP(3));
     frameSizer->Add(firmwareRow, 1, wxEXPAND, FromDIP(5));
 
     SetSizer(frameSizer);

@@ -65,6 +65,11 @@ class MainFrameBase : public wxFrame {
     void fitContent();
 
   private:
+    // The menus, and each group of the window: its panel, filled in.
+    void makeMenus();
+    wxWindow* makeConnection();
+    wxWindow* makeInformation();
+    wxWindow* makeUpload();
     // One event connection made at construction and undone at destruction.
     struct Binding {
         wxEvtHandler* source;

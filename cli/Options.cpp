@@ -217,9 +217,10 @@ StationRequest requestToRun(const CliOptions& o) {
         }
         forEachOption([&](const auto& option) {
             // What a job does not keep (the operator: who runs it) is always the options'.
-            if (given(option.flag) || option.jobKey == nullptr) {
-                merged.*option.field = r.*option.field;
+            if (!given(option.flag) && option.jobKey != nullptr) {
+                return;
             }
+            merged.*option.field = r.*option.field;
         });
         merged.readFile = r.readFile;
         r = merged;

@@ -42,10 +42,10 @@ class TimeoutScope {
 };
 }  // namespace
 
-void VantorBootloader::Upload() {
-    const std::string path = uploadPath;
-    TimeoutScope slowLink(link.timeout, kUploadTimeoutMs, kLinkTimeoutMs);
-
+// The image's file, open, and its pages: refused before anything is sent without a whole
+// header (nothing to offer), or with a body beyond 16-bit page indexes (it would wrap onto
+// the start of the flash).
+static StdioFile openImage(const std::string& path, uint64_t& pages) {
     uint64_t size = 0;
     if (!fileSize(path, size)) {
         throw Exception("can't open file %s", path.c_str());
@@ -54,19 +54,25 @@ void VantorBootloader::Upload() {
     if (!file) {
         throw Exception("can't open file %s", path.c_str());
     }
-    // Refused before anything is sent: without a whole header there is nothing to offer,
-    // and a body beyond 16-bit page indexes would wrap onto the start of the flash.
     if (size < kImageHeaderSize) {
         throw Exception("firmware file %s is shorter than its %d-byte header", path.c_str(),
                         kImageHeaderSize);
     }
-    const uint64_t pages = (size - kImageHeaderSize + kPageSize - 1) / kPageSize;
+    pages = (size - kImageHeaderSize + kPageSize - 1) / kPageSize;
     if (pages > kMaxPages) {
         throw Exception(
             "firmware file %s needs %llu pages, more than the %llu a page index reaches",
             path.c_str(), static_cast<unsigned long long>(pages),
             static_cast<unsigned long long>(kMaxPages));
     }
+    return file;
+}
+
+void VantorBootloader::Upload() {
+    const std::string path = uploadPath;
+    TimeoutScope slowLink(link.timeout, kUploadTimeoutMs, kLinkTimeoutMs);
+    uint64_t pages = 0;
+    StdioFile file = openImage(path, pages);
     listener->OnUploadStarted(path.c_str(), static_cast<int32_t>(pages));
 
     uint8_t buffer[kMessageBufferSize] = {};
@@ -82,27 +88,9 @@ void VantorBootloader::Upload() {
     if (startAnswer != kReplyAccepted) {
         throw Exception("%s", msg::kOtherError);
     }
-
     uint16_t crc = 0;
     uint32_t total = 0;
-    // Only the pages announced: a file that grows meanwhile must not wrap the 16-bit page
-    // index onto the start of the flash.
-    for (uint32_t page = 0; page < pages;) {
-        std::memset(payload + 2, 0xFF, kPageSize);
-        const size_t n = std::fread(payload + 2, 1, kPageSize, file.get());
-        if (n == 0) {
-            if (std::ferror(file.get())) {
-                throw Exception("read firmware file %s error", path.c_str());
-            }
-            break;
-        }
-        crc = crc16ArcUpdate(crc, payload + 2, n);
-        total += static_cast<uint32_t>(n);
-        putLe16(payload, static_cast<uint16_t>(page));
-        exchange(BPROT_MSG_WRITE_PAGE, buffer, 2 + kPageSize, msg::kWritePageFailed);
-        ++page;
-        listener->OnUploadProgress(static_cast<int32_t>(page));
-    }
+    WritePages(file.get(), path, pages, buffer, crc, total);
 
     payload[0] = kFinishMarker;
     putLe32(payload + 1, total);
@@ -118,6 +106,29 @@ void VantorBootloader::Upload() {
     slowLink.restore();
     workCode.store(kWorkNone);
     listener->OnUploadFinished();
+}
+
+void VantorBootloader::WritePages(std::FILE* file, const std::string& path, uint64_t pages,
+                                  uint8_t* buffer, uint16_t& crc, uint32_t& total) {
+    uint8_t* payload = buffer + kMessageHeaderSize;
+    // Only the pages announced: a file that grows meanwhile must not wrap the 16-bit page
+    // index onto the start of the flash.
+    for (uint32_t page = 0; page < pages;) {
+        std::memset(payload + 2, 0xFF, kPageSize);
+        const size_t n = std::fread(payload + 2, 1, kPageSize, file);
+        if (n == 0) {
+            if (std::ferror(file)) {
+                throw Exception("read firmware file %s error", path.c_str());
+            }
+            break;
+        }
+        crc = crc16ArcUpdate(crc, payload + 2, n);
+        total += static_cast<uint32_t>(n);
+        putLe16(payload, static_cast<uint16_t>(page));
+        exchange(BPROT_MSG_WRITE_PAGE, buffer, 2 + kPageSize, msg::kWritePageFailed);
+        ++page;
+        listener->OnUploadProgress(static_cast<int32_t>(page));
+    }
 }
 
 void VantorBootloader::ReadBack() {

@@ -7,6 +7,7 @@
 // lock: while IsBusy() the owner MUST NOT call anything but the queries.
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -68,6 +69,10 @@ class VantorBootloader : public Thread {
   private:
     void startWork(int32_t code);
     void Upload();
+    // The body's pages of an image, as many as announced, each written as it is read; their
+    // bytes' count and CRC-16 added to `total` and `crc`.
+    void WritePages(std::FILE* file, const std::string& path, uint64_t pages, uint8_t* buffer,
+                    uint16_t& crc, uint32_t& total);
     void ReadBack();
     void Erase();
     // One exchange; throws `failure` when no reply came in time, or one shorter than

@@ -115,73 +115,53 @@ bool FrameReceiver::fill() {
 }
 
 void FrameReceiver::step() {
-    for (;;) {
-        switch (state_) {
-            case State::Ready:
-                return;
-            case State::Arm:
-                ready_ = 0;
-                cursor_ = 0;
-                remaining_ = 1;
-                state_ = State::Sync1;
-                break;
-            case State::Sync1:
-                if (!fill()) {
-                    return;
-                }
-                if (frame_[0] == kSync) {
-                    remaining_ = 1;
-                    state_ = State::Sync2;
-                } else {
-                    state_ = State::Arm;
-                }
-                break;
-            case State::Sync2:
-                if (!fill()) {
-                    return;
-                }
-                if (frame_[1] == kSync) {
-                    remaining_ = 4;
-                    state_ = State::Checksum;
-                } else {
-                    state_ = State::Arm;  // the byte is dropped, not retried as a first sync
-                }
-                break;
-            case State::Checksum:
-                if (!fill()) {
-                    return;
-                }
-                remaining_ = kHeadSize;
-                state_ = State::Head;
-                break;
-            case State::Head:
-                if (!fill()) {
-                    return;
-                }
-                if (frameLength() > kFrameMaxPayload) {
-                    state_ = State::Arm;
-                } else {
-                    remaining_ = frameLength();
-                    state_ = State::Payload;
-                }
-                break;
-            case State::Payload: {
-                if (!fill()) {
-                    return;
-                }
-                uint8_t sum[4];
-                frameChecksum(sum, frame_ + kHeadOffset,
-                              static_cast<uint16_t>(frameLength() + kHeadSize));
-                if (std::memcmp(sum, frame_ + kChecksumOffset, 4) == 0) {
-                    ready_ = 1;
-                    state_ = State::Ready;
-                    return;
-                }
-                state_ = State::Arm;
-                break;
-            }
+    while (state_ != State::Ready) {
+        if (state_ == State::Arm) {
+            ready_ = 0;
+            cursor_ = 0;
+            remaining_ = 1;
+            state_ = State::Sync1;
         }
+        if (!fill()) {
+            return;
+        }
+        state_ = filled();
     }
+}
+
+FrameReceiver::State FrameReceiver::filled() {
+    switch (state_) {
+        case State::Sync1:
+            remaining_ = 1;
+            return frame_[0] == kSync ? State::Sync2 : State::Arm;
+        case State::Sync2:
+            remaining_ = 4;
+            // A second byte that is no sync is dropped, not retried as a first sync.
+            return frame_[1] == kSync ? State::Checksum : State::Arm;
+        case State::Checksum:
+            remaining_ = kHeadSize;
+            return State::Head;
+        case State::Head:
+            if (frameLength() > kFrameMaxPayload) {
+                return State::Arm;
+            }
+            remaining_ = frameLength();
+            return State::Payload;
+        case State::Payload: {
+            uint8_t sum[4];
+            frameChecksum(sum, frame_ + kHeadOffset,
+                          static_cast<uint16_t>(frameLength() + kHeadSize));
+            if (std::memcmp(sum, frame_ + kChecksumOffset, 4) == 0) {
+                ready_ = 1;
+                return State::Ready;
+            }
+            return State::Arm;
+        }
+        case State::Arm:
+        case State::Ready:
+            break;
+    }
+    return state_;
 }
 
 void FrameReceiver::header(uint16_t& length, uint8_t& type, uint16_t& tag) const {

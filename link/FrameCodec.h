@@ -69,6 +69,8 @@ class FrameReceiver {
 
     // Reads the bytes still missing in the current field; false when the source ran dry.
     bool fill();
+    // The state that follows the one whose bytes are all in.
+    State filled();
     uint16_t frameLength() const;
 
     ByteSource source_;

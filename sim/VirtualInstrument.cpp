@@ -407,6 +407,33 @@ static void alterReply(const SimFault& fault, uint16_t code, std::vector<uint8_t
     }
 }
 
+std::optional<SimDevice::Reply> VirtualInstrument::answer(const uint8_t* message, size_t size,
+                                                          const MessageHeader& header,
+                                                          std::optional<SimFault>& fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.emplace_back(message, message + size);
+    for (ArmedFault& armed : faults_) {
+        if ((armed.fault.code != 0 && armed.fault.code != header.code) ||
+            (armed.fault.route != SimFault::kAnyRoute && armed.fault.route != header.route)) {
+            continue;
+        }
+        ++armed.seen;
+        if (!fault && (armed.fault.nth == 0 || armed.seen == armed.fault.nth)) {
+            fault = armed.fault;
+        }
+    }
+    if (fault && (fault->kind == SimFault::Kind::Silent || fault->kind == SimFault::Kind::HangUp)) {
+        return std::nullopt;
+    }
+    std::optional<SimDevice::Reply> reply = root_.handle(message, size);
+    if (fault && fault->kind == SimFault::Kind::FlipFlash &&
+        header.code == BPROT_WRITE_FINISH_REQ && reply &&
+        MessageHeader::decode(reply->message.data()).code == kReplyAccepted) {
+        root_.damageFlash(fault->at);
+    }
+    return reply;
+}
+
 void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
                                     Clock::time_point arrived) {
     hostOnlyWaits_.store(false);
@@ -414,33 +441,8 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
     const MessageHeader header =
         size >= kMessageHeaderSize ? MessageHeader::decode(message) : MessageHeader{};
     const uint16_t code = header.code;
-    const uint32_t route = header.route;
     std::optional<SimFault> fault;
-    std::optional<SimDevice::Reply> reply;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        log_.emplace_back(message, message + size);
-        for (ArmedFault& armed : faults_) {
-            if ((armed.fault.code != 0 && armed.fault.code != code) ||
-                (armed.fault.route != SimFault::kAnyRoute && armed.fault.route != route)) {
-                continue;
-            }
-            ++armed.seen;
-            if (!fault && (armed.fault.nth == 0 || armed.seen == armed.fault.nth)) {
-                fault = armed.fault;
-            }
-        }
-        if (fault &&
-            (fault->kind == SimFault::Kind::Silent || fault->kind == SimFault::Kind::HangUp)) {
-            reply.reset();
-        } else {
-            reply = root_.handle(message, size);
-        }
-        if (fault && fault->kind == SimFault::Kind::FlipFlash && code == BPROT_WRITE_FINISH_REQ &&
-            reply && MessageHeader::decode(reply->message.data()).code == kReplyAccepted) {
-            root_.damageFlash(fault->at);
-        }
-    }
+    std::optional<SimDevice::Reply> reply = answer(message, size, header, fault);
     if (fault && fault->kind == SimFault::Kind::HangUp) {
         hostOnlyWaits_.store(true);
         // The line goes away under the host; a fresh one takes its place (and its alias).
@@ -492,36 +494,58 @@ void VirtualInstrument::handleFrame(const uint8_t* message, size_t size,
     hostOnlyWaits_.store(corrupt);
 }
 
-void VirtualInstrument::serve() {
-    bool lineLost = false;
-    const auto source = [this, &lineLost](uint8_t* data, uint16_t count) -> uint32_t {
-        const ssize_t n = ::read(master_, data, count);
-        if (n > 0) {
-            bytesRead_.fetch_add(static_cast<uint64_t>(n));
-            return static_cast<uint32_t>(n);
+// Between frames the wait is long; inside one, only until the gap that cuts it.
+static int waitMs(bool betweenFrames, Clock::time_point lastByte) {
+    if (betweenFrames) {
+        return 200;
+    }
+    const auto left = lastByte + kCutFrameGap - Clock::now();
+    return static_cast<int>(
+        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) +
+        1);
+}
+
+void VirtualInstrument::takeFrame(FrameReceiver& receiver, Clock::time_point arrived) {
+    uint16_t length = 0;
+    uint8_t type = 0;
+    uint16_t tag = 0;
+    receiver.header(length, type, tag);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (trace_) {
+            std::fprintf(trace_, "sim <- %s\n",
+                         describeFrame(receiver.wireImage(), kFrameHeadSize + length).c_str());
+            std::fflush(trace_);
         }
-        // A device's read of 0 with the line readable, or an error, is its far end gone.
-        lineLost =
-            lineLost || (!device_.empty() && (n == 0 || (errno != EAGAIN && errno != EINTR)));
-        return 0;
-    };
-    FrameReceiver receiver(source);
+    }
     uint8_t message[kFrameMaxPayload];
+    receiver.take(message, sizeof message);
+    lineBytes_.fetch_add(kFrameHeadSize + length);
+    if (type == kLinkFrameType && tag == kLinkFrameTag) {
+        handleFrame(message, length, arrived);
+    }
+}
+
+uint32_t VirtualInstrument::readLine(uint8_t* data, uint16_t count) {
+    const ssize_t n = ::read(master_, data, count);
+    if (n > 0) {
+        bytesRead_.fetch_add(static_cast<uint64_t>(n));
+        return static_cast<uint32_t>(n);
+    }
+    // A device's read of 0 with the line readable, or an error, is its far end gone.
+    lineLost_ = lineLost_ || (!device_.empty() && (n == 0 || (errno != EAGAIN && errno != EINTR)));
+    return 0;
+}
+
+void VirtualInstrument::serve() {
+    const auto source = [this](uint8_t* data, uint16_t count) { return readLine(data, count); };
+    FrameReceiver receiver(source);
     // When the first byte of the frame being received came in, and the last byte.
     bool betweenFrames = true;
     Clock::time_point frameStart = Clock::now(), lastByte = frameStart;
     while (!stopping_.load()) {
-        // Between frames the wait is long; inside one, only until the gap that cuts it.
-        int waitMs = 200;
-        if (!betweenFrames) {
-            const auto left = lastByte + kCutFrameGap - Clock::now();
-            waitMs = static_cast<int>(
-                std::max<int64_t>(
-                    0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) +
-                1);
-        }
         pollfd pfds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = ::poll(pfds, 2, waitMs);
+        const int ready = ::poll(pfds, 2, waitMs(betweenFrames, lastByte));
         if (ready < 0 || (pfds[1].revents & POLLIN) != 0) {
             continue;
         }
@@ -537,7 +561,7 @@ void VirtualInstrument::serve() {
         }
         if (nothingToRead) {
             if (ready > 0 && !device_.empty()) {
-                lineLost = true;  // hung up or failed without anything to read
+                lineLost_ = true;  // hung up or failed without anything to read
             }
         } else {
             if (betweenFrames) {
@@ -547,32 +571,15 @@ void VirtualInstrument::serve() {
             lastByte = Clock::now();
             receiver.step();
         }
-        if (lineLost) {
+        if (lineLost_) {
             reopenDevice();
             receiver = FrameReceiver(source);
             betweenFrames = true;
-            lineLost = false;
+            lineLost_ = false;
             continue;
         }
         while (receiver.isReady()) {
-            uint16_t length = 0;
-            uint8_t type = 0;
-            uint16_t tag = 0;
-            receiver.header(length, type, tag);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (trace_) {
-                    std::fprintf(
-                        trace_, "sim <- %s\n",
-                        describeFrame(receiver.wireImage(), kFrameHeadSize + length).c_str());
-                    std::fflush(trace_);
-                }
-            }
-            receiver.take(message, sizeof message);
-            lineBytes_.fetch_add(kFrameHeadSize + length);
-            if (type == kLinkFrameType && tag == kLinkFrameTag) {
-                handleFrame(message, length, frameStart);
-            }
+            takeFrame(receiver, frameStart);
             betweenFrames = true;
             // Bytes already waiting behind the frame start the next one now: stamped, so
             // that a cut there is judged from when they came, not from the frame before.

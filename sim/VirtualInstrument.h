@@ -13,6 +13,8 @@
 
 #include "sim/SimDevice.h"
 
+class FrameReceiver;
+
 struct SimFault {
     enum class Kind {
         Silent,       // the request is lost: no processing, no reply
@@ -112,8 +114,17 @@ class VirtualInstrument {
     using Clock = std::chrono::steady_clock;
 
     void serve();
+    // The serving thread's read of the line; a far end gone is kept in lineLost_.
+    uint32_t readLine(uint8_t* data, uint16_t count);
     // `arrived`: when the request's first byte came in.
     void handleFrame(const uint8_t* message, size_t size, Clock::time_point arrived);
+    // The request logged, the fault it meets (if any) found, and the device's reply (none:
+    // lost).
+    std::optional<SimDevice::Reply> answer(const uint8_t* message, size_t size,
+                                           const MessageHeader& header,
+                                           std::optional<SimFault>& fault);
+    // The frame the receiver holds: traced, counted, and handled if it is a request.
+    void takeFrame(FrameReceiver& receiver, Clock::time_point arrived);
     // Waits until `due`; false when the instrument is stopping.
     bool pauseUntil(Clock::time_point due);
     // How long `bytes` take on the paced line; zero when unpaced.
@@ -133,6 +144,7 @@ class VirtualInstrument {
     std::atomic<uint64_t> lineBytes_{0};
     std::atomic<uint64_t> bytesRead_{0};
     std::atomic<uint64_t> framesCut_{0};
+    bool lineLost_ = false;  // the serving thread's alone
     std::atomic<uint32_t> baud_{0};
     FILE* trace_ = nullptr;
 

@@ -51,6 +51,21 @@ int inspect(const std::string& path) {
     std::printf("length:    %u bytes\n", info.length);
     return 0;
 }
+// The sign command's numbers into the header's fields: values the header cannot hold are
+// refused, never truncated.
+void takeNumbers(const std::string& version, const std::string& time, const std::string& length,
+                 ImageSpec& spec) {
+    const size_t dot = version.find('.');
+    spec.versionMajor = static_cast<uint8_t>(numberIn("--version", version.substr(0, dot), 255));
+    spec.versionMinor = static_cast<uint8_t>(
+        dot == std::string::npos ? 0 : numberIn("--version", version.substr(dot + 1), 255));
+    spec.timestamp = time == "now" ? localNowSince2000()
+                                   : static_cast<uint32_t>(numberIn("--time", time, 0xFFFFFFFFu));
+    if (!length.empty()) {
+        spec.overrideLength = true;
+        spec.length = static_cast<uint32_t>(numberIn("--length", length, 0xFFFFFFFFu));
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,19 +109,7 @@ int main(int argc, char** argv) {
                 std::printf("%s\n", productKeyTableLine(static_cast<int>(i + 1), pems[i]).c_str());
             }
         } else if (*sign) {
-            // Values the header cannot hold are refused, never truncated.
-            const size_t dot = version.find('.');
-            spec.versionMajor =
-                static_cast<uint8_t>(numberIn("--version", version.substr(0, dot), 255));
-            spec.versionMinor = static_cast<uint8_t>(
-                dot == std::string::npos ? 0 : numberIn("--version", version.substr(dot + 1), 255));
-            spec.timestamp = time == "now"
-                                 ? localNowSince2000()
-                                 : static_cast<uint32_t>(numberIn("--time", time, 0xFFFFFFFFu));
-            if (!length.empty()) {
-                spec.overrideLength = true;
-                spec.length = static_cast<uint32_t>(numberIn("--length", length, 0xFFFFFFFFu));
-            }
+            takeNumbers(version, time, length, spec);
             writeFileBytes(out, makeFirmwareImage(key, readFileBytes(body), spec));
         } else if (*inspectCmd) {
             return inspect(image);
