@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "app/StationRelay.h"
+#include "support/JsonText.h"
 
 StationFrame::~StationFrame() {
     // A close that could not be refused: the instruments are abandoned, each recorded.
@@ -252,7 +253,7 @@ void StationFrame::showDetails(size_t row) {
     }
     text += wxString::Format(tr("Attempts: %d"), u.attempt) + "\n\n" + tr("Events:") + "\n";
     for (const nlohmann::json& event : u.events) {
-        text += fromUtf8(event.dump()) + "\n";
+        text += fromUtf8(jsonText(event)) + "\n";
     }
     wxDialog box(this, wxID_ANY, wxString::Format(tr("Instrument on %s"), fromUtf8(u.port)),
                  wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);

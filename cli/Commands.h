@@ -14,6 +14,9 @@ int recordsCommand(const RecordsOptions& options, bool json, Reporter& out);
 // A station's copy: one attempt at the instrument on its one port, told in JSON for the
 // station, which decides its interrupts, its record and any further attempt.
 int copyCommand(const CheckedRequest& checked, Reporter& out);
+// Text that came from outside, as this program takes it: UTF-8, each byte that is not
+// replaced by U+FFFD and the replacement told on standard error, naming `what` it is.
+std::string checkedText(const std::string& text, const std::string& what);
 // A tray's labels, one per port (or slot), before anything starts: asked on a terminal,
 // read line by line from a scanner or a file otherwise; an empty line gives none.
 void askLabels(StationRequest& request, Reporter& out);

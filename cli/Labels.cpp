@@ -5,6 +5,19 @@
 
 #include "cli/Commands.h"
 #include "cli/Platform.h"
+#include "support/Utf8.h"
+
+std::string checkedText(const std::string& text, const std::string& what) {
+    if (isUtf8(text)) {
+        return text;
+    }
+    const std::string taken = validUtf8(text);
+    std::fprintf(stderr,
+                 "ostraloader-cli: %s is not UTF-8 (a terminal or scanner in another code "
+                 "page?): taken as \"%s\", each byte that was not as U+FFFD\n",
+                 what.c_str(), taken.c_str());
+    return taken;
+}
 
 void askLabels(StationRequest& request, Reporter& out) {
     const bool asking = inputIsTerminal();
@@ -29,6 +42,7 @@ void askLabels(StationRequest& request, Reporter& out) {
         while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
             label.pop_back();
         }
+        label = checkedText(label, "the label of " + name);
         if (!label.empty()) {
             request.labelsByPort[port] = label;
             out.event("", {{"event", "label"}, {"port", port}, {"label", label}});

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "cli/Commands.h"
 #include "cli/Platform.h"
 #include "station/JobFile.h"
 #include "support/Version.h"
@@ -171,6 +172,9 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
         // CLI11 takes the arguments after the program name, last first.
         std::vector<std::string> args = utf8Arguments(argc, argv);
         args.erase(args.begin());
+        for (std::string& arg : args) {
+            arg = checkedText(arg, "an argument");
+        }
         std::reverse(args.begin(), args.end());
         app.parse(args);
     } catch (const CLI::ParseError& e) {

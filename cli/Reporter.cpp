@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "support/JsonText.h"
 #include "support/Text.h"
 
 namespace {
@@ -20,7 +21,7 @@ std::string statusLine(const StatusInfo& s, size_t width) {
 }
 
 void Reporter::emit(const nlohmann::json& object) {
-    std::printf("%s\n", object.dump().c_str());
+    std::printf("%s\n", jsonText(object).c_str());
     std::fflush(stdout);
 }
 

@@ -9,9 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/Messages.h"
-#include "support/Problem.h"
 #include "station/InstrumentService.h"
 #include "station/Protocol.h"
+#include "support/Problem.h"
 
 // The text padded with blanks to `width` characters, for columns.
 std::string pad(const std::string& text, size_t width);

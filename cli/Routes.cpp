@@ -7,9 +7,9 @@
 #include "cli/Platform.h"
 #include "engine/RouteScan.h"
 #include "station/PortIdentity.h"
-#include "support/Problem.h"
 #include "station/Protocol.h"
 #include "support/Exception.h"
+#include "support/Problem.h"
 
 namespace {
 // One line of the tree: indented by its hops, its path (the port for the direct one).

@@ -77,6 +77,7 @@ void readScannedLabels(Station& station, Reporter& out) {
             while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
                 label.pop_back();
             }
+            label = checkedText(label, "a label scanned");
             if (!label.empty()) {
                 station.labelScanned(label);
                 out.event("label " + label + ": for the next instrument plugged in",

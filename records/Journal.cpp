@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "records/Report.h"
+#include "support/JsonText.h"
 #include "support/Text.h"
 
 namespace fs = std::filesystem;
@@ -54,7 +55,7 @@ Journal::~Journal() {
 void Journal::write(std::optional<Problem>& problem) {
     std::string text;
     for (const auto& [entry, record] : entries_) {
-        text += record.dump() + "\n";
+        text += jsonText(record) + "\n";
     }
     const std::string error = replaceFile(path_, text);
     if (!error.empty() && !problem) {

@@ -1,6 +1,7 @@
 #include "records/Report.h"
 
 #include "support/Files.h"
+#include "support/JsonText.h"
 
 void checkReportFile(const std::string& path) {
     const std::string error = appendToFile(path, "");
@@ -21,7 +22,7 @@ bool sealCutLine(const std::string& path) {
 }
 
 std::optional<Problem> appendRecord(const std::string& path, const nlohmann::json& record) {
-    const std::string error = appendToFile(path, record.dump() + "\n", true);
+    const std::string error = appendToFile(path, jsonText(record) + "\n", true);
     if (error.empty()) {
         return std::nullopt;
     }

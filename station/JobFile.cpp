@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/Files.h"
+#include "support/JsonText.h"
 #include "support/Text.h"
 
 namespace fs = std::filesystem;
@@ -72,7 +73,7 @@ T take(const nlohmann::json& j, const char* field, const T& otherwise, const std
 
 // A value as a refusal quotes it: its start alone when it is long.
 std::string quoted(const nlohmann::json& value) {
-    const std::string text = value.dump();
+    const std::string text = jsonText(value);
     return text.size() <= 40 ? text : text.substr(0, 40) + "...";
 }
 
@@ -132,7 +133,7 @@ std::vector<Slot> takeSlots(const nlohmann::json& j, const std::string& path) {
     for (const nlohmann::json& s : take(j, "slots", nlohmann::json::array(), path)) {
         if (!s.is_object() || s.size() != 2 || !s.value("name", nlohmann::json()).is_string() ||
             !s.value("port", nlohmann::json()).is_string()) {
-            refuse(path, "has a slot that is not {\"name\": ..., \"port\": ...}: " + s.dump());
+            refuse(path, "has a slot that is not {\"name\": ..., \"port\": ...}: " + jsonText(s));
         }
         slots.push_back({s["name"], s["port"]});
     }
@@ -175,7 +176,7 @@ JobFile loadJob(const std::string& path) {
     }
     if (!j["ostrajob"].is_number_integer() || j["ostrajob"].get<long long>() != JobFile::kVersion) {
         refuse(path,
-               "is a job of version " + j["ostrajob"].dump() +
+               "is a job of version " + jsonText(j["ostrajob"]) +
                    "; this Ostraloader reads "
                    "version " +
                    std::to_string(JobFile::kVersion),
@@ -231,7 +232,7 @@ void saveJob(const std::string& path, JobFile job) {
                         {"report", job.report},
                         {"locked", job.locked}};
     putOptions(job, j);
-    const std::string error = replaceFile(path, j.dump(2) + "\n");
+    const std::string error = replaceFile(path, jsonText(j, 2) + "\n");
     if (!error.empty()) {
         throw Problem(kUsage, "cannot save the job " + path + ": " + error,
                       "Save it in a folder that exists and that this user may write to.");

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "support/JsonText.h"
 #include "support/Text.h"
 
 namespace {
@@ -273,7 +274,7 @@ CopyEvent readEvent(const nlohmann::json& j) {
     }
     // Not one of the copies' events (indexOf's -1 lands here too): kept as its text.
     e.kind = CopyEvent::Kind::Text;
-    e.text = j.dump();
+    e.text = jsonText(j);
     return e;
 }
 

@@ -632,3 +632,44 @@ TEST(Cli, RoutesShowsTheInstrumentsBehindThePort) {
               std::string::npos)
         << found;
 }
+
+// Bytes that are not UTF-8 in a label from a scanner in another code page, and in an
+// argument: each taken with U+FFFD in its place and told, never an abort; the records hold
+// valid JSON.
+TEST(Cli, TextThatIsNotUtf8IsTakenWithReplacementsAndTold) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM71");
+    tray.add("COM72");
+    const std::string report = dir.path("report.jsonl"), scanned = dir.path("scanned.txt");
+    writeFileBytes(scanned, {'G', 'O', 'O', 'D', '\n', 'B', 'A', 'D', '-', 0xE9, '\n'});
+    const auto [code, out] =
+        run(dir, OSTRA_CLI,
+            "--port COM71 --port COM72 --labels --batch WO-1 --operator \"$(printf 'J\\351rome')\" "
+            "--report " +
+                report + " status <" + scanned);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find("ostraloader-cli: an argument is not UTF-8 (a terminal or scanner in "
+                       "another code page?): taken as \"J\xEF\xBF\xBDrome\", each byte that was "
+                       "not as U+FFFD\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("the label of COM72 is not UTF-8"), std::string::npos) << out;
+    std::map<std::string, std::string> labels;
+    for (const nlohmann::json& line : reportLines(report)) {
+        labels[line["port"]] = line["label"];
+        EXPECT_EQ(line["operator"], "J\xEF\xBF\xBDrome");
+    }
+    EXPECT_EQ(labels, (std::map<std::string, std::string>{{"COM71", "GOOD"},
+                                                          {"COM72", "BAD-\xEF\xBF\xBD"}}));
+    // A report another program wrote, its operator in Latin-1: read back, told in JSON.
+    Bytes line = readFileBytes(report);
+    line.resize(std::find(line.begin(), line.end(), '\n') - line.begin() + 1);
+    const std::string text(line.begin(), line.end()), replaced = "J\xEF\xBF\xBDrome";
+    const std::string latin1 = text.substr(0, text.find(replaced)) + "J\xE9rome" +
+                               text.substr(text.find(replaced) + replaced.size());
+    writeFileBytes(report, Bytes(latin1.begin(), latin1.end()));
+    const auto [read, json] = run(dir, OSTRA_CLI, "records --json --by operator " + report);
+    EXPECT_EQ(read, 0) << json;
+    EXPECT_EQ(jsonLines(json).front()["operator"], replaced) << json;
+}

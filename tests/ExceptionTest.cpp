@@ -3,6 +3,7 @@
 #include <string>
 
 #include "support/Exception.h"
+#include "support/Utf8.h"
 
 TEST(Exception, FormatsTextsOfAnyLengthWhole) {
     // Right at the first buffer's edge: 1023 characters fit with the zero, 1024 do not.
@@ -13,4 +14,30 @@ TEST(Exception, FormatsTextsOfAnyLengthWhole) {
         EXPECT_EQ(std::string(e.text()).size(), length);
     }
     EXPECT_STREQ(Exception("read data failed, err: %d", 5).text(), "read data failed, err: 5");
+}
+
+// Text from outside: each byte that begins no whole, shortest-form sequence of a scalar
+// value becomes U+FFFD; what is UTF-8 stays as it is.
+TEST(Utf8, EachByteThatIsNotUtf8BecomesAReplacement) {
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> kTexts[] = {
+        {"SN-000143", "SN-000143"},
+        {"Ji\xC5\x99\xC3\xAD", "Ji\xC5\x99\xC3\xAD"},      // Jiří
+        {std::string("A\0B", 3), std::string("A\0B", 3)},  // NUL is a character
+        {"\xF0\x9F\x93\xA6", "\xF0\x9F\x93\xA6"},          // four bytes, U+1F4E6
+        {"BAD-\xE9", "BAD-" + r},                          // Latin-1 é
+        {"\xC0\xAF", r + r},                               // overlong '/'
+        {"\xE0\x80\xAF", r + r + r},                       // overlong, three bytes
+        {"\xED\xA0\x80", r + r + r},                       // a surrogate
+        {"\xF4\x90\x80\x80", r + r + r + r},               // past U+10FFFF
+        {"\xE2\x82", r + r},                               // cut short at the end
+        {"\xE2\x82"
+         "A",
+         r + r + "A"},  // cut short before more
+        {"\x80", r},    // a lone continuation
+    };
+    for (const auto& [text, taken] : kTexts) {
+        EXPECT_EQ(validUtf8(text), taken) << text;
+        EXPECT_EQ(isUtf8(text), text == taken) << text;
+    }
 }
