@@ -220,11 +220,9 @@ StationRequest requestToRun(const CliOptions& o) {
             }
         }
         forEachOption([&](const auto& option) {
-            // What a job does not keep (the operator: who runs it) is always the options'.
-            if (!given(option.flag) && option.jobKey != nullptr) {
-                return;
+            if (given(option.flag)) {
+                merged.*option.field = r.*option.field;
             }
-            merged.*option.field = r.*option.field;
         });
         merged.readFile = r.readFile;
         r = merged;
