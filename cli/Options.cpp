@@ -186,8 +186,9 @@ bool parseOptions(int argc, char** argv, CliOptions& o, int& exitCode) {
              : *inspect ? CliOptions::What::Inspect
              : *records ? CliOptions::What::Records
                         : CliOptions::What::Service;
-    for (const auto& [sub, command] : services) {
-        o.request.command = *sub ? command : o.request.command;
+    for (const auto& service : services) {
+        const CLI::App* sub = service.first;  // a name of its own: a lambda below captures it
+        o.request.command = *sub ? service.second : o.request.command;
         const auto note = [&](const char* name) {
             if ((*sub && timesGiven(*sub, name) > 0) || timesGiven(app, name) > 0) {
                 o.given.push_back(name);
