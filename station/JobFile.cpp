@@ -19,13 +19,11 @@ const char* const kFields[] = {"ostrajob",  "images", "instruments", "ports", "s
 
 // Whether `key` is an option's in a job: "verify", or within the batch, "batch.quantity".
 bool isOptionKey(const std::string& key) {
-    const auto kept = [&](const char* jobKey) { return jobKey != nullptr && key == jobKey; };
-    return std::any_of(std::begin(kSwitchOptions), std::end(kSwitchOptions),
-                       [&](const SwitchOption& o) { return kept(o.jobKey); }) ||
-           std::any_of(std::begin(kNumberOptions), std::end(kNumberOptions),
-                       [&](const NumberOption& o) { return kept(o.jobKey); }) ||
-           std::any_of(std::begin(kTextOptions), std::end(kTextOptions),
-                       [&](const TextOption& o) { return kept(o.jobKey); });
+    bool known = false;
+    forEachOption([&](const auto& option) {
+        known = known || (option.jobKey != nullptr && key == option.jobKey);
+    });
+    return known;
 }
 
 // The object an option's key lies in ("batch.quantity": the batch), and its last part.
