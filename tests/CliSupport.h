@@ -72,22 +72,6 @@ struct Tray {
     std::vector<std::unique_ptr<VirtualInstrument>> instruments;
 };
 
-inline std::vector<nlohmann::json> jsonLines(const std::string& text) {
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(nlohmann::json::parse(line));
-    return lines;
-}
-
-// The report's lines, in the order written.
-inline std::vector<nlohmann::json> reportLines(const std::string& path) {
-    if (::access(path.c_str(), F_OK) != 0)
-        return {};  // not written yet
-    const Bytes text = readFileBytes(path);
-    return jsonLines(std::string(text.begin(), text.end()));
-}
-
 // Waits up to 30 s for `done`.
 inline bool eventually(const std::function<bool()>& done) {
     for (int i = 0; i < 3000 && !done(); ++i)

@@ -118,40 +118,49 @@ struct PacedPair {
 
 // The report's results, sorted: "PORT RESULT".
 std::vector<std::string> results(const std::string& report) {
-    std::vector<std::string> all;
-    for (const nlohmann::json& line : reportLines(report))
-        all.push_back(line["port"].get<std::string>() + " " + line["result"].get<std::string>());
-    std::sort(all.begin(), all.end());
-    return all;
+    return recordFields(report, {"port", "result"});
 }
 }  // namespace
 
-// A station ended by a signal or a hang-up while two instruments upload: the first of
-// them lets the uploads finish (also with the terminal gone), a second abandons them;
-// each instrument keeps its line either way.
+// Two instruments uploading when the station is ended: by its terminal hanging up, by a
+// signal to it alone, by Ctrl-C to it and its copies (-SIGINT), or by one copy being
+// killed (0). The first stop lets the uploads finish, a second abandons them, and every
+// instrument keeps its record with its own time and device either way; Ctrl-C in a run
+// of one instrument abandons it at once.
 TEST(Shift, EverySignalThatEndsAStationLeavesEachInstrumentItsRecord) {
     PacedPair pair;
     const std::string &fw = pair.fw, &report = pair.report;
     const TempDir& dir = pair.dir;
     VirtualInstrument& watched = pair.watched;
-    const std::string args = "--port COM71 --port COM72 --report " + report + " upload " + fw;
+    const std::string two = "--port COM71 --port COM72";
+    const std::vector<std::string> passed = {"COM71 ok", "COM72 ok"},
+                                   abandoned = {"COM71 interrupted", "COM72 interrupted"};
     const struct {
         const char* how;
+        std::string ports;
         std::vector<int> signals;  // none: the terminal is hung up on
-        int exitCode;
+        int exitCode;              // 130: ended by SIGINT
         std::vector<std::string> results;
+        std::string text;  // found in the output
     } kEndings[] = {
-        {"hang-up", {}, 0, {"COM71 ok", "COM72 ok"}},
-        {"SIGTERM", {SIGTERM}, 0, {"COM71 ok", "COM72 ok"}},
-        {"SIGHUP", {SIGHUP}, 0, {"COM71 ok", "COM72 ok"}},
-        {"SIGTERM, then SIGHUP", {SIGTERM, SIGHUP}, 1, {"COM71 interrupted", "COM72 interrupted"}},
+        {"hang-up", two, {}, 0, passed, ""},
+        {"Ctrl-C", two, {-SIGINT}, 0, passed,
+         "stopping: 2 instruments still running; Ctrl-C again abandons them\n"},
+        {"SIGTERM", two, {SIGTERM}, 0, passed, ""},
+        {"SIGHUP", two, {SIGHUP}, 0, passed, ""},
+        {"Ctrl-C twice", two, {-SIGINT, -SIGINT}, 1, abandoned, "\n0 passed, 2 failed\n"},
+        {"SIGTERM, then SIGHUP", two, {SIGTERM, SIGHUP}, 1, abandoned, ""},
         // The power failing, as a UPS's daemon tells: no time to wait, as a console that
         // closes on Windows.
-        {"SIGPWR", {SIGPWR}, 1, {"COM71 interrupted", "COM72 interrupted"}},
+        {"SIGPWR", two, {SIGPWR}, 1, abandoned, ""},
+        {"a copy killed", two, {0}, 1, {"COM71 ok", "COM72 ended by signal 9"},
+         "\nCOM72  SOLVAR CU     ended by signal 9  ("},
+        {"Ctrl-C, one instrument", "--port COM72", {-SIGINT}, 130, {"COM72 interrupted"}, ""},
     };
     for (const auto& e : kEndings) {
         std::remove(report.c_str());
         const uint32_t before = watched.requestCount();
+        const std::string args = e.ports + " --report " + report + " upload " + fw;
         std::unique_ptr<Terminal> terminal;
         std::unique_ptr<Background> background;
         if (e.signals.empty())
@@ -161,13 +170,31 @@ TEST(Shift, EverySignalThatEndsAStationLeavesEachInstrumentItsRecord) {
         ASSERT_TRUE(eventually([&] { return watched.requestCount() > before + 20; })) << e.how;
         if (terminal)
             terminal->hangUp();
-        for (const int signal : e.signals) {
-            background->signal(signal);
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (size_t i = 0; i < e.signals.size(); ++i) {
+            const int signal = e.signals[i];
+            if (signal == 0)
+                ASSERT_EQ(::kill(copyServing(watched), SIGKILL), 0);
+            else if (signal < 0)
+                background->interrupt();
+            else
+                background->signal(signal);
+            if (i + 1 < e.signals.size()) {
+                ASSERT_TRUE(eventually([&] {
+                    return background->output().find("stopping") != std::string::npos;
+                })) << e.how;
+            }
         }
         const int status = terminal ? terminal->wait() : background->wait();
-        EXPECT_EQ(exitOf(status), e.exitCode) << e.how;
+        const std::string out = terminal ? terminal->output() : background->output();
+        EXPECT_EQ(exitOf(status), e.exitCode) << e.how << "\n" << out;
+        EXPECT_NE(out.find(e.text), std::string::npos) << e.how << "\n" << out;
         EXPECT_EQ(results(report), e.results) << e.how;
+        for (const nlohmann::json& line : reportLines(report)) {
+            EXPECT_GT(line["seconds"].get<double>(), 0.2) << e.how << ": each its own time";
+            EXPECT_EQ(line["device"],
+                      dir.path("ostraloader/ports/") + line["port"].get<std::string>())
+                << "what its copy told, whoever wrote the record";
+        }
     }
 }
 

