@@ -334,14 +334,15 @@ TEST(Cli, PortsByIdentityDowngradeVerifyAndRefusalsBeforeSending) {
         {"--port COM21 --port COM23 read " + dir.path("serial-{serial}.bin"), 0,
          "\nCOM21  SOLVAR CU     ok  ("},
         // One instrument's run takes its further attempt as a station's.
-        {"--port COM28 --attempts 2 status", 0,
-         "attempt 1 failed; trying again in a second\n", false},
+        {"--port COM28 --attempts 2 status", 0, "attempt 1 failed; trying again in a second\n",
+         false},
     };
     // Plugged in when a row first names them: the probes before would find them too. Each
     // keeps one byte of an upload wrong: in the middle, the first, the last.
-    std::map<std::string, const char*> unplugged = {
-        {"COM23", "flip-flash"}, {"COM24", "flip-flash:at=0"}, {"COM25", "flip-flash:at=2999"},
-        {"COM28", "silent:code=100:nth=1"}};
+    std::map<std::string, const char*> unplugged = {{"COM23", "flip-flash"},
+                                                    {"COM24", "flip-flash:at=0"},
+                                                    {"COM25", "flip-flash:at=2999"},
+                                                    {"COM28", "silent:code=100:nth=1"}};
     for (const auto& r : kRuns) {
         for (auto it = unplugged.begin(); it != unplugged.end();) {
             if (r.args.find(it->first) != std::string::npos) {
@@ -426,9 +427,10 @@ TEST(Cli, WatchingServicesEachInstrumentOncePerPlugging) {
             makeFirmwareImage(developmentKey(type), randomBody(900, type), ImageSpec{2, 0}));
     const std::string report = dir.path("report.jsonl"), scanned = dir.path("scanned.txt");
     writeFileBytes(scanned, {'S', 'N', '-', '1', '\n', 'S', 'N', '-', '2', '\n'});
-    Background cli(dir, "--watch --labels --count 4 --port COM51 --port COM52 --port COM53 "
-                        "--report " +
-                            report + " upload " + dir.path("images") + " <" + scanned);
+    Background cli(dir,
+                   "--watch --labels --count 4 --port COM51 --port COM52 --port COM53 "
+                   "--report " +
+                       report + " upload " + dir.path("images") + " <" + scanned);
     const auto lines = [&] { return reportLines(report).size(); };
     ASSERT_TRUE(eventually([&] {
         return cli.output().find("label SN-2: for the next instrument plugged in\n") !=
@@ -453,8 +455,8 @@ TEST(Cli, WatchingServicesEachInstrumentOncePerPlugging) {
     EXPECT_EQ(notNamed.requestCount(), 0u);
     std::vector<std::string> serviced;
     for (const nlohmann::json& line : reportLines(report))
-        serviced.push_back(line["port"].get<std::string>() + " " + line.value("label", "-") +
-                           " " + line["image"]["file"].get<std::string>());
+        serviced.push_back(line["port"].get<std::string>() + " " + line.value("label", "-") + " " +
+                           line["image"]["file"].get<std::string>());
     const std::string cu = dir.path("images/1.enc"), tamrik = dir.path("images/5.enc");
     EXPECT_EQ(serviced, (std::vector<std::string>{"COM51 SN-2 " + cu, "COM52 - " + tamrik,
                                                   "COM51 - " + cu, "COM52 - " + tamrik}));

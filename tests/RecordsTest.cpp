@@ -317,10 +317,10 @@ TEST(Jobs, AJobMadeByAScriptRunsAsSavedWithLabelsFromAScanner) {
                                  "--job " + job + " --operator Jana --attempts 2");
     EXPECT_EQ(code, 0) << out;
     const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
-    EXPECT_EQ(recordFields(report, {"port", "label", "batch", "operator", "attempt", "result"}),
-              (std::vector<std::string>{"COM81 SN-81 WO-9 Jana 1 ok",
-                                        "COM82 SN-82 WO-9 Jana 1 " + silent,
-                                        "COM82 SN-82 WO-9 Jana 2 ok"}))
+    EXPECT_EQ(
+        recordFields(report, {"port", "label", "batch", "operator", "attempt", "result"}),
+        (std::vector<std::string>{"COM81 SN-81 WO-9 Jana 1 ok", "COM82 SN-82 WO-9 Jana 1 " + silent,
+                                  "COM82 SN-82 WO-9 Jana 2 ok"}))
         << "--attempts 2 over the job's 1";
     std::remove(fw.c_str());
     const auto [refused, why] = run(dir, OSTRA_CLI, "--job " + job);

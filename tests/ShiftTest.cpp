@@ -144,7 +144,11 @@ TEST(Shift, EverySignalThatEndsAStationLeavesEachInstrumentItsRecord) {
         std::string text;  // found in the output
     } kEndings[] = {
         {"hang-up", two, {}, 0, passed, ""},
-        {"Ctrl-C", two, {-SIGINT}, 0, passed,
+        {"Ctrl-C",
+         two,
+         {-SIGINT},
+         0,
+         passed,
          "stopping: 2 instruments still running; Ctrl-C again abandons them\n"},
         {"SIGTERM", two, {SIGTERM}, 0, passed, ""},
         {"SIGHUP", two, {SIGHUP}, 0, passed, ""},
@@ -153,7 +157,11 @@ TEST(Shift, EverySignalThatEndsAStationLeavesEachInstrumentItsRecord) {
         // The power failing, as a UPS's daemon tells: no time to wait, as a console that
         // closes on Windows.
         {"SIGPWR", two, {SIGPWR}, 1, abandoned, ""},
-        {"a copy killed", two, {0}, 1, {"COM71 ok", "COM72 ended by signal 9"},
+        {"a copy killed",
+         two,
+         {0},
+         1,
+         {"COM71 ok", "COM72 ended by signal 9"},
          "\nCOM72  SOLVAR CU     ended by signal 9  ("},
         {"Ctrl-C, one instrument", "--port COM72", {-SIGINT}, 130, {"COM72 interrupted"}, ""},
     };

@@ -319,7 +319,7 @@ TEST(StationRun, ATraysLabelsGoIntoItsRecordsAndALabelPassedBeforeIsFlagged) {
     }
     EXPECT_EQ(recordFields(report, {"port", "slot", "label", "batch", "operator"}, true),
               (std::vector<std::string>{"COM9 - SN-1 WO-7 -", "B - SN-2 WO-7 Žofie",
-                                               "A Slot 1 SN-1 WO-7 Žofie", "B - SN-2 WO-7 Žofie"}));
+                                        "A Slot 1 SN-1 WO-7 Žofie", "B - SN-2 WO-7 Žofie"}));
 }
 
 // Watching with labels: the label scanned last goes to the next instrument plugged in; a

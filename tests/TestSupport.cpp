@@ -48,9 +48,9 @@ std::vector<std::string> recordFields(const std::string& path,
         std::string fields;
         for (const char* key : keys) {
             const nlohmann::json value = record.value(key, nlohmann::json());
-            fields += (fields.empty() ? "" : " ") +
-                      (value.is_null() ? "-" : value.is_string() ? value.get<std::string>()
-                                                                 : value.dump());
+            fields += (fields.empty() ? "" : " ") + (value.is_null()     ? "-"
+                                                     : value.is_string() ? value.get<std::string>()
+                                                                         : value.dump());
         }
         all.push_back(fields);
     }

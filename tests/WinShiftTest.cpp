@@ -130,8 +130,8 @@ TEST(WinShift, AWatchThroughAHundredInstrumentsKeepsItsHandlesFlat) {
     ::WaitForSingleObject(station.hProcess, 10000);
     ::CloseHandle(station.hThread);
     ::CloseHandle(station.hProcess);
-    EXPECT_LE(last, first + kSlack) << "handles after instrument " << kSettled
-                                    << " and after the last";
+    EXPECT_LE(last, first + kSlack)
+        << "handles after instrument " << kSettled << " and after the last";
     std::printf("station handles after instrument %d: %zu, after %d: %zu\n", kSettled, first,
                 kInstruments, last);
     std::remove(report.c_str());
