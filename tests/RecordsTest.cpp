@@ -95,6 +95,33 @@ TEST(Records, DaysMeetAtLocalMidnight) {
     }
 }
 
+// A span's bounds: --since takes a record at its moment or day start, --until leaves out one
+// at its moment and takes its whole day.
+TEST(Records, ASpansBoundsHoldAsAMomentAndAsADay) {
+    TempDir dir;
+    const std::string report = dir.path("report.jsonl");
+    writeText(report, record("2026-12-08T14:29:59Z", "COM1", "ok") +
+                          record("2026-12-08T14:30:00Z", "COM2", "ok") +
+                          record("2026-12-08T23:59:59Z", "COM3", "ok") +
+                          record("2026-12-09T00:00:00Z", "COM4", "ok"));
+    const std::pair<const char*, const char*> kSpans[] = {
+        {"--since '2026-12-08 14:30'", "COM2 COM3 COM4"},
+        {"--until '2026-12-08 14:30'", "COM1"},
+        {"--since 2026-12-09", "COM4"},
+        {"--until 2026-12-08", "COM1 COM2 COM3"},
+        {"--since 2026-12-08 --until 2026-12-08", "COM1 COM2 COM3"},
+    };
+    for (const auto& [span, ports] : kSpans) {
+        const auto [code, out] =
+            run(dir, "TZ=UTC " OSTRA_CLI, "records --csv " + std::string(span) + " " + report);
+        EXPECT_EQ(code, 0) << out;
+        std::string taken;
+        for (const std::string& row : linesWith(out, ",COM"))
+            taken += (taken.empty() ? "" : " ") + row.substr(row.find(',') + 1, 4);
+        EXPECT_EQ(taken, ports) << span;
+    }
+}
+
 // One instrument's history across two reports, oldest first, known by its serial number
 // or its label; the others' records left out.
 TEST(Records, AUnitsHistoryComesFromEveryReportInTimeOrder) {
@@ -161,7 +188,8 @@ TEST(Records, CsvReadsBackToTheSameValues) {
 }
 
 // Lines that are not records (cut short, edited by hand, another program's) are skipped,
-// each named once at the end, and the exit code says so; the records around them count.
+// each named once at the end by its report and line, and the exit code says so; the
+// records around them count.
 TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
     TempDir dir;
     const std::string report = dir.path("report.jsonl");
@@ -189,6 +217,18 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
                               dir.path("missing.jsonl") + "\n"),
               std::string::npos)
         << missingOut;
+    // Each report's lines are numbered from 1.
+    const std::string a = dir.path("a.jsonl"), b = dir.path("b.jsonl"), c = dir.path("c.jsonl");
+    writeText(a, record("2026-12-08T08:00:00Z", "COM11", "ok") + "bad\n");
+    writeText(b, "bad\n" + record("2026-12-08T08:01:00Z", "COM12", "ok"));
+    writeText(c, record("2026-12-08T08:02:00Z", "COM13", "ok") +
+                     record("2026-12-08T08:03:00Z", "COM14", "ok") + "bad\n");
+    const std::string many = run(dir, OSTRA_CLI, "records " + a + " " + b + " " + c).second;
+    EXPECT_EQ(linesWith(many, "is not a service record"),
+              (std::vector<std::string>{
+                  "ostraloader-cli: " + a + ": line 2 is not a service record; skipped",
+                  "ostraloader-cli: " + b + ": line 1 is not a service record; skipped",
+                  "ostraloader-cli: " + c + ": line 3 is not a service record; skipped"}));
     // A thousand are named; the rest are counted.
     std::string junk;
     for (int i = 0; i < 1003; ++i)
@@ -202,11 +242,14 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
 }
 
 namespace {
-// A record as the summary takes it: its port, label, serial and batch, ok or not, its time.
+// A record as the summary takes it: its port, label, serial and batch, ok or not, its time,
+// its attempt, and when it started (seconds after 2026-12-08 00:00 UTC).
 RecordLine line(const std::string& port, const std::string& label, const std::string& serial,
-                const std::string& batch, bool ok, double seconds) {
+                const std::string& batch, bool ok, double seconds, int attempt = 1,
+                int64_t started = 0) {
     RecordLine r;
-    r.time = 1796716800;  // 2026-12-08 00:00 UTC
+    r.time = 1796716800 + started;
+    r.attempt = attempt;
     r.port = port;
     r.label = label;
     r.serial = serial;
@@ -228,9 +271,11 @@ std::vector<std::string> countsOf(const RecordSummary& summary) {
 }
 }  // namespace
 
-// The summary itself: an instrument known by its label, else its serial; one row per batch
-// (none: "-"); a product named in any case; the median of one time, and of two, the lower;
-// and five thousand instruments that all fail once and then all pass, each counted once.
+// The summary itself: an instrument known by its label, else its serial (a fixture's
+// adapter keeps its serial while instruments come and go), else its port and first
+// attempt; one row per batch (none: "-"); a product named in any case; the median of one
+// time, of two (the lower), and of an instrument's attempts together; and five thousand
+// instruments that all fail once and then all pass, each counted once.
 TEST(Records, TheSummaryCountsEachInstrumentOnceAndTakesTheMedianTime) {
     const struct {
         const char* what;
@@ -239,13 +284,25 @@ TEST(Records, TheSummaryCountsEachInstrumentOnceAndTakesTheMedianTime) {
         std::vector<RecordLine> records;
         std::vector<std::string> counts;
     } kSummaries[] = {
-        {"by label, then serial",
+        {"labels before the adapter's serial they share, then serial",
          GroupBy::None,
          {},
-         {line("COM1", "SN-1", "A7", "", false, 1), line("COM2", "SN-1", "B3", "", true, 1),
-          line("COM3", "SN-2", "A7", "", true, 1), line("COM4", "", "C9", "", false, 1),
-          line("COM5", "", "C9", "", true, 1)},
-         {": 3 1 2 0"}},
+         {line("COM1", "SN-1", "FT1", "", true, 1), line("COM1", "SN-2", "FT1", "", false, 1),
+          line("COM1", "SN-3", "FT1", "", true, 1), line("COM2", "SN-1", "B3", "", true, 1),
+          line("COM4", "", "C9", "", false, 1), line("COM5", "", "C9", "", true, 1)},
+         {": 4 2 1 1"}},
+        {"unlabelled on one port, one after another, with attempts",
+         GroupBy::None,
+         {},
+         {line("COM1", "", "", "", false, 1, 1, 0), line("COM1", "", "", "", true, 1, 2, 10),
+          line("COM1", "", "", "", true, 1, 1, 20), line("COM1", "", "", "", false, 1, 1, 30),
+          line("COM1", "", "", "", false, 1, 2, 40)},
+         {": 3 1 1 1"}},
+        {"unlabelled on one port, one attempt each",
+         GroupBy::None,
+         {},
+         {line("COM1", "", "", "", true, 1, 1, 0), line("COM1", "", "", "", true, 1, 1, 10)},
+         {": 2 2 0 0"}},
         {"by batch",
          GroupBy::Batch,
          {},
@@ -276,6 +333,10 @@ TEST(Records, TheSummaryCountsEachInstrumentOnceAndTakesTheMedianTime) {
         ASSERT_EQ(summary.rows().size(), 1u);
         EXPECT_NEAR(summary.rows()[0].medianSeconds, median, median * 0.02) << times.size();
     }
+    RecordSummary retried(GroupBy::None, {});
+    retried.add(line("COM1", "SN-1", "", "", false, 2.0));
+    retried.add(line("COM1", "SN-1", "", "", true, 3.0, 2));
+    EXPECT_NEAR(retried.rows()[0].medianSeconds, 5.0, 0.1) << "its attempts' times together";
     RecordSummary many(GroupBy::None, {});
     for (const bool ok : {false, true}) {
         for (int n = 0; n < 5000; ++n) {
@@ -288,39 +349,43 @@ TEST(Records, TheSummaryCountsEachInstrumentOnceAndTakesTheMedianTime) {
 }
 
 // A station job made by a script (--save-job) and run (--job), an option given on the
-// command line over the job's; a tray's labels read from a scanner's lines; the batch and
-// operator in every record; a job that names a missing image refused before anything.
+// command line over the job's; a fixture's labels read from a scanner's lines, one a slot,
+// a slot left without; the batch and operator in every record; a job that names a missing
+// image refused before anything.
 TEST(Jobs, AJobMadeByAScriptRunsAsSavedWithLabelsFromAScanner) {
     TempDir dir;
     Tray tray(dir);
     tray.add("COM81");
     tray.add("COM82", "silent:code=100:nth=1");
+    tray.add("COM83");
     const std::string fw = dir.path("fw.enc"), report = dir.path("report.jsonl"),
                       job = dir.path("line.ostrajob");
     writeFileBytes(fw, makeFirmwareImage(developmentKey(1), randomBody(900, 1), ImageSpec{2, 0}));
     const auto [saved, said] = run(dir, OSTRA_CLI,
                                    "--save-job " + job +
-                                       " --port COM81 --port COM82 --batch "
-                                       "WO-9 --quantity 5 --labels --report " +
+                                       " --slot 'Slot 1=COM81' --slot 'Slot 2=COM82' --slot "
+                                       "'Slot 3=COM83' --batch WO-9 --quantity 5 --labels "
+                                       "--report " +
                                        report + " upload " + fw + " --verify");
     ASSERT_EQ(saved, 0) << said;
     const Bytes text = readFileBytes(job);
     const nlohmann::json j = nlohmann::json::parse(std::string(text.begin(), text.end()));
     EXPECT_EQ(j["images"], nlohmann::json::array({"fw.enc"}));
     EXPECT_EQ(j["report"], "report.jsonl");
-    EXPECT_EQ(j["ports"], nlohmann::json::array({"COM81", "COM82"}));
+    EXPECT_EQ(j["slots"][2], (nlohmann::json{{"name", "Slot 3"}, {"port", "COM83"}}));
     EXPECT_EQ(j["batch"], (nlohmann::json{{"quantity", 5}, {"workOrder", "WO-9"}}));
     EXPECT_TRUE(j["labels"]);
     EXPECT_TRUE(j["verify"]);
     // A scanner on Windows ends its lines with CR LF; trailing blanks are not the label's.
-    const auto [code, out] = run(dir, "printf 'SN-81\\r\\nSN-82 \\n' | " OSTRA_CLI,
+    const auto [code, out] = run(dir, "printf 'SN-81\\r\\nSN-82 \\n\\n' | " OSTRA_CLI,
                                  "--job " + job + " --operator Jana --attempts 2");
     EXPECT_EQ(code, 0) << out;
     const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
     EXPECT_EQ(
-        recordFields(report, {"port", "label", "batch", "operator", "attempt", "result"}),
-        (std::vector<std::string>{"COM81 SN-81 WO-9 Jana 1 ok", "COM82 SN-82 WO-9 Jana 1 " + silent,
-                                  "COM82 SN-82 WO-9 Jana 2 ok"}))
+        recordFields(report, {"port", "slot", "label", "batch", "operator", "attempt", "result"}),
+        (std::vector<std::string>{
+            "COM81 Slot 1 SN-81 WO-9 Jana 1 ok", "COM82 Slot 2 SN-82 WO-9 Jana 1 " + silent,
+            "COM82 Slot 2 SN-82 WO-9 Jana 2 ok", "COM83 Slot 3 - WO-9 Jana 1 ok"}))
         << "--attempts 2 over the job's 1";
     std::remove(fw.c_str());
     const auto [refused, why] = run(dir, OSTRA_CLI, "--job " + job);

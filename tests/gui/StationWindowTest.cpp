@@ -239,7 +239,8 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
 }
 
 // A row as the station reports it: its progress is the share of its pages done, an ended
-// row's state is bold, and a failed row's tooltip carries the message and its hint.
+// row's state is bold, one to be tried again names the attempt to come and counts as
+// running, and a failed row's tooltip carries the message and its hint.
 TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     Unit uploading;
     uploading.port = "COM9";
@@ -261,6 +262,11 @@ TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     station->rows->GetValueByRow(progress, 0, StationRows::kProgress);
     EXPECT_EQ(progress.GetLong(), 25);
     EXPECT_EQ(utf8(station->rows->stateText(0)), "uploading");
+    EXPECT_EQ(utf8(station->rows->stateText(2)), "failed, trying again (attempt 2)");
+    const StationRows::Counts counts = station->rows->counts();
+    EXPECT_EQ(std::vector<size_t>({counts.passed, counts.failed, counts.running}),
+              std::vector<size_t>({0, 1, 2}))
+        << "one to be tried again is still running";
     // An ended row's state in bold; one to be tried again in plain type.
     wxDataViewItemAttr ended, waiting;
     ASSERT_TRUE(station->rows->GetAttrByRow(1, StationRows::kState, ended));
