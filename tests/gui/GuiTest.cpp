@@ -2,6 +2,7 @@
 // the msw form under Wine. tests/gui/run starts the instruments of tests/gui/instruments
 // and makes the images; OSTRA_GUI_DATA names their folder. Modal boxes are answered by a
 // dialog hook instead of blocking.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <wx/dnd.h>
 #include <wx/filedlg.h>
@@ -578,9 +579,27 @@ TEST_F(GuiTest, EveryTextFitsAtTheDefaultSizeInEnglishAndCzech) {
     EXPECT_EQ(frame->GetMaxSize().y, fitted.y);
 }
 
+// A toolkit assertion (a fault in how the window uses the toolkit) is a failure of the
+// test at hand, reported at once.
+TEST_F(GuiTest, AToolkitAssertionFailsTheTestAtOnce) {
+    EXPECT_NONFATAL_FAILURE(
+        wxFAIL_MSG("a planted assertion"),
+        "toolkit assertion in TestBody: \"Assert failure\" a planted assertion");
+}
+
+// A toolkit assertion fails the test at hand at once, where the toolkit's own box would
+// wait for nobody until the suite's time ran out.
+void failOnAssert(const wxString& file, int line, const wxString& function,
+                  const wxString& condition, const wxString& message) {
+    const std::string where = utf8(file);
+    ADD_FAILURE_AT(where.c_str(), line) << "toolkit assertion in " << utf8(function) << ": "
+                                        << utf8(condition) << " " << utf8(message);
+}
+
 int main(int argc, char** argv) {
     // GoogleTest takes its own flags out first: wxApp would refuse them in a message box.
     ::testing::InitGoogleTest(&argc, argv);
     const WindowSession session(argv);
+    wxSetAssertHandler(failOnAssert);
     return RUN_ALL_TESTS();
 }
