@@ -14,6 +14,13 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
+// The days of a month of the Gregorian calendar: a date beyond them is no date.
+int daysInMonth(int year, int month) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 // `count` decimal digits at `text`, into `value`.
 bool digits(const char* text, int count, int& value) {
     value = 0;
@@ -67,7 +74,7 @@ bool parseIsoUtc(const char* t, size_t size, int64_t& seconds) {
     if (size != 20 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' ||
         t[19] != 'Z' || !digits(t, 4, y) || !digits(t + 5, 2, mo) || !digits(t + 8, 2, d) ||
         !digits(t + 11, 2, h) || !digits(t + 14, 2, mi) || !digits(t + 17, 2, s) || mo < 1 ||
-        mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) {
+        mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || s > 60) {
         return false;
     }
     seconds = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 +
@@ -84,8 +91,8 @@ bool parseLocalTime(const std::string& text, bool dayEnd, int64_t& seconds) {
     const bool withTime = n >= 16 && (t[10] == ' ' || t[10] == 'T') && t[13] == ':' &&
                           digits(t + 11, 2, h) && digits(t + 14, 2, mi) &&
                           (n == 16 || (n == 19 && t[16] == ':' && digits(t + 17, 2, s)));
-    if (!dateOk || (n != 10 && !withTime) || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 ||
-        mi > 59 || s > 59) {
+    if (!dateOk || (n != 10 && !withTime) || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) ||
+        h > 23 || mi > 59 || s > 59) {
         return false;
     }
     std::tm local{};
