@@ -7,6 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Platform.h"
+#include "records/RecordCsv.h"
 #include "station/JobFile.h"
 #include "support/Version.h"
 
@@ -107,7 +108,11 @@ CLI::App* addRecordsCommand(CLI::App& app, RecordsOptions& r) {
         ->add_option("--csv-separator", r.separator,
                      "The CSV's separator (default ,; a semicolon for spreadsheets whose "
                      "list separator it is)")
-        ->check([](const std::string& s) { return s.size() == 1 ? "" : "one character"; });
+        ->check([](const std::string& s) {
+            return s.size() == 1 && std::string(kCsvSeparators).find(s[0]) != std::string::npos
+                       ? ""
+                       : "a comma, a semicolon, a tab or '|'";
+        });
     return records;
 }
 // How often an option was given; 0 when the command has no such option.

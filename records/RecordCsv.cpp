@@ -1,6 +1,8 @@
 #include "records/RecordCsv.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 
 #include "support/UtcTime.h"
 
@@ -11,7 +13,21 @@ const char* const kColumns[] = {"time",           "port",       "slot",         
                                 "result",         "exit",       "milliseconds", "batch",
                                 "operator"};
 
-std::string field(const std::string& text, char separator) {
+// A number as a spreadsheet reads one ("-5", "+1.25", "2e3"): left as it is.
+bool isNumber(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    return !text.empty() && !std::isspace(static_cast<unsigned char>(text[0])) &&
+           end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+std::string field(std::string text, char separator) {
+    // A cell a spreadsheet would run as a formula starts with a quote instead (OWASP's rule
+    // for CSV exports): a label "=HYPERLINK(...)" is shown, never followed.
+    if (!text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos &&
+        !isNumber(text)) {
+        text.insert(0, 1, '\'');
+    }
     if (text.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) {
         return text;
     }

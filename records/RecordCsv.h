@@ -1,7 +1,9 @@
 #pragma once
 // Records as CSV for a factory's systems and spreadsheets: one row per record, RFC 4180
 // quoting (a field holding the separator, a quote or a line break is quoted, its quotes
-// doubled), UTF-8, rows ended by CR LF. The columns, in this order, are stable:
+// doubled), UTF-8, rows ended by CR LF; a field that begins with =, +, -, @, a tab or a
+// carriage return and is not a number starts with a ' (a spreadsheet would run it as a
+// formula). The separator is one of kCsvSeparators. The columns, in this order, are stable:
 //   time           the attempt's start, ISO 8601 UTC ("2026-12-08T03:14:07Z")
 //   port, slot     the port as named, and the station's slot for it
 //   serial, label  the USB serial number, and the label read from the instrument's case
@@ -17,6 +19,9 @@
 #include <string>
 
 #include "records/RecordReader.h"
+
+// The separators a spreadsheet or a factory's system reads: comma, semicolon, tab, bar.
+constexpr const char* kCsvSeparators = ",;\t|";
 
 std::string csvHeader(char separator = ',');
 std::string csvRow(const RecordLine& record, char separator = ',');

@@ -153,7 +153,8 @@ TEST(Records, AUnitsHistoryComesFromEveryReportInTimeOrder) {
 }
 
 // CSV as a factory's systems take it: Python's csv module reads back every value, Czech
-// text, commas and quotes in a message included.
+// text, commas and quotes in a message included; a value a spreadsheet would run as a
+// formula starts with a quote, a number does not; a separator nobody reads is refused.
 TEST(Records, CsvReadsBackToTheSameValues) {
     TempDir dir;
     const std::string report = dir.path("report.jsonl"), csv = dir.path("records.csv");
@@ -161,7 +162,9 @@ TEST(Records, CsvReadsBackToTheSameValues) {
         report,
         record("2026-12-08T08:00:00Z", "COM11", "verify failed: the flash differs, \\\"here\\\"",
                R"(,"label":"Jiří, šarže 7","batch":"WO-1","operator":"Žofie","seconds":4.125,)"
-               R"("image":{"file":"C:\\fw, 2.1.enc","sha256":"ab"})"));
+               R"("image":{"file":"C:\\fw, 2.1.enc","sha256":"ab"})") +
+            record("2026-12-08T08:01:00Z", "COM12", "+cmd",
+                   R"j(,"label":"=HYPERLINK(\"x\")","batch":"-5","operator":"@SUM(1)")j"));
     ASSERT_EQ(std::system((OSTRA_CLI " records --csv " + report + " >" + csv).c_str()), 0);
     const std::string script = dir.path("read.py");
     writeText(script,
@@ -171,7 +174,13 @@ TEST(Records, CsvReadsBackToTheSameValues) {
     const auto [code, out] = run(dir, "python3", script + " " + csv);
     ASSERT_EQ(code, 0) << out;
     const nlohmann::json rows = nlohmann::json::parse(out);
-    ASSERT_EQ(rows.size(), 1u) << out;
+    ASSERT_EQ(rows.size(), 2u) << out;
+    EXPECT_EQ(std::vector<std::string>(
+                  {rows[1]["label"], rows[1]["result"], rows[1]["batch"], rows[1]["operator"]}),
+              std::vector<std::string>({"'=HYPERLINK(\"x\")", "'+cmd", "-5", "'@SUM(1)"}));
+    const auto [refused, why] = run(dir, OSTRA_CLI, "records --csv --csv-separator '\"' " + report);
+    EXPECT_EQ(refused, 2);
+    EXPECT_NE(why.find("a comma, a semicolon, a tab or '|'"), std::string::npos) << why;
     EXPECT_EQ(rows[0], (nlohmann::json{{"time", "2026-12-08T08:00:00Z"},
                                        {"port", "COM11"},
                                        {"slot", ""},
