@@ -15,7 +15,7 @@ std::string checkedText(const std::string& text, const std::string& what) {
     std::fprintf(stderr,
                  "ostraloader-cli: %s is not UTF-8 (a terminal or scanner in another code "
                  "page?): taken as \"%s\", each byte that was not as U+FFFD\n",
-                 what.c_str(), taken.c_str());
+                 what.c_str(), printable(taken).c_str());
     return taken;
 }
 

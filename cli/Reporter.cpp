@@ -4,6 +4,7 @@
 
 #include "support/JsonText.h"
 #include "support/Text.h"
+#include "support/Utf8.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -42,7 +43,7 @@ void Reporter::event(const std::string& text, const nlohmann::json& object) {
         return;  // a fact for tools only
     }
     endLine();
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", printable(text).c_str());
     std::fflush(stdout);
 }
 
@@ -59,9 +60,9 @@ void Reporter::error(const Problem& problem) {
     endLine();
     std::fflush(stdout);
     if (stderr_) {
-        std::fprintf(stderr, "ostraloader-cli: %s\n", problem.message.c_str());
+        std::fprintf(stderr, "ostraloader-cli: %s\n", printable(problem.message).c_str());
         if (!problem.hint.empty()) {
-            std::fprintf(stderr, "%s\n", problem.hint.c_str());
+            std::fprintf(stderr, "%s\n", printable(problem.hint).c_str());
         }
     }
     if (json_) {
@@ -134,7 +135,7 @@ void Reporter::status(const std::string& text) {
     if (json_ || !terminal_) {
         return;
     }
-    std::printf("\r\x1b[K%s", text.c_str());
+    std::printf("\r\x1b[K%s", printable(text).c_str());
     std::fflush(stdout);
     lineOpen_ = true;
 }

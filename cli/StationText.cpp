@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "support/Utf8.h"
+
 namespace {
 using Clock = std::chrono::steady_clock;
 
@@ -192,8 +194,9 @@ void StationText::draw(bool now) {
         std::printf("\x1b[%zuA", units_.size());
     }
     for (const Unit& u : units_) {
-        std::printf("\r\x1b[K%s %s %s\n", place(u, width()).c_str(), pad(u.deviceType, 12).c_str(),
-                    state(u).c_str());
+        std::printf(
+            "\r\x1b[K%s\n",
+            printable(place(u, width()) + " " + pad(u.deviceType, 12) + " " + state(u)).c_str());
     }
     std::fflush(stdout);
     drawn_ = true;

@@ -1,5 +1,7 @@
 #include "support/Utf8.h"
 
+#include <cstdio>
+
 namespace {
 const char kReplacement[] = "\xEF\xBF\xBD";
 
@@ -60,4 +62,32 @@ bool isUtf8(const std::string& text) {
         at += length;
     }
     return true;
+}
+
+std::string printable(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = sequenceAt(text, at);
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const auto next = length == 2 ? static_cast<unsigned char>(text[at + 1]) : 0;
+        char escaped[8] = {};
+        if (length == 0) {
+            shown += kReplacement;
+            ++at;
+            continue;
+        }
+        if (length == 1 && ((lead < 0x20 && lead != '\n' && lead != '\t') || lead == 0x7F)) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", lead);
+        } else if (lead == 0xC2 && next < 0xA0) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
+        }
+        if (escaped[0] != 0) {
+            shown += escaped;
+        } else {
+            shown.append(text, at, length);
+        }
+        at += length;
+    }
+    return shown;
 }

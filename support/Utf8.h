@@ -9,3 +9,8 @@
 std::string validUtf8(const std::string& text);
 // Whether the text is UTF-8 as it is.
 bool isUtf8(const std::string& text);
+// The text as a terminal may show it: control characters other than a line break and a
+// tab (ESC, BEL, CR, DEL, and U+0080 to U+009F) written as \xHH or \uHHHH, so that a
+// label or a report's field can neither move the cursor nor retitle the window; bytes
+// that are not UTF-8 as U+FFFD.
+std::string printable(const std::string& text);

@@ -556,4 +556,11 @@ TEST(Cli, TextThatIsNotUtf8IsTakenWithReplacementsAndTold) {
     const auto [read, json] = run(dir, OSTRA_CLI, "records --json --by operator " + report);
     EXPECT_EQ(read, 0) << json;
     EXPECT_EQ(jsonLines(json).front()["operator"], replaced) << json;
+    // An operator that would retitle the terminal: shown escaped in the table.
+    const std::string retitling = text.substr(0, text.find(replaced)) + "\\u001b]0;owned\\u0007" +
+                                  text.substr(text.find(replaced) + replaced.size());
+    writeFileBytes(report, Bytes(retitling.begin(), retitling.end()));
+    const std::string table = run(dir, OSTRA_CLI, "records --by operator " + report).second;
+    EXPECT_NE(table.find("\\x1b]0;owned\\x07"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
 }

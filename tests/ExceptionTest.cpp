@@ -41,3 +41,22 @@ TEST(Utf8, EachByteThatIsNotUtf8BecomesAReplacement) {
         EXPECT_EQ(isUtf8(text), text == taken) << text;
     }
 }
+
+// What a terminal is given: control characters but a line break and a tab shown escaped,
+// so that input can neither move the cursor nor retitle the window.
+TEST(Utf8, ControlCharactersAreShownEscaped) {
+    const std::pair<std::string, std::string> kTexts[] = {
+        {"SN-1\tA\nB", "SN-1\tA\nB"},
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+        {"a\rb", "a\\x0db"},
+        {std::string("A\0B", 3), "A\\x00B"},
+        {"\x7f", "\\x7f"},
+        {"\xC2\x9B"
+         "2J",
+         "\\u009b2J"},                             // CSI as a C1 character
+        {"\xC2\xA0\xC5\x99", "\xC2\xA0\xC5\x99"},  // a no-break space and ř stay
+        {"BAD-\xE9", "BAD-\xEF\xBF\xBD"},
+    };
+    for (const auto& [text, shown] : kTexts)
+        EXPECT_EQ(printable(text), shown) << text;
+}
