@@ -1,8 +1,10 @@
 // `records`: the station's reports read back, as a summary table per product (and group),
 // one instrument's history, or CSV.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <tuple>
 
 #include "cli/Commands.h"
@@ -179,5 +181,12 @@ int recordsCommand(const RecordsOptions& r, bool json, Reporter& out) {
     } else if (!r.csv) {
         showSummary(summary, r.by, out);
     }
-    return tellBadLines(reader, out);
+    const int code = tellBadLines(reader, out);
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) {
+        out.error(Problem(kUsage, std::string("cannot write the records: ") + std::strerror(errno),
+                          "Make room where the output goes, or send it to another file."));
+        return kUsage;
+    }
+    return code;
 }

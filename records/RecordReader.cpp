@@ -1,5 +1,6 @@
 #include "records/RecordReader.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -356,6 +357,11 @@ bool RecordReader::fill() {
     }
     const size_t room = buffer_.size() - 1 - end_;
     const size_t n = std::fread(buffer_.data() + end_, 1, std::min(room, kChunk), file_);
+    if (n == 0 && std::ferror(file_) && !problem_) {  // a folder, a disk that fails
+        problem_ = Problem(
+            kUsage, "cannot read the report " + files_[current_] + ": " + std::strerror(errno),
+            "Name a report file that exists and that this user may read.");
+    }
     end_ += n;
     buffer_[end_] = '\0';
     atEnd_ = n == 0;

@@ -223,13 +223,20 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
                   "ostraloader-cli: " + report + ": line 3 is not a service record; skipped",
                   "ostraloader-cli: " + report + ": line 7 is not a service record; skipped"}));
     EXPECT_NE(out.find("\nSOLVAR CU            3           3"), std::string::npos) << out;
-    const auto [missingCode, missingOut] =
-        run(dir, OSTRA_CLI, "records " + dir.path("missing.jsonl"));
-    EXPECT_EQ(missingCode, 2);
-    EXPECT_NE(missingOut.find("ostraloader-cli: cannot read the report " +
-                              dir.path("missing.jsonl") + "\n"),
-              std::string::npos)
-        << missingOut;
+    // What cannot be read or written: exit code 2, never "0 records".
+    const std::pair<std::string, std::string> kUnreadable[] = {
+        {"records " + dir.path("missing.jsonl"),
+         "ostraloader-cli: cannot read the report " + dir.path("missing.jsonl") + "\n"},
+        {"records " + dir.dir,
+         "ostraloader-cli: cannot read the report " + dir.dir + ": Is a directory\n"},
+        {"records --csv " + report + " >/dev/full",
+         "ostraloader-cli: cannot write the records: No space left on device\n"},
+    };
+    for (const auto& [args, text] : kUnreadable) {
+        const auto [failed, why] = run(dir, "(" OSTRA_CLI, args + ")");
+        EXPECT_EQ(failed, 2) << args;
+        EXPECT_NE(why.find(text), std::string::npos) << args << "\n" << why;
+    }
     // Each report's lines are numbered from 1; a record of a day not in the calendar is none.
     const std::string a = dir.path("a.jsonl"), b = dir.path("b.jsonl"), c = dir.path("c.jsonl");
     writeText(a, record("2026-12-08T08:00:00Z", "COM11", "ok") + "bad\n");
