@@ -42,6 +42,11 @@ std::pair<const nlohmann::json*, std::string> place(const nlohmann::json& j,
     throw Problem(kUsage, "the job " + path + " " + why, hint);
 }
 
+// A job is a few kilobytes nested a few levels (the job, its slots, a slot): what is far
+// larger or deeper is no job, and would cost the memory or the stack of what reads it.
+constexpr size_t kJobBytes = 1 << 20;
+constexpr int kJobDepth = 8;
+
 std::string readWhole(const std::string& path) {
     StdioFile file = openFile(path, "rb");
     if (!file) {
@@ -51,8 +56,28 @@ std::string readWhole(const std::string& path) {
     char chunk[4096];
     for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
         text.append(chunk, n);
+        if (text.size() > kJobBytes) {
+            refuse(path, "is larger than a job is (over 1 MiB)",
+                   "Open a file that Ostraloader saved.");
+        }
     }
     return text;
+}
+
+nlohmann::json parseJob(const std::string& path) {
+    bool deep = false;
+    nlohmann::json j = nlohmann::json::parse(
+        readWhole(path),
+        [&deep](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+            deep = deep || depth > kJobDepth;
+            return !deep;  // what lies deeper is not kept
+        },
+        false);
+    if (deep) {
+        refuse(path, "is nested deeper than a job is (over 8 levels)",
+               "Open a file that Ostraloader saved.");
+    }
+    return j;
 }
 
 // The field's value, of the kind asked for; refuses the job otherwise.
@@ -168,7 +193,7 @@ bool JobFile::operator==(const JobFile& o) const {
 }
 
 JobFile loadJob(const std::string& path) {
-    const nlohmann::json j = nlohmann::json::parse(readWhole(path), nullptr, false);
+    const nlohmann::json j = parseJob(path);
     if (!j.is_object() || !j.contains("ostrajob")) {
         refuse(path, "is not an Ostraloader station job", "Open a file that Ostraloader saved.");
     }

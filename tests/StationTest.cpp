@@ -217,6 +217,16 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
          "has \"batch.quantity\": 4294967297, not a whole number from 1 to 1000000"},
         {"{\"ostrajob\": 1, \"instruments\": \"all\"}",
          "has instruments \"all\": ticked, slots or automatic"},
+        // As deep as a job goes, and one level deeper; a hundred thousand levels.
+        {"{\"ostrajob\": 1, \"x\": [[[[[[[[]]]]]]]]}",
+         "has a field \"x\" this Ostraloader does not know"},
+        {"{\"ostrajob\": 1, \"x\": [[[[[[[[[]]]]]]]]]}",
+         "is nested deeper than a job is (over 8 levels)"},
+        {"{\"ostrajob\": 1, \"images\": " + std::string(100000, '[') + std::string(100000, ']') +
+             "}",
+         "is nested deeper than a job is (over 8 levels)"},
+        {"{\"ostrajob\": 1, \"x\": \"" + std::string(1 << 20, 'x') + "\"}",
+         "is larger than a job is (over 1 MiB)"},
     };
     for (const auto& [text, why] : kRefused) {
         std::remove(dir.path("bad.ostrajob").c_str());
