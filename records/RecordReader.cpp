@@ -1,6 +1,7 @@
 #include "records/RecordReader.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -189,13 +190,28 @@ class Scanner {
         return true;
     }
 
-    bool integer(int& value) {
+    // A whole number from `least` to `most`; null keeps the default.
+    bool integer(int& value, int least, int most) {
+        space();
+        if (literal("null")) {
+            return true;
+        }
         double d = 0;
-        if (!number(d)) {
+        if (!number(d) || d != std::floor(d) || d < least || d > most) {
             return false;
         }
         value = static_cast<int>(d);
         return true;
+    }
+
+    // A time in seconds: finite, not negative; null (-1) when not known.
+    bool seconds(double& value) {
+        space();
+        if (literal("null")) {
+            value = -1;
+            return true;
+        }
+        return number(value) && std::isfinite(value) && value >= 0;
     }
 
     // Any value, passed over.
@@ -278,13 +294,13 @@ bool Scanner::field(RecordLine& r, const std::string& key, bool image) {
         return timeSeen_;
     }
     if (key == "attempt") {
-        return integer(r.attempt);
+        return integer(r.attempt, 1, 99);
     }
     if (key == "exit") {
-        return integer(r.exit);
+        return integer(r.exit, 0, 255);
     }
     if (key == "seconds") {
-        return number(r.seconds);
+        return seconds(r.seconds);
     }
     if (key == "image") {
         space();

@@ -262,6 +262,25 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
               std::vector<std::string>{"ostraloader-cli: and 3 more lines that are not records"});
 }
 
+// A record's numbers are in their range (an attempt from 1 to 99, an exit code from 0 to
+// 255, a time finite and not negative; null for one not known): otherwise the line is none.
+TEST(Records, ARecordsNumbersAreInTheirRange) {
+    const std::pair<const char*, bool> kFields[] = {
+        {R"("attempt":2)", true},      {R"("attempt":null)", true}, {R"("attempt":1e300)", false},
+        {R"("attempt":2.5)", false},   {R"("attempt":0)", false},   {R"("attempt":100)", false},
+        {R"("exit":255)", true},       {R"("exit":256)", false},    {R"("exit":-1)", false},
+        {R"("seconds":0)", true},      {R"("seconds":null)", true}, {R"("seconds":-0.5)", false},
+        {R"("seconds":1e999)", false},
+    };
+    for (const auto& [field, taken] : kFields) {
+        const std::string line =
+            std::string(R"({"time":"2026-12-08T08:00:00Z","port":"COM1","result":"ok",)") + field +
+            "}";
+        RecordLine record;
+        EXPECT_EQ(parseRecordLine(line.c_str(), line.size(), record), taken) << field;
+    }
+}
+
 namespace {
 // A record as the summary takes it: its port, label, serial and batch, ok or not, its time,
 // its attempt, and when it started (seconds after 2026-12-08 00:00 UTC).
