@@ -80,6 +80,12 @@ nlohmann::json parseJob(const std::string& path) {
     return j;
 }
 
+// A value as a refusal quotes it: its start alone when it is long.
+std::string quoted(const nlohmann::json& value) {
+    const std::string text = jsonText(value);
+    return text.size() <= 40 ? text : text.substr(0, 40) + "...";
+}
+
 // The field's value, of the kind asked for; refuses the job otherwise.
 template <class T>
 T take(const nlohmann::json& j, const char* field, const T& otherwise, const std::string& path) {
@@ -90,14 +96,8 @@ T take(const nlohmann::json& j, const char* field, const T& otherwise, const std
     try {
         return it->get<T>();
     } catch (const nlohmann::json::exception&) {
-        refuse(path, std::string("has a \"") + field + "\" of the wrong kind: " + it->dump());
+        refuse(path, std::string("has a \"") + field + "\" of the wrong kind: " + quoted(*it));
     }
-}
-
-// A value as a refusal quotes it: its start alone when it is long.
-std::string quoted(const nlohmann::json& value) {
-    const std::string text = jsonText(value);
-    return text.size() <= 40 ? text : text.substr(0, 40) + "...";
 }
 
 // The options a job keeps, each of its kind and, a number, within its range.
@@ -156,7 +156,7 @@ std::vector<Slot> takeSlots(const nlohmann::json& j, const std::string& path) {
     for (const nlohmann::json& s : take(j, "slots", nlohmann::json::array(), path)) {
         if (!s.is_object() || s.size() != 2 || !s.value("name", nlohmann::json()).is_string() ||
             !s.value("port", nlohmann::json()).is_string()) {
-            refuse(path, "has a slot that is not {\"name\": ..., \"port\": ...}: " + jsonText(s));
+            refuse(path, "has a slot that is not {\"name\": ..., \"port\": ...}: " + quoted(s));
         }
         slots.push_back({s["name"], s["port"]});
     }
@@ -199,7 +199,7 @@ JobFile loadJob(const std::string& path) {
     }
     if (!j["ostrajob"].is_number_integer() || j["ostrajob"].get<long long>() != JobFile::kVersion) {
         refuse(path,
-               "is a job of version " + jsonText(j["ostrajob"]) +
+               "is a job of version " + quoted(j["ostrajob"]) +
                    "; this Ostraloader reads "
                    "version " +
                    std::to_string(JobFile::kVersion),

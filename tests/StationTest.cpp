@@ -205,6 +205,8 @@ TEST(Station, AJobSavedAndOpenedAgainIsTheSameWhereverItsFolderGoes) {
         {"{\"ostrajob\": 4294967297}",
          "is a job of version 4294967297; this Ostraloader reads version 1"},
         {"{\"ostrajob\": 1, \"verify\": \"yes\"}", "has a \"verify\" of the wrong kind: \"yes\""},
+        {"{\"ostrajob\": 1, \"verify\": \"" + std::string(5000, 'y') + "\"}",
+         "has a \"verify\" of the wrong kind: \"" + std::string(39, 'y') + "..."},
         {"{\"ostrajob\": 1, \"attempts\": \"two\"}",
          "has \"attempts\": \"two\", not a whole number from 1 to 99"},
         {"{\"ostrajob\": 1, \"attempts\": 2.9}",
