@@ -22,7 +22,10 @@ int serviceCommand(const CliOptions& o, Reporter& out) {
     try {
         StationRequest request = requestToRun(o);
         if (!o.saveJob.empty()) {
-            saveJob(o.saveJob, jobOf(request));
+            checkRequest(request, selfPath());  // a job is saved only as it would run
+            JobFile job = jobOf(request);
+            job.locked = !o.job.empty() && loadJob(o.job).locked;  // saved again, still locked
+            saveJob(o.saveJob, job);
             out.event("saved the station job " + o.saveJob,
                       {{"event", "saved"}, {"job", o.saveJob}});
             return finish(out, kOk);

@@ -427,6 +427,20 @@ TEST(Jobs, AJobMadeByAScriptRunsAsSavedWithLabelsFromAScanner) {
             "COM81 Slot 1 SN-81 WO-9 Jana 1 ok", "COM82 Slot 2 SN-82 WO-9 Jana 1 " + silent,
             "COM82 Slot 2 SN-82 WO-9 Jana 2 ok", "COM83 Slot 3 - WO-9 Jana 1 ok"}))
         << "--attempts 2 over the job's 1";
+    // Saved again from itself, a locked job stays locked; one that could not run is not saved.
+    std::string locked(text.begin(), text.end());
+    locked.replace(locked.find("\"locked\": false"), 15, "\"locked\": true");
+    writeFileBytes(job, Bytes(locked.begin(), locked.end()));
+    ASSERT_EQ(run(dir, OSTRA_CLI, "--job " + job + " --save-job " + job).first, 0);
+    EXPECT_NE(readFileBytes(job), text);
+    EXPECT_EQ(readFileBytes(job), Bytes(locked.begin(), locked.end()));
+    const std::string elsewhere = dir.path("missing/report.jsonl");
+    const auto [unsaved, said2] = run(dir, OSTRA_CLI,
+                                      "--save-job " + dir.path("other.ostrajob") +
+                                          " --port COM81 --report " + elsewhere + " status");
+    EXPECT_EQ(unsaved, 2);
+    EXPECT_NE(said2.find("cannot append to the report " + elsewhere), std::string::npos) << said2;
+    EXPECT_NE(::access(dir.path("other.ostrajob").c_str(), F_OK), 0) << "not saved";
     std::remove(fw.c_str());
     const auto [refused, why] = run(dir, OSTRA_CLI, "--job " + job);
     EXPECT_EQ(refused, 2);
