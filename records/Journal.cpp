@@ -1,5 +1,7 @@
 #include "records/Journal.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <vector>
@@ -88,6 +90,68 @@ void Journal::end(size_t entry, std::optional<Problem>& problem) {
     }
 }
 
+namespace {
+// The report's last whole line, without its line break; empty when it has none.
+std::string lastLine(const std::string& report) {
+    StdioFile file = openFile(report, "rb");
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) {
+        return "";
+    }
+    const long size = std::ftell(file.get());
+    const long from = std::max(0L, size - 65536L);  // a record is far shorter
+    std::string tail(static_cast<size_t>(std::max(0L, size - from)), '\0');
+    if (tail.empty() || std::fseek(file.get(), from, SEEK_SET) != 0) {
+        return "";
+    }
+    tail.resize(std::fread(&tail[0], 1, tail.size(), file.get()));
+    if (tail.empty() || tail.back() != '\n') {
+        return "";
+    }
+    const size_t start = tail.rfind('\n', tail.size() - 2);
+    const size_t first = start == std::string::npos ? 0 : start + 1;
+    return start == std::string::npos && from > 0 ? ""
+                                                  : tail.substr(first, tail.size() - 1 - first);
+}
+
+// One ended station's journal turned into records, rewritten after each so that whatever
+// stops it (a full disk, the power), each entry reaches the report once: one that is the
+// report's last line already was appended by a recovery stopped before its rewrite.
+bool recoverJournal(const std::string& journal, const std::string& report, size_t& written,
+                    std::optional<Problem>& problem) {
+    std::vector<std::string> entries;
+    const std::string text = readWhole(journal);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = std::min(text.find('\n', at), text.size());
+        const nlohmann::json record =
+            nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
+        if (record.is_object()) {
+            entries.push_back(jsonText(record));
+        }
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i] != lastLine(report)) {
+            if (std::optional<Problem> failed =
+                    appendRecord(report, nlohmann::json::parse(entries[i]))) {
+                problem = failed;
+                return false;
+            }
+            ++written;
+        }
+        std::string rest;
+        for (size_t j = i + 1; j < entries.size(); ++j) {
+            rest += entries[j] + "\n";
+        }
+        if (const std::string error = replaceFile(journal, rest); !error.empty()) {
+            problem =
+                Problem(kUsage, "cannot rewrite the journal " + journal + ": " + error,
+                        "Make room on the disk: the next run goes on where this one stopped.");
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
 size_t recoverJournals(const std::string& report, std::optional<Problem>& problem) {
     const fs::path reportPath = fs::u8path(report);
     const std::string prefix = reportPath.filename().u8string() + ".";
@@ -107,21 +171,8 @@ size_t recoverJournals(const std::string& report, std::optional<Problem>& proble
         if (!lock.held()) {
             continue;  // its station is alive
         }
-        const std::string text = readWhole(journal);
-        for (size_t at = 0, end; at < text.size(); at = end + 1) {
-            end = text.find('\n', at);
-            end = end == std::string::npos ? text.size() : end;
-            const nlohmann::json record =
-                nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
-            if (!record.is_object()) {
-                continue;
-            }
-            std::optional<Problem> failed = appendRecord(report, record);
-            if (failed) {
-                problem = failed;
-                return written;  // the journal stays for the next run
-            }
-            ++written;
+        if (!recoverJournal(journal, report, written, problem)) {
+            return written;  // what is left of the journal stays for the next run
         }
         removeFile(journal + ".new");
         removeFile(journal);

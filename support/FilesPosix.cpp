@@ -43,13 +43,23 @@ std::string appendToFile(const std::string& path, const std::string& text, bool 
     if (fd < 0) {
         return std::strerror(errno);
     }
-    const ssize_t n = ::write(fd, text.data(), text.size());
+    ssize_t n = ::write(fd, text.data(), text.size());
     int error = errno;
+    if (n > 0 && n != static_cast<ssize_t>(text.size())) {
+        // Only part went in (the disk is full): cut it off again, so that the text is in
+        // the file whole or not at all and what is appended next starts a line of its own.
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= n && ::ftruncate(fd, end - n) == 0) {
+            n = 0;
+        }
+    }
     const bool synced = n < 0 || !durable || putOnDisk(fd);
     error = synced ? error : errno;
     ::close(fd);
     if (n != static_cast<ssize_t>(text.size())) {
-        return n < 0 ? std::strerror(error) : "only part of the text was written";
+        return n < 0    ? std::strerror(error)
+               : n == 0 ? std::string("only part of the text could be written (the disk is full?)")
+                        : "only part of the text was written, and it could not be cut off";
     }
     return synced ? "" : std::string("not put on the disk: ") + std::strerror(error);
 }

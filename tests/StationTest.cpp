@@ -1,10 +1,14 @@
 // The station core's choices that need no instrument: which described port a "usb:" name
 // means, and which image each product gets from named files and folders.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 
 #include "records/Journal.h"
+#include "records/Report.h"
 #include "station/ImageSet.h"
 #include "station/JobFile.h"
 #include "station/PortIdentity.h"
@@ -126,6 +130,49 @@ TEST(Station, EachProductGetsItsNewestIntactImage) {
             EXPECT_EQ(refusal.message, message);
             EXPECT_EQ(refusal.hint, hint);
         }
+    }
+}
+
+// A disk that fills while a killed station's journal becomes records: a record that goes in
+// only in part is cut off again, and a recovery that stops midway (at the journal's
+// rewrite, or at an append) is taken up where it stopped, each entry in the report once.
+TEST(Station, AFullDiskLeavesEachRecordWholeAndOnce) {
+    const auto record = [](const char* port) {
+        return std::string("{\"port\":\"") + port + "\",\"result\":\"interrupted\"}\n";
+    };
+    const std::string journal = record("COM5") + record("COM6") + record("COM7");
+    const size_t line = record("COM5").size();
+    const struct {
+        std::string before;   // the report's records before
+        size_t room;          // the largest file the disk takes, in bytes
+        std::string stopped;  // the report once the recovery stopped
+        size_t rest;          // the entries the next run recovers
+    } kDisks[] = {
+        {"", line * 3 / 2, record("COM5"), 2},
+        {record("COM1"), line * 10 / 3, record("COM1") + record("COM5") + record("COM6"), 1},
+    };
+    ::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& d : kDisks) {
+        TempDir dir;
+        const std::string report = dir.path("report.jsonl");
+        writeFileBytes(report, Bytes(d.before.begin(), d.before.end()));
+        writeFileBytes(dir.path("report.jsonl.dead.journal"),
+                       Bytes(journal.begin(), journal.end()));
+        rlimit was{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
+        rlimit full = was;
+        full.rlim_cur = d.room;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+        const ReportRepair stopped = repairReport(report);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &was), 0);
+        EXPECT_TRUE(stopped.problem) << d.room;
+        const Bytes first = readFileBytes(report);
+        EXPECT_EQ(std::string(first.begin(), first.end()), d.stopped) << "whole records alone";
+        EXPECT_EQ(repairReport(report).recovered, d.rest) << d.room;
+        const Bytes all = readFileBytes(report);
+        EXPECT_EQ(std::string(all.begin(), all.end()), d.before + journal) << "each once";
+        for (const auto& entry : std::filesystem::directory_iterator(dir.dir))
+            EXPECT_EQ(entry.path().filename(), "report.jsonl");
     }
 }
 
