@@ -157,12 +157,24 @@ size_t recoverJournals(const std::string& report, std::optional<Problem>& proble
     const std::string prefix = reportPath.filename().u8string() + ".";
     fs::path folder = reportPath.parent_path();
     folder = folder.empty() ? fs::path(".") : folder;
-    std::vector<std::string> journals;
+    std::vector<std::string> journals, locks;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().u8string();
         if (startsWith(name, prefix) && endsWith(name, kSuffix)) {
             journals.push_back(it->path().u8string());
+        } else if (startsWith(name, prefix) && endsWith(name, std::string(kSuffix) + ".lock")) {
+            locks.push_back(it->path().u8string());
+        }
+    }
+    // A lock without its journal: a station that ended between removing the one and the
+    // other. Nobody holds it; it goes.
+    for (const std::string& stale : locks) {
+        const std::string journal = stale.substr(0, stale.size() - 5);
+        std::error_code missing;
+        FileLock lock(stale);
+        if (lock.held() && !fs::exists(fs::u8path(journal), missing)) {
+            removeFile(stale);
         }
     }
     size_t written = 0;

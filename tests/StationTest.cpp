@@ -177,7 +177,8 @@ TEST(Station, AFullDiskLeavesEachRecordWholeAndOnce) {
 }
 
 // A journal whose station lives (its lock held) is left alone; once that station has
-// ended without ending its entries, they become records, once, and its files go.
+// ended without ending its entries, they become records, once, and its files go, as does a
+// lock whose journal is gone.
 TEST(Station, OnlyTheJournalsOfEndedStationsBecomeRecords) {
     TempDir dir;
     const std::string report = dir.path("report.jsonl");
@@ -190,6 +191,8 @@ TEST(Station, OnlyTheJournalsOfEndedStationsBecomeRecords) {
     EXPECT_EQ(repairReport(report).recovered, 0u) << "its station lives";
     live.reset();  // it ends as a killed station does: its entries left, its lock gone
     EXPECT_EQ(repairReport(report).recovered, 2u);
+    // A lock left without its journal by a station that ended between removing the two.
+    writeFileBytes(report + ".0123456789abcdef.journal.lock", {});
     EXPECT_EQ(repairReport(report).recovered, 0u) << "once";
     // A station without a report keeps no journal, not even in its working folder.
     const std::filesystem::path workingFolder = std::filesystem::current_path();
