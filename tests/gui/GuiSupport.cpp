@@ -25,10 +25,15 @@ std::string utf8(const wxString& s) {
     return s.utf8_string();
 }
 
+DialogCapture::~DialogCapture() {
+    for (const std::string& box : boxes.unexpected())
+        ADD_FAILURE() << "a box nobody expected: " << box;
+}
+
 int DialogCapture::Enter(wxDialog* dialog) {
     EXPECT_TRUE(wxIsMainThread()) << "a box opened on a worker thread";
     if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
-        boxes.push_back(utf8(box->GetTitle() + ": " + box->GetMessage()));
+        boxes.add(utf8(box->GetTitle() + ": " + box->GetMessage()));
         if (onBox)
             onBox();
         return (box->GetMessageDialogStyle() & wxYES_NO) != 0 ? answer : wxID_OK;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,14 +18,42 @@ inline std::string text(wxStaticText* label) {
     return utf8(label->GetLabel());
 }
 
+// The message boxes shown ("caption: text"). A test that reads them expects them; one shown
+// after the test last looked is one nobody expected.
+class Boxes {
+  public:
+    void add(std::string box) { all_.push_back(std::move(box)); }
+    void clear() { all_.clear(), seen_ = 0; }
+    bool empty() const { return looked().empty(); }
+    size_t size() const { return looked().size(); }
+    const std::string& back() const { return looked().back(); }
+    const std::string& operator[](size_t i) const { return looked()[i]; }
+    bool operator==(const std::vector<std::string>& other) const { return looked() == other; }
+    std::vector<std::string> unexpected() const { return {all_.begin() + seen_, all_.end()}; }
+    friend void PrintTo(const Boxes& boxes, std::ostream* out) {
+        for (const std::string& box : boxes.all_)
+            *out << "\n  " << box;
+    }
+
+  private:
+    const std::vector<std::string>& looked() const {
+        seen_ = all_.size();
+        return all_;
+    }
+    std::vector<std::string> all_;
+    mutable size_t seen_ = 0;
+};
+
 // Answers every modal dialog at once, on the window's thread or not at all: message boxes
 // are recorded ("caption: text") and closed with OK, or `answer` where they ask; file dialogs
 // ("title|wildcard") are cancelled; a box of the program's own has the text of its field
-// recorded and is closed. `onBox` looks at the window while a box is up.
+// recorded and is closed. `onBox` looks at the window while a box is up. A message box the
+// test never looks at fails it: a failure the test did not expect.
 class DialogCapture : public wxModalDialogHook {
   public:
     DialogCapture() { Register(); }
-    std::vector<std::string> boxes;
+    ~DialogCapture() override;
+    Boxes boxes;
     std::vector<std::string> fileDialogs;
     std::vector<std::string> ownBoxes;
     std::function<void()> onBox;

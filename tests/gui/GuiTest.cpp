@@ -587,6 +587,16 @@ TEST_F(GuiTest, AToolkitAssertionFailsTheTestAtOnce) {
         "toolkit assertion in TestBody: \"Assert failure\" a planted assertion");
 }
 
+// A message box the test never looks at (a failure it did not expect) fails it.
+TEST_F(GuiTest, ABoxNobodyExpectedFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(
+        {
+            DialogCapture looking;
+            wxMessageBox("planted", "Box");
+        },
+        "a box nobody expected: Box: planted");
+}
+
 // A toolkit assertion fails the test at hand at once, where the toolkit's own box would
 // wait for nobody until the suite's time ran out.
 void failOnAssert(const wxString& file, int line, const wxString& function,

@@ -445,6 +445,9 @@ TEST_F(StationTest, ClosingWhileAnInstrumentUploadsWaitsForItsEnd) {
     const std::string report = station->reportPath;
     wxWeakRef<wxFrame> window(station);
     EXPECT_FALSE(station->Close(false));
+    EXPECT_EQ(dialogs.boxes,
+              std::vector<std::string>{
+                  "Close: Close the window once the 1 instruments being serviced have ended?"});
     EXPECT_TRUE(window) << "still there while the upload runs";
     ASSERT_TRUE(runEventsUntil([&] { return !window; }));
     station = nullptr;
