@@ -114,24 +114,23 @@ std::string lastLine(const std::string& report) {
 }
 
 // One ended station's journal turned into records, rewritten after each so that whatever
-// stops it (a full disk, the power), each entry reaches the report once: one that is the
-// report's last line already was appended by a recovery stopped before its rewrite.
+// stops it (a full disk, the power), each entry reaches the report once. Only its first
+// entry can be in the report already: appended by a recovery stopped before its rewrite.
 bool recoverJournal(const std::string& journal, const std::string& report, size_t& written,
                     std::optional<Problem>& problem) {
-    std::vector<std::string> entries;
+    std::vector<nlohmann::json> entries;
     const std::string text = readWhole(journal);
     for (size_t at = 0, end; at < text.size(); at = end + 1) {
         end = std::min(text.find('\n', at), text.size());
-        const nlohmann::json record =
-            nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
+        nlohmann::json record = nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
         if (record.is_object()) {
-            entries.push_back(jsonText(record));
+            entries.push_back(std::move(record));
         }
     }
+    const bool firstWritten = !entries.empty() && jsonText(entries[0]) == lastLine(report);
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i] != lastLine(report)) {
-            if (std::optional<Problem> failed =
-                    appendRecord(report, nlohmann::json::parse(entries[i]))) {
+        if (i > 0 || !firstWritten) {
+            if (std::optional<Problem> failed = appendRecord(report, entries[i])) {
                 problem = failed;
                 return false;
             }
@@ -139,7 +138,7 @@ bool recoverJournal(const std::string& journal, const std::string& report, size_
         }
         std::string rest;
         for (size_t j = i + 1; j < entries.size(); ++j) {
-            rest += entries[j] + "\n";
+            rest += jsonText(entries[j]) + "\n";
         }
         if (const std::string error = replaceFile(journal, rest); !error.empty()) {
             problem =
