@@ -3,6 +3,7 @@
 // tests/gui/station-instruments), Stop during an upload, and every text whole.
 #include <gtest/gtest.h>
 #include <wx/stdpaths.h>
+#include <wx/textdlg.h>
 #include <wx/weakref.h>
 
 #include <filesystem>
@@ -438,41 +439,36 @@ TEST_F(StationTest, AnAbandonConfirmedAfterTheInstrumentsEndedChangesNothing) {
               (std::vector<std::string>{"COM7 ok cu-12800.enc", "COM7 ok cu-12800.enc"}));
 }
 
-// Closing while an instrument uploads asks; Yes closes the window once the upload has
-// ended and been recorded.
-TEST_F(StationTest, ClosingWhileAnInstrumentUploadsWaitsForItsEnd) {
-    uploading("cu-12800.enc");
-    const std::string report = station->reportPath;
-    wxWeakRef<wxFrame> window(station);
-    EXPECT_FALSE(station->Close(false));
-    EXPECT_EQ(dialogs.boxes,
-              std::vector<std::string>{
-                  "Close: Close the window once the 1 instruments being serviced have ended?"});
-    EXPECT_TRUE(window) << "still there while the upload runs";
-    ASSERT_TRUE(runEventsUntil([&] { return !window; }));
-    station = nullptr;
-    EXPECT_EQ(results(report), std::vector<std::string>{"ok"});
-}
-
-// A close that cannot be refused (the session ends) abandons the instrument before the
-// window goes, and records it as interrupted.
-TEST_F(StationTest, AForcedCloseRecordsTheRunningInstrumentsAsInterrupted) {
-    uploading("cu-25600.enc");
-    const std::string report = station->reportPath;
-    wxWeakRef<wxFrame> window(station);
-    EXPECT_TRUE(station->Close(true));
-    ASSERT_TRUE(runEventsUntil([&] { return !window; }));
-    station = nullptr;
-    EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
-}
-
-// A window destroyed without a close (the program ending under it) does the same.
-TEST_F(StationTest, AWindowDestroyedWhileUploadingRecordsItsInstrumentAsInterrupted) {
-    uploading("cu-25600.enc");
-    const std::string report = station->reportPath;
-    delete station;
-    station = nullptr;
-    EXPECT_EQ(results(report), std::vector<std::string>{"interrupted"});
+// An instrument uploading when the window goes: a close asked for waits for its end and
+// its ok (Yes to the box); a close that cannot be refused (the session ends) and a window
+// destroyed without a close (the program ending under it) abandon it as interrupted.
+TEST_F(StationTest, AWindowThatGoesLeavesItsUploadingInstrumentsRecord) {
+    const std::tuple<const char*, const char*, const char*> kGoings[] = {
+        {"asked", "cu-12800.enc", "ok"},
+        {"forced", "cu-25600.enc", "interrupted"},
+        {"destroyed", "cu-25600.enc", "interrupted"},
+    };
+    for (const auto& [how, image, result] : kGoings) {
+        if (station == nullptr)
+            station = new TestStation;
+        uploading(image);
+        const std::string report = station->reportPath;
+        wxWeakRef<wxFrame> window(station);
+        if (how == std::string("asked")) {
+            EXPECT_FALSE(station->Close(false));
+            EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Close: Close the window once the "
+                                                              "1 instruments being serviced have "
+                                                              "ended?"});
+            EXPECT_TRUE(window) << "still there while the upload runs";
+        } else if (how == std::string("forced")) {
+            EXPECT_TRUE(station->Close(true));
+        } else {
+            delete station;
+        }
+        ASSERT_TRUE(runEventsUntil([&] { return !window; })) << how;
+        station = nullptr;
+        EXPECT_EQ(results(report), std::vector<std::string>{result}) << how;
+    }
 }
 
 // A job saved from the window opens again the same; saved locked, its settings are
@@ -519,56 +515,28 @@ TEST_F(StationTest, AJobSavedOpensAgainTheSameAndALockedOneIsReadOnly) {
     opened->Destroy();
 }
 
-// A job of slots run by the window (as --job runs it: the same request) leaves each
-// instrument's record with its slot, the batch and the operator it asked for.
-TEST_F(StationTest, AJobOfSlotsRecordsItsSlotsBatchAndTheOperatorAsked) {
-    const std::string job = data("slots.ostrajob");
-    const std::string text =
-        "{\"ostrajob\": 1, \"images\": [\"cu.enc\"], \"instruments\": "
-        "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": "
-        "\"COM13\"}, {\"name\": \"Slot 2\", \"port\": \"COM16\"}], "
-        "\"report\": \"window.jsonl\", \"batch\": {\"workOrder\": "
-        "\"WO-8\", \"quantity\": 0}}";
-    ASSERT_TRUE(appendToFile(job, text).empty());
-    ASSERT_TRUE(station->openJob(job)) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
-    dialogs.ownDialog = [](wxDialog* dialog) {
-        if (auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog))
-            entry->SetValue("Jana");
-        return wxID_OK;
-    };
-    start();
-    ASSERT_TRUE(runEventsUntil([&] { return station->allEnded(); }));
-    const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
-    std::vector<std::string> records;
-    StdioFile file = openFile(data("window.jsonl"), "rb");
-    char line[4096];
-    while (file && std::fgets(line, sizeof line, file.get())) {
-        const nlohmann::json j = nlohmann::json::parse(line);
-        records.push_back(j["port"].get<std::string>() + " " + j.value("slot", "-") + " " +
-                          j["result"].get<std::string>() + " " + j.value("batch", "-") + " " +
-                          j.value("operator", "-"));
-    }
-    std::sort(records.begin(), records.end());
-    EXPECT_EQ(records, (std::vector<std::string>{"COM13 Slot 1 ok WO-8 Jana",
-                                                 "COM16 Slot 2 " + silent + " WO-8 Jana"}));
-}
-
 // A job of slots shows a tile per slot: its name, the label scanned for it, and how it
-// ended, green or red with the reason, every text whole. The window, made as small as it
+// ended, green or red with the reason, every text whole; each record carries its slot,
+// label, the job's batch and the operator asked for. The window, made as small as it
 // goes, keeps room for the table under the tiles while the tray runs.
 TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
     const std::string job = data("tiles.ostrajob");
-    ASSERT_TRUE(appendToFile(job,
-                             "{\"ostrajob\": 1, \"images\": [\"cu-25600.enc\"], \"instruments\": "
-                             "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": "
-                             "\"COM13\"}, {\"name\": \"Slot 2\", \"port\": \"COM16\"}, "
-                             "{\"name\": \"Slot 3\", \"port\": \"COM7\"}], "
-                             "\"report\": \"tiles.jsonl\", \"labels\": true}")
-                    .empty());
+    ASSERT_TRUE(
+        appendToFile(job,
+                     "{\"ostrajob\": 1, \"images\": [\"cu-25600.enc\"], \"instruments\": "
+                     "\"slots\", \"slots\": [{\"name\": \"Slot 1\", \"port\": "
+                     "\"COM13\"}, {\"name\": \"Slot 2\", \"port\": \"COM16\"}, "
+                     "{\"name\": \"Slot 3\", \"port\": \"COM7\"}], "
+                     "\"report\": \"tiles.jsonl\", \"labels\": true, \"batch\": {\"workOrder\": "
+                     "\"WO-8\", \"quantity\": 0}}")
+            .empty());
     ASSERT_TRUE(station->openJob(job)) << (dialogs.boxes.empty() ? "" : dialogs.boxes.back());
     int scanned = 0;
     dialogs.ownDialog = [&](wxDialog* box) {  // the tray's labels, as a scanner types them
-        for (wxWindow* child : box->GetChildren()) {
+        auto* entry = dynamic_cast<wxTextEntryDialog*>(box);
+        if (entry != nullptr)
+            entry->SetValue("Jana");  // the operator
+        for (wxWindow* child : entry ? wxWindowList() : box->GetChildren()) {
             if (auto* field = dynamic_cast<wxTextCtrl*>(child))
                 field->SetValue(wxString::Format("SN-%d", ++scanned));
         }
@@ -591,6 +559,17 @@ TEST_F(StationTest, EachSlotsTileShowsItsLabelAndOutcomeWhole) {
     EXPECT_EQ(station->m_tiles->tileText(2), "Slot 3|SN-3|ok|");
     EXPECT_EQ(station->m_tiles->tileColour(0), wxColour(0, 128, 0));
     EXPECT_EQ(station->m_tiles->tileColour(1), wxColour(192, 0, 0));
+    std::vector<std::string> records;
+    StdioFile file = openFile(data("tiles.jsonl"), "rb");
+    char line[4096];
+    while (file && std::fgets(line, sizeof line, file.get())) {
+        const nlohmann::json j = nlohmann::json::parse(line);
+        records.push_back(j.value("slot", "-") + " " + j.value("label", "-") + " " +
+                          j.value("batch", "-") + " " + j.value("operator", "-"));
+    }
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(records, (std::vector<std::string>{"Slot 1 SN-1 WO-8 Jana", "Slot 2 SN-2 WO-8 Jana",
+                                                 "Slot 3 SN-3 WO-8 Jana"}));
     EXPECT_TRUE(runEventsUntil(roomForTheTable));
     expectEveryTextWhole(station, "en");
     EXPECT_GT(station->m_staticCounts->GetFont().GetPointSize(),
