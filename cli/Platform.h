@@ -38,3 +38,7 @@ void onInterrupt(std::function<void(bool sessionEnds)> handler);
 [[noreturn]] void endAsInterrupted();
 // A station's copy: the console's interrupts are the station's to act on, not its own.
 void ignoreInterrupts();
+// A station's copy ends with its station, however that ends (killed outright too), rather
+// than service an instrument for nobody: POSIX, SIGTERM when the station's process is gone
+// (at once when it is gone already); Windows, the station's job object ends its copies.
+void endWithStation();

@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,3 +118,13 @@ void endAsInterrupted() {
 }
 
 void ignoreInterrupts() {}
+
+void endWithStation() {
+    ::signal(SIGTERM, SIG_DFL);  // ends the copy as the station's second stop does
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // A station that ended before that call has closed the other end of the copy's output.
+    pollfd output = {STDOUT_FILENO, 0, 0};
+    if (::poll(&output, 1, 0) == 1 && (output.revents & POLLERR) != 0) {
+        ::_exit(1);
+    }
+}

@@ -112,3 +112,5 @@ void endAsInterrupted() {
 void ignoreInterrupts() {
     ::SetConsoleCtrlHandler(ignoreConsoleControl, TRUE);
 }
+
+void endWithStation() {}  // the station's job object does it

@@ -90,6 +90,7 @@ void readScannedLabels(Station& station, Reporter& out) {
 
 int copyCommand(const CheckedRequest& checked, Reporter& out) {
     ignoreInterrupts();
+    endWithStation();
     return serviceInstrument(checked.order(), checked.images, checked.request.ports[0], selfPath(),
                              out);
 }

@@ -53,6 +53,24 @@ class WinChild : public ChildProgram {
     HANDLE process_;
     HANDLE output_;
 };
+
+// The job every child is put in: when this program ends, however it ends, its handle
+// closes and Windows ends the children, rather than leave them servicing instruments for
+// nobody. Null where no job can be made: the children then outlive a killed station.
+HANDLE childrenJob() {
+    static const HANDLE job = [] {
+        HANDLE made = ::CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (made != nullptr && !::SetInformationJobObject(made, JobObjectExtendedLimitInformation,
+                                                          &limits, sizeof limits)) {
+            ::CloseHandle(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return job;
+}
 }  // namespace
 
 std::unique_ptr<ChildProgram> startChild(const std::string& program,
@@ -78,8 +96,9 @@ std::unique_ptr<ChildProgram> startChild(const std::string& program,
     // A new process group: the console's Ctrl-C is not delivered to it (its Ctrl-Break the
     // copy ignores itself), so the station alone decides what a running copy does. A parent
     // without a console (the window) gives it none either, rather than a console window.
-    const DWORD flags =
-        CREATE_NEW_PROCESS_GROUP | (::GetConsoleWindow() == nullptr ? CREATE_NO_WINDOW : 0);
+    // Suspended until it is in the job: a station ended in between leaves nothing running.
+    const DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED |
+                        (::GetConsoleWindow() == nullptr ? CREATE_NO_WINDOW : 0);
     const BOOL started = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr,
                                           nullptr, &startup, &child);
     const DWORD error = ::GetLastError();
@@ -88,6 +107,10 @@ std::unique_ptr<ChildProgram> startChild(const std::string& program,
         ::CloseHandle(read);
         throw Exception("cannot start %s, Windows error %lu", program.c_str(), error);
     }
+    if (childrenJob() != nullptr) {
+        ::AssignProcessToJobObject(childrenJob(), child.hProcess);
+    }
+    ::ResumeThread(child.hThread);
     ::CloseHandle(child.hThread);
     return std::make_unique<WinChild>(child.hProcess, read);
 }

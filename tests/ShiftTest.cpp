@@ -220,9 +220,12 @@ TEST(Shift, AStationKilledMidUploadIsRecordedByTheNextRun) {
         station.signal(SIGKILL);
         EXPECT_EQ(exitOf(station.wait()), 128 + SIGKILL);
     }
-    // Its copies end at their next word to the station that is gone.
-    for (const auto& sim : pair.tray.instruments)
+    // Its copies end with it: the uploads stop where they were, so that the instruments
+    // hold what the next run records.
+    for (const auto& sim : pair.tray.instruments) {
         EXPECT_TRUE(eventually([&] { return copyServing(*sim) < 0; })) << sim->devicePath();
+        EXPECT_EQ(sim->status().firmwareMajor, 1) << "an upload finished for nobody";
+    }
     EXPECT_TRUE(reportLines(report).empty()) << "nothing ended before the station did";
     const auto [code, out] = run(dir, OSTRA_CLI, "--port COM71 --report " + report + " status");
     EXPECT_EQ(code, 0) << out;
