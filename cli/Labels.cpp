@@ -31,17 +31,21 @@ void askLabels(StationRequest& request, Reporter& out) {
         }
     }
     for (const auto& [port, name] : places) {
-        if (asking) {
-            std::fprintf(stderr, "Label of the instrument in %s: ", name.c_str());
-            std::fflush(stderr);
-        }
         std::string label;
-        if (!std::getline(std::cin, label)) {
-            break;  // no more labels: the rest have none
-        }
-        while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
-            label.pop_back();
-        }
+        // A person is asked again for an empty label; a scanner's empty line (or the end of
+        // its lines) leaves the instrument without one, and the station refuses it.
+        do {
+            if (asking) {
+                std::fprintf(stderr, "Label of the instrument in %s: ", name.c_str());
+                std::fflush(stderr);
+            }
+            if (!std::getline(std::cin, label)) {
+                return;  // no more labels: the rest have none
+            }
+            while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
+                label.pop_back();
+            }
+        } while (asking && label.empty());
         label = checkedText(label, "the label of " + name);
         if (!label.empty()) {
             request.labelsByPort[port] = label;

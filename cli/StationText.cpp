@@ -108,8 +108,11 @@ void StationText::tellJson(const Unit& unit, const CopyEvent* event) {
 void StationText::tellText(const Unit& unit, const CopyEvent* event) {
     using Kind = CopyEvent::Kind;
     const Kind kind = event != nullptr ? event->kind : Kind::Text;
-    if (kind == Kind::Error) {
-        Problem error = event->problem;
+    // Refused by the station before any copy spoke (no label, say): told as a copy's error.
+    const bool refused = event == nullptr && unit.phase == Unit::Phase::Failed &&
+                         unit.events.empty() && !unit.hint.empty();
+    if (kind == Kind::Error || refused) {
+        Problem error = refused ? Problem(unit.code, unit.result, unit.hint) : event->problem;
         error.message = unit.port + ": " + error.message;
         if (inPlace_) {
             errors_.push_back(error);  // after the table on a terminal

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "records/RecordSummary.h"
+#include "records/Report.h"
 #include "station/Attempts.h"
 #include "station/PortIdentity.h"
-#include "records/Report.h"
-#include "records/RecordSummary.h"
 #include "support/Text.h"
 #include "support/UtcTime.h"
 
@@ -87,6 +87,21 @@ bool Station::targetReached() const {
 }
 
 bool Station::mayService(Unit& unit) {
+    // A tray's labels are given before the start, one a place; a watch's go to the next
+    // instrument plugged in, which may come without.
+    if (request_.request.labels && !request_.request.watch && unit.label.empty()) {
+        unit.code = kUsage;
+        unit.result = "no label";
+        unit.hint = "Give each instrument its label (type or scan it) before the start.";
+        ServiceRecord refused =
+            ServiceRecord::start(order_.command, unit.port, unit.attempt, request_.images);
+        refused.error = unit.result;
+        refused.hint = unit.hint;
+        refused.exitCode = unit.code;
+        refused.seconds = 0;
+        appendLine(unit, refused.toJson());
+        return false;
+    }
     const auto before = labelsPassed_.find(unit.label);
     if (unit.label.empty() || before == labelsPassed_.end()) {
         return true;
@@ -140,7 +155,7 @@ void Station::startUnit(const std::string& port, const Probe* probe) {
     firstStart_[unit.id] = Clock::now();
     Unit& started = units_.emplace(unit.id, unit).first->second;
     if (!mayService(started)) {
-        endUnit(started, Unit::Phase::Failed);  // nothing sent, nothing to record
+        endUnit(started, Unit::Phase::Failed);  // nothing sent
         return;
     }
     startAttempt(started);
@@ -301,8 +316,17 @@ void Station::attemptEnded(Unit& unit, const Attempt& attempt, const ChildExit& 
 }
 
 void Station::writeRecord(const Unit& unit, const Attempt& attempt, nlohmann::json line) {
+    if (!appendLine(unit, std::move(line))) {
+        return;  // its journal entry stays: the next run records it as interrupted
+    }
+    std::optional<Problem> problem;
+    journal_.end(attempt.entry, problem);
+    report(problem, false);
+}
+
+bool Station::appendLine(const Unit& unit, nlohmann::json line) {
     if (request_.request.report.empty()) {
-        return;
+        return false;
     }
     line["attempt"] = unit.attempt;
     const std::pair<const char*, std::string> kStation[] = {
@@ -319,10 +343,9 @@ void Station::writeRecord(const Unit& unit, const Attempt& attempt, nlohmann::js
     if (problem) {
         problem->message = unit.port + ": " + problem->message;
         report(problem, true);
-        return;  // its journal entry stays: the next run records it as interrupted
+        return false;
     }
-    journal_.end(attempt.entry, problem);
-    report(problem, false);
+    return true;
 }
 
 void Station::endUnit(Unit& unit, Unit::Phase phase) {

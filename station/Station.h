@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "station/CopyRunner.h"
 #include "records/Journal.h"
+#include "station/CopyRunner.h"
 #include "station/Request.h"
 #include "station/ServiceRecord.h"
 #include "station/Unit.h"
@@ -96,8 +96,9 @@ class Station {
     void mendReport();
     // A batch's earlier instruments in the report: how many passed, and their labels.
     void countBatch();
-    // Whether the unit may be serviced: not when its label passed in this batch already
-    // and the job does not service a label twice.
+    // Whether the unit may be serviced: not without a label when a tray's job asks for
+    // labels (its record says so), nor when its label passed in this batch already and the
+    // job does not service a label twice.
     bool mayService(Unit& unit);
     bool targetReached() const;
     void startUnit(const std::string& port, const Probe* probe);
@@ -108,6 +109,9 @@ class Station {
     void unitEvent(Unit& unit, Attempt& attempt, const CopyEvent& event);
     void attemptEnded(Unit& unit, const Attempt& attempt, const ChildExit& exit);
     void writeRecord(const Unit& unit, const Attempt& attempt, nlohmann::json line);
+    // The line in the report with the station's words for the unit; false when it is not
+    // there (no report, or the append failed, which is told).
+    bool appendLine(const Unit& unit, nlohmann::json line);
     void endUnit(Unit& unit, Unit::Phase phase);
     // Tells the listener; `recordLost`: a record is not in the report, which the exit code
     // must say.

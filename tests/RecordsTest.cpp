@@ -390,8 +390,8 @@ TEST(Records, TheSummaryCountsEachInstrumentOnceAndTakesTheMedianTime) {
 
 // A station job made by a script (--save-job) and run (--job), an option given on the
 // command line over the job's; a fixture's labels read from a scanner's lines, one a slot,
-// a slot left without; the batch and operator in every record; a job that names a missing
-// image refused before anything.
+// a slot left without refused with a record that says so; the batch and operator in every
+// record; a job that names a missing image refused before anything.
 TEST(Jobs, AJobMadeByAScriptRunsAsSavedWithLabelsFromAScanner) {
     TempDir dir;
     Tray tray(dir);
@@ -419,13 +419,19 @@ TEST(Jobs, AJobMadeByAScriptRunsAsSavedWithLabelsFromAScanner) {
     // A scanner on Windows ends its lines with CR LF; trailing blanks are not the label's.
     const auto [code, out] = run(dir, "printf 'SN-81\\r\\nSN-82 \\n\\n' | " OSTRA_CLI,
                                  "--job " + job + " --operator Jana --attempts 2");
-    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(code, 2) << out;
+    EXPECT_NE(out.find("\nSlot 3 COM83  -             no label  ("), std::string::npos) << out;
+    EXPECT_NE(out.find("ostraloader-cli: COM83: no label\nGive each instrument its label (type "
+                       "or scan it) before the start.\n"),
+              std::string::npos)
+        << out;
     const std::string silent = "BPROT_MSG_STATUSINFO error, bootloader not responding";
-    EXPECT_EQ(
-        recordFields(report, {"port", "slot", "label", "batch", "operator", "attempt", "result"}),
-        (std::vector<std::string>{
-            "COM81 Slot 1 SN-81 WO-9 Jana 1 ok", "COM82 Slot 2 SN-82 WO-9 Jana 1 " + silent,
-            "COM82 Slot 2 SN-82 WO-9 Jana 2 ok", "COM83 Slot 3 - WO-9 Jana 1 ok"}))
+    EXPECT_EQ(recordFields(report, {"port", "slot", "label", "batch", "operator", "attempt",
+                                    "result", "exit"}),
+              (std::vector<std::string>{"COM81 Slot 1 SN-81 WO-9 Jana 1 ok 0",
+                                        "COM82 Slot 2 SN-82 WO-9 Jana 1 " + silent + " 1",
+                                        "COM82 Slot 2 SN-82 WO-9 Jana 2 ok 0",
+                                        "COM83 Slot 3 - WO-9 Jana 1 no label 2"}))
         << "--attempts 2 over the job's 1";
     // Saved again from itself, a locked job stays locked; one that could not run is not saved.
     std::string locked(text.begin(), text.end());

@@ -37,6 +37,10 @@ class Terminal {
             ::waitpid(pid_, nullptr, 0);
         }
     }
+    // Keys typed on the terminal.
+    void type(const std::string& keys) {
+        EXPECT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
     // Closes the terminal: the program on it is hung up on.
     void hangUp() {
         if (master_ < 0)
@@ -391,6 +395,20 @@ TEST(Terminal, ProgressIsDrawnInPlaceAndEndedBeforeWhatFollows) {
         EXPECT_NE(out.find(d.seen), std::string::npos) << d.ports << ": " << out;
         EXPECT_EQ(out.find("\r\n\r\n"), std::string::npos) << d.ports << ": " << out;
     }
+}
+
+// A person at a terminal who answers a label's prompt with Enter alone is asked again.
+TEST(Terminal, AnEmptyLabelIsAskedAgain) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM71");
+    const std::string report = dir.path("report.jsonl");
+    Terminal terminal("--port COM71 --labels --report " + report + " status");
+    terminal.type("\rSN-1\r");
+    EXPECT_EQ(exitOf(terminal.wait()), 0) << terminal.output();
+    EXPECT_EQ(recordFields(report, {"label"}), std::vector<std::string>{"SN-1"});
+    const std::string out = terminal.output(), prompt = "Label of the instrument in COM71: ";
+    EXPECT_NE(out.find(prompt), out.rfind(prompt)) << "asked twice: " << out;
 }
 
 // A second stop abandons at once an instrument that says nothing meanwhile (an erase whose

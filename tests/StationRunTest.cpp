@@ -285,8 +285,9 @@ TEST(StationRun, ARecordThatCannotBeWrittenFailsTheStation) {
 }
 
 // Labels: a tray's given before the start, each instrument's record carrying its label,
-// slot, batch and operator; a label that passed in this batch before (the report says
-// when) is not serviced again unless the job allows it; one that failed before is.
+// slot, batch and operator; one without a label is refused, and its record says so; a
+// label that passed in this batch before (the report says when) is not serviced again
+// unless the job allows it; one that failed before is.
 TEST(StationRun, ATraysLabelsGoIntoItsRecordsAndALabelPassedBeforeIsFlagged) {
     TempDir dir;
     const std::string report = dir.path("report.jsonl");
@@ -303,7 +304,8 @@ TEST(StationRun, ATraysLabelsGoIntoItsRecordsAndALabelPassedBeforeIsFlagged) {
         ScriptedCopies copies;
         copies.script("A", {ends(0)});
         copies.script("B", {ends(0)});
-        CheckedRequest checked = eraseRequest({"A", "B"}, report);
+        CheckedRequest checked = eraseRequest({"A", "B", "C"}, report);
+        checked.request.labels = true;
         checked.request.slots = {{"Slot 1", "A"}};
         checked.request.labelsByPort = {{"A", "SN-1"}, {"B", "SN-2"}};
         checked.request.batch = "WO-7";
@@ -318,11 +320,13 @@ TEST(StationRun, ATraysLabelsGoIntoItsRecordsAndALabelPassedBeforeIsFlagged) {
         EXPECT_EQ(first.phase, repeat ? Unit::Phase::Passed : Unit::Phase::Failed) << repeat;
         EXPECT_EQ(copies.started().size(), repeat ? 2u : 1u) << "SN-1 serviced again: " << repeat;
         EXPECT_EQ(seen.unit(1).servicedBefore, "") << "SN-2 failed before: it is serviced";
+        EXPECT_EQ(seen.unit(2).result, "no label");
     }
-    EXPECT_EQ(
-        recordFields(report, {"port", "slot", "label", "batch", "operator"}, true),
-        (std::vector<std::string>{"COM9 - SN-1 WO-7 -", "COM9 - SN-2 WO-7 -", "B - SN-2 WO-7 Žofie",
-                                  "A Slot 1 SN-1 WO-7 Žofie", "B - SN-2 WO-7 Žofie"}));
+    EXPECT_EQ(recordFields(report, {"port", "slot", "label", "batch", "operator", "exit"}),
+              (std::vector<std::string>{"A Slot 1 SN-1 WO-7 Žofie 0", "B - SN-2 WO-7 Žofie 0",
+                                        "B - SN-2 WO-7 Žofie 0", "C - - WO-7 Žofie 2",
+                                        "C - - WO-7 Žofie 2", "COM9 - SN-1 WO-7 - -",
+                                        "COM9 - SN-2 WO-7 - -"}));
 }
 
 // Watching with labels: the label scanned last goes to the next instrument plugged in; a
