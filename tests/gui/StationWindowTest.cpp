@@ -164,7 +164,11 @@ TEST_F(StationTest, ACancelledDialogAddsNothingAndADoubleStartStartsOnce) {
     station->tick({"COM13"});
     station->m_checkLabels->SetValue(true);
     int boxes = 0;
-    dialogs.ownDialog = [&](wxDialog*) {
+    dialogs.ownDialog = [&](wxDialog* box) {
+        for (wxWindow* child : box->GetChildren()) {
+            if (auto* field = dynamic_cast<wxTextCtrl*>(child))
+                field->SetValue("SN-1");
+        }
         if (++boxes == 1)
             clickButton(station->m_buttonStart);
         return wxID_OK;
