@@ -64,7 +64,10 @@ bool isUtf8(const std::string& text) {
     return true;
 }
 
-std::string printable(const std::string& text) {
+namespace {
+// The text with each control character but a line break and a tab escaped (`escape`) or
+// replaced by U+FFFD, and each byte that is not UTF-8 replaced.
+std::string shownText(const std::string& text, bool escape) {
     std::string shown;
     shown.reserve(text.size());
     for (size_t at = 0; at < text.size();) {
@@ -83,11 +86,20 @@ std::string printable(const std::string& text) {
             std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
         }
         if (escaped[0] != 0) {
-            shown += escaped;
+            shown += escape ? escaped : kReplacement;
         } else {
             shown.append(text, at, length);
         }
         at += length;
     }
     return shown;
+}
+}  // namespace
+
+std::string printable(const std::string& text) {
+    return shownText(text, true);
+}
+
+std::string withoutControls(const std::string& text) {
+    return shownText(text, false);
 }

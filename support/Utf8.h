@@ -14,3 +14,5 @@ bool isUtf8(const std::string& text);
 // label or a report's field can neither move the cursor nor retitle the window; bytes
 // that are not UTF-8 as U+FFFD.
 std::string printable(const std::string& text);
+// The text as a window shows it: the same characters replaced by U+FFFD instead.
+std::string withoutControls(const std::string& text);

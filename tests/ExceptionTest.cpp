@@ -43,7 +43,8 @@ TEST(Utf8, EachByteThatIsNotUtf8BecomesAReplacement) {
 }
 
 // What a terminal is given: control characters but a line break and a tab shown escaped,
-// so that input can neither move the cursor nor retitle the window.
+// so that input can neither move the cursor nor retitle the window; a window shows U+FFFD
+// in their place.
 TEST(Utf8, ControlCharactersAreShownEscaped) {
     const std::pair<std::string, std::string> kTexts[] = {
         {"SN-1\tA\nB", "SN-1\tA\nB"},
@@ -59,4 +60,5 @@ TEST(Utf8, ControlCharactersAreShownEscaped) {
     };
     for (const auto& [text, shown] : kTexts)
         EXPECT_EQ(printable(text), shown) << text;
+    EXPECT_EQ(withoutControls("A\x1b]0;\xC2\x9B\tB\n"), "A\xEF\xBF\xBD]0;\xEF\xBF\xBD\tB\n");
 }

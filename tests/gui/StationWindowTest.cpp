@@ -243,15 +243,17 @@ TEST_F(StationTest, ATrayOfTickedPortsGetsARowAndARecordEach) {
     EXPECT_NE(dialogs.ownBoxes[0].find("\"event\":\"error\""), std::string::npos);
 }
 
-// A row as the station reports it: its progress is the share of its pages done, an ended
-// row's state is bold, one to be tried again names the attempt to come and counts as
-// running, and a failed row's tooltip carries the message and its hint.
+// A row as the station reports it: its progress is the share of its pages done, its
+// label's control characters shown as U+FFFD, an ended row's state is bold, one to be
+// tried again names the attempt to come and counts as running, and a failed row's tooltip
+// carries the message and its hint.
 TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     Unit uploading;
     uploading.port = "COM9";
     uploading.operation = Operation::Upload;
     uploading.done = 50;
     uploading.pages = 200;
+    uploading.label = "SN-\x1b[2J";  // a scanner's escape sequence
     Unit failed = uploading;
     failed.id = 1;
     failed.phase = Unit::Phase::Failed;
@@ -266,6 +268,9 @@ TEST_F(StationTest, ARowShowsTheShareOfItsPagesAndItsFailuresHint) {
     wxVariant progress;
     station->rows->GetValueByRow(progress, 0, StationRows::kProgress);
     EXPECT_EQ(progress.GetLong(), 25);
+    wxVariant label;
+    station->rows->GetValueByRow(label, 0, StationRows::kLabel);
+    EXPECT_EQ(utf8(label.GetString()), "SN-\xEF\xBF\xBD[2J") << "shown, harmless";
     EXPECT_EQ(utf8(station->rows->stateText(0)), "uploading");
     EXPECT_EQ(utf8(station->rows->stateText(2)), "failed, trying again (attempt 2)");
     const StationRows::Counts counts = station->rows->counts();
