@@ -7,6 +7,7 @@
 
 #include "support/Files.h"
 #include "support/UtcTime.h"
+#include "support/Utf8.h"
 
 namespace {
 constexpr size_t kChunk = 1 << 20;
@@ -57,8 +58,18 @@ class Scanner {
         return take('}');
     }
 
-    // The text of a string whose opening quote was taken, escapes turned into UTF-8.
+    // The text of a string whose opening quote was taken, escapes turned into UTF-8, and
+    // bytes that are not UTF-8 (another program's code page) into U+FFFD, so that every
+    // reader of the record may rely on its text.
     bool string(std::string* out) {
+        const bool taken = rawString(out);
+        if (taken && out != nullptr && !isUtf8(*out)) {
+            *out = validUtf8(*out);
+        }
+        return taken;
+    }
+
+    bool rawString(std::string* out) {
         const char* start = p_;
         while (p_ < end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) {
             ++p_;

@@ -264,6 +264,7 @@ TEST(Records, LinesThatAreNotRecordsAreSkippedAndNamed) {
 
 // A record's numbers are in their range (an attempt from 1 to 99, an exit code from 0 to
 // 255, a time finite and not negative; null for one not known): otherwise the line is none.
+// Its text is UTF-8.
 TEST(Records, ARecordsNumbersAreInTheirRange) {
     const std::pair<const char*, bool> kFields[] = {
         {R"("attempt":2)", true},      {R"("attempt":null)", true}, {R"("attempt":1e300)", false},
@@ -279,6 +280,12 @@ TEST(Records, ARecordsNumbersAreInTheirRange) {
         RecordLine record;
         EXPECT_EQ(parseRecordLine(line.c_str(), line.size(), record), taken) << field;
     }
+    // Text that another program wrote in its code page is taken as UTF-8, for every reader.
+    const std::string latin1 = R"({"time":"2026-12-08T08:00:00Z","port":"COM1","result":"ok",)"
+                               "\"label\":\"BAD-\xE9\"}";
+    RecordLine record;
+    ASSERT_TRUE(parseRecordLine(latin1.c_str(), latin1.size(), record));
+    EXPECT_EQ(record.label, "BAD-\xEF\xBF\xBD");
 }
 
 namespace {
