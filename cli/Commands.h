@@ -20,6 +20,9 @@ std::string checkedText(const std::string& text, const std::string& what);
 // A tray's labels, one per port (or slot), before anything starts: asked on a terminal,
 // read line by line from a scanner or a file otherwise; an empty line gives none.
 void askLabels(StationRequest& request, Reporter& out);
+// The next label from standard input, whatever ends it (CR, LF or CR LF), without the
+// blanks after it; false at the end of the input.
+bool readLabel(std::string& label);
 // The station: several ports, or every instrument plugged in, each by a copy of this program;
 // one port by a copy in this process, its steps told as they happen. An interrupt stops (a
 // second abandons); one instrument is abandoned at the first, and the program ends as the

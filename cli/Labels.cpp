@@ -1,5 +1,5 @@
 // Labels read from the instruments' cases: typed at a prompt, or a barcode scanner's lines
-// (it types like a keyboard and ends each label with Enter).
+// (it types like a keyboard and ends each label with Enter: CR, LF or both, as it is set).
 #include <cstdio>
 #include <iostream>
 
@@ -17,6 +17,21 @@ std::string checkedText(const std::string& text, const std::string& what) {
                  "page?): taken as \"%s\", each byte that was not as U+FFFD\n",
                  what.c_str(), printable(taken).c_str());
     return taken;
+}
+
+bool readLabel(std::string& label) {
+    label.clear();
+    int c = 0;
+    while ((c = std::cin.get()) != EOF && c != '\n' && c != '\r') {
+        label += static_cast<char>(c);
+    }
+    if (c == '\r' && std::cin.peek() == '\n') {
+        std::cin.get();  // CR LF ends one label
+    }
+    while (!label.empty() && label.back() == ' ') {
+        label.pop_back();
+    }
+    return c != EOF || !label.empty();
 }
 
 void askLabels(StationRequest& request, Reporter& out) {
@@ -39,11 +54,8 @@ void askLabels(StationRequest& request, Reporter& out) {
                 std::fprintf(stderr, "Label of the instrument in %s: ", name.c_str());
                 std::fflush(stderr);
             }
-            if (!std::getline(std::cin, label)) {
+            if (!readLabel(label)) {
                 return;  // no more labels: the rest have none
-            }
-            while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
-                label.pop_back();
             }
         } while (asking && label.empty());
         label = checkedText(label, "the label of " + name);

@@ -73,10 +73,7 @@ class OneUnitText : public StationListener {
 // Each line read (a scanner types a label and Enter) is the next instrument's label.
 void readScannedLabels(Station& station, Reporter& out) {
     std::thread([&station, &out] {
-        for (std::string label; std::getline(std::cin, label);) {
-            while (!label.empty() && (label.back() == '\r' || label.back() == ' ')) {
-                label.pop_back();
-            }
+        for (std::string label; readLabel(label);) {
             label = checkedText(label, "a label scanned");
             if (!label.empty()) {
                 station.labelScanned(label);

@@ -14,7 +14,8 @@ struct StdioFileCloser {
 };
 using StdioFile = std::unique_ptr<FILE, StdioFileCloser>;
 
-// fopen with a UTF-8 path; empty when the file cannot be opened.
+// fopen with a UTF-8 path; empty when the file cannot be opened. Opening to read never
+// waits: a pipe nobody writes to reads as empty.
 StdioFile openFile(const std::string& path, const char* mode);
 // The size of the file at `path`; false when it cannot be examined.
 bool fileSize(const std::string& path, uint64_t& size);
@@ -22,8 +23,9 @@ bool fileSize(const std::string& path, uint64_t& size);
 int64_t bytesLeft(FILE* file);
 // Appends `text` to the file at `path` (created when missing) in one write, so that texts
 // appended by several processes at once never interleave. With `durable`, returns only once
-// the system has put the text on the disk (a cut of power after it keeps it). Empty on
-// success, otherwise why it failed.
+// the system has put the text on the disk (a cut of power after it keeps it). A pipe (which
+// would block) is refused. Empty on success, otherwise
+// why it failed.
 std::string appendToFile(const std::string& path, const std::string& text, bool durable = false);
 // Makes `text` the whole content of the file at `path`: written to a scratch file beside it,
 // put on the disk, then put in its place in one step, so that a cut of power leaves either

@@ -8,8 +8,26 @@
 
 #include "support/Files.h"
 
+namespace {
+constexpr int kWithoutWaiting = O_NONBLOCK;
+}  // namespace
+
 StdioFile openFile(const std::string& path, const char* mode) {
-    return StdioFile(std::fopen(path.c_str(), mode));
+    if (mode[0] != 'r' || std::strchr(mode, '+') != nullptr) {
+        return StdioFile(std::fopen(path.c_str(), mode));
+    }
+    // Opened without waiting (a pipe nobody writes to would hold the reader at its open
+    // for ever), then read as usual.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | kWithoutWaiting);
+    if (fd < 0) {
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = ::fdopen(fd, mode);
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return StdioFile(file);
 }
 
 bool fileSize(const std::string& path, uint64_t& size) {
@@ -32,6 +50,8 @@ int64_t bytesLeft(FILE* file) {
 }
 
 namespace {
+const char kNotAFile[] = "it is a pipe, not a file";
+
 // Waits until the system has put the file's data on the disk.
 bool putOnDisk(int fd) {
     return ::fdatasync(fd) == 0;
@@ -39,9 +59,16 @@ bool putOnDisk(int fd) {
 }  // namespace
 
 std::string appendToFile(const std::string& path, const std::string& text, bool durable) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Not blocking: a pipe nobody reads would hold the station at its open for ever.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
-        return std::strerror(errno);
+        return errno == ENXIO ? std::string(kNotAFile) : std::strerror(errno);
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        ::close(fd);
+        return kNotAFile;
     }
     ssize_t n = ::write(fd, text.data(), text.size());
     int error = errno;

@@ -564,3 +564,41 @@ TEST(Cli, TextThatIsNotUtf8IsTakenWithReplacementsAndTold) {
     EXPECT_NE(table.find("\\x1b]0;owned\\x07"), std::string::npos) << table;
     EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
 }
+
+// Input from an unlucky or hostile world, each with the word it must get and never a hang:
+// a scanner that ends its labels with CR alone, a NUL inside a label, a report and a job
+// that are a pipe nobody writes to, a report line of 10 MB.
+TEST(Cli, HostileInputGetsAClearWordAndNeverAHang) {
+    TempDir dir;
+    Tray tray(dir);
+    tray.add("COM91");
+    tray.add("COM92");
+    const std::string report = dir.path("report.jsonl"), pipe = dir.path("pipe"),
+                      big = dir.path("big.jsonl");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string bigText = std::string(10 << 20, 'x') + "\n" +
+                                R"({"time":"2026-12-08T08:00:00Z","port":"COM1","result":"ok"})";
+    writeFileBytes(big, Bytes(bigText.begin(), bigText.end()));
+    const std::string labelled = " --labels --report " + report + " status";
+    const struct {
+        const char* typed;  // standard input, as printf reads it
+        std::string args;
+        int exitCode;
+        std::string text;  // found in the output
+    } kInputs[] = {
+        {"SN-1\\rSN-2\\r", "--port COM91 --port COM92" + labelled, 0, "  label SN-2\n"},
+        {"SN\\000-1\\nSN-3\\n", "--port COM91 --port COM92" + labelled, 0, "  label SN\\x00-1\n"},
+        {"", "--port COM91 --report " + pipe + " status", 2,
+         "cannot append to the report " + pipe + ": it is a pipe, not a file\n"},
+        {"", "--job " + pipe, 2, "the job " + pipe + " is not an Ostraloader station job\n"},
+        {"", "records " + big, 4, big + ": line 1 is not a service record; skipped\n"},
+    };
+    for (const auto& i : kInputs) {
+        const std::string program = "printf '" + std::string(i.typed) + "' | timeout 60 " OSTRA_CLI;
+        const auto [code, out] = run(dir, program.c_str(), i.args);
+        EXPECT_EQ(code, i.exitCode) << i.args << "\n" << out;
+        EXPECT_NE(out.find(i.text), std::string::npos) << i.text << "\n---\n" << out;
+    }
+    EXPECT_EQ(recordFields(report, {"label"}),
+              (std::vector<std::string>{std::string("SN\0-1", 5), "SN-1", "SN-2", "SN-3"}));
+}
