@@ -49,6 +49,20 @@ std::string report(long records) {
     return path;
 }
 
+}  // namespace
+
+// The text of that report of `records` lines (RecordLineBench.cpp).
+std::string benchReport(long records) {
+    std::string text;
+    FILE* in = std::fopen(report(records).c_str(), "rb");
+    char chunk[1 << 16];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
+        text.append(chunk, n);
+    std::fclose(in);
+    return text;
+}
+
+namespace {
 // range(0) records summarised by the command line: seconds and its peak memory.
 void RecordsSummarised(benchmark::State& state) {
     const std::string path = report(state.range(0));
