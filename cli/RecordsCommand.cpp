@@ -121,6 +121,11 @@ nlohmann::json recordJson(const RecordLine& r) {
 // The lines that were not records, each named once, after everything else. The exit code:
 // 0 when there were none, 4 when some were skipped, 2 when a report could not be read.
 int tellBadLines(const RecordReader& reader, Reporter& out) {
+    for (const RecordReader::BadLine& line : reader.notUtf8Lines()) {
+        out.error(Problem(kOk, line.file + ": line " + std::to_string(line.line) +
+                                   " is not UTF-8 (another program's code page?); read with "
+                                   "U+FFFD for each byte that was not"));
+    }
     for (const RecordReader::BadLine& bad : reader.badLines()) {
         out.error(Problem(kRecordsSkipped, bad.file + ": line " + std::to_string(bad.line) +
                                                " is not a service record; skipped"));

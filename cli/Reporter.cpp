@@ -36,7 +36,9 @@ void Reporter::endLine() {
 void Reporter::event(const std::string& text, const nlohmann::json& object) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (json_) {
-        emit(object);
+        if (!object.is_null()) {  // null: words for a person only
+            emit(object);
+        }
         return;
     }
     if (text.empty()) {

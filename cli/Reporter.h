@@ -23,7 +23,8 @@ class Reporter : public ServiceOutput {
   public:
     Reporter(bool json, bool terminal) : json_(json), terminal_(terminal) {}
 
-    // A finished fact: text for people (none when empty), the object for tools.
+    // A finished fact: text for people (none when empty), the object for tools (none when
+    // null).
     void event(const std::string& text, const nlohmann::json& object) override;
     // The closing object, for tools only.
     void result(const nlohmann::json& object);

@@ -24,6 +24,7 @@ class Scanner {
             return false;
         }
         space();
+        r.notUtf8 = notUtf8_;
         return p_ == end_ && timeSeen_ && portSeen_ && resultSeen_;
     }
 
@@ -65,6 +66,7 @@ class Scanner {
         const bool taken = rawString(out);
         if (taken && out != nullptr && !isUtf8(*out)) {
             *out = validUtf8(*out);
+            notUtf8_ = true;
         }
         return taken;
     }
@@ -262,6 +264,7 @@ class Scanner {
     std::string key_;
     std::string time_;
     bool timeSeen_ = false, portSeen_ = false, resultSeen_ = false;
+    bool notUtf8_ = false;  // a text taken with U+FFFD
 };
 
 bool Scanner::field(RecordLine& r, const std::string& key, bool image) {
@@ -334,6 +337,7 @@ bool parseRecordLine(const char* text, size_t size, RecordLine& record) {
     record.attempt = 1;
     record.exit = 0;
     record.seconds = -1;
+    record.notUtf8 = false;
     return Scanner(text, text + size).record(record);
 }
 
@@ -420,6 +424,9 @@ bool RecordReader::next(RecordLine& record) {
         ++lineNumber_;
         const bool blank = size == 0 || (size == 1 && *start == '\r');
         if (!blank && parseRecordLine(start, size, record)) {
+            if (record.notUtf8 && notUtf8_.size() < kBadLinesNamed) {
+                notUtf8_.push_back({files_[current_], lineNumber_});
+            }
             return true;
         }
         if (!blank) {

@@ -19,7 +19,8 @@ struct RecordLine {
     std::string imageFile, imageSha256, imageProduct, imageVersion;
     int attempt = 1;
     int exit = 0;
-    double seconds = -1;  // < 0: not known
+    double seconds = -1;   // < 0: not known
+    bool notUtf8 = false;  // a text of it was not UTF-8 (another program's code page): U+FFFD
 
     bool ok() const { return result == "ok"; }
 };
@@ -50,6 +51,9 @@ class RecordReader {
     bool next(RecordLine& record);
     const std::vector<BadLine>& badLines() const { return bad_; }
     uint64_t badCount() const { return badCount_; }
+    // Records whose text was not UTF-8, read with U+FFFD in its place (as many as bad lines
+    // are named).
+    const std::vector<BadLine>& notUtf8Lines() const { return notUtf8_; }
     // A file that could not be read, with what to do.
     const std::optional<Problem>& problem() const { return problem_; }
 
@@ -65,7 +69,7 @@ class RecordReader {
     size_t begin_ = 0, end_ = 0;  // unread bytes of buffer_
     uint64_t lineNumber_ = 0;
     bool atEnd_ = false;  // the current file's end has been read
-    std::vector<BadLine> bad_;
+    std::vector<BadLine> bad_, notUtf8_;
     uint64_t badCount_ = 0;
     std::optional<Problem> problem_;
 };
