@@ -8,15 +8,18 @@ added at a boundary, a call statement removed, a returned value replaced by its 
 default, a condition forced true or false. A sample of them is planted one at a time in a
 scratch clone of the committed tree; each is built, and the tests that run its line go
 first, then the others that run its file, quickest first, two at a time, stopping at the
-first failure. Which test runs which line is measured once per commit in a build with
-coverage (cached in ~/.cache/ostraloader); a test that never runs the file cannot tell the
-fault and is not run. A fault no test notices survived.
+first failure; only the programs those tests run are built again for each fault. Which
+test runs which line is measured once per version of the code (a change to the tests alone
+keeps it) in a build with coverage (cached in ~/.cache/ostraloader); a test that never runs
+the file cannot tell the fault and is not run, and one written since the map was measured
+runs last. A fault no test notices survived.
 
 Faults that do not build, and those found to change nothing a user could see (logging, an
 equivalent form), are kept in scripts/mutate-setaside.txt with the reason, so later runs
 pass over them.
 """
 import argparse
+import hashlib
 import json
 import os
 import random
@@ -205,9 +208,32 @@ def executed_lines(build, src):
     return lines
 
 
+def code_version(src):
+    """A name for the code apart from its tests: the coverage map is measured again only
+    when that changes, not for every commit that touches a test."""
+    listing = subprocess.run(["git", "ls-tree", "-r", "HEAD"], cwd=src, capture_output=True,
+                             text=True, check=True).stdout
+    code = [l for l in listing.splitlines() if not re.search(r"\t(tests|fuzz|bench|docs)/", l)]
+    return hashlib.sha1("\n".join(code).encode()).hexdigest()
+
+
+def test_targets(build):
+    """{test: the programs it runs}, from ctest's own listing, so that a fault builds only
+    what the tests that may catch it run."""
+    listing = json.loads(subprocess.run(["ctest", "--show-only=json-v1"], cwd=build,
+                                        capture_output=True, text=True, check=True).stdout)
+    targets = {}
+    for test in listing.get("tests", []):
+        programs = {Path(arg).name for arg in test.get("command", [])
+                    if str(arg).startswith(str(build)) and os.access(arg, os.X_OK)}
+        targets[test["name"]] = sorted(programs)
+    return targets
+
+
 def coverage(src, scratch, commit):
-    """Which lines each test executes, and how long it takes: measured once per commit in a
-    build with coverage (cached), so that a fault is tried only by tests that reach it."""
+    """Which lines each test executes, and how long it takes: measured once per version of
+    the code in a build with coverage (cached), so that a fault is tried only by tests that
+    reach it."""
     cache = Path.home() / ".cache" / "ostraloader" / ("mutate-coverage-%s.json" % commit)
     if cache.exists():
         return json.loads(cache.read_text())
@@ -260,14 +286,16 @@ def run_tests(build, names, log):
     return failed
 
 
-def tests_for(fault, tests):
+def tests_for(fault, tests, names):
     """The tests that run the fault's line, then the others that run its file, each group
-    quickest first. A test that never runs the file cannot tell the fault."""
+    quickest first, then those the map does not know yet (written since it was measured).
+    A test the map knows that never runs the file cannot tell the fault."""
     f, number = fault["file"], fault["number"]
     line = [n for n, t in tests.items() if number in t["lines"].get(f, ())]
     rest = [n for n, t in tests.items() if t["lines"].get(f) and n not in line]
+    new = [n for n in names if n not in tests]
     by_time = lambda n: tests[n]["seconds"]
-    return sorted(line, key=by_time), sorted(rest, key=by_time)
+    return sorted(line, key=by_time), sorted(rest, key=by_time) + new
 
 
 def main():
@@ -296,12 +324,13 @@ def main():
     subprocess.run(["git", "clone", "-q", str(ROOT), str(src)], check=True)
     commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=src, capture_output=True,
                             text=True, check=True).stdout.strip()
-    tests = coverage(src, scratch, commit)
+    tests = coverage(src, scratch, code_version(src))
     subprocess.run(["cmake", "-S", str(src), "-B", str(build), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                     "-DOSTRA_BENCH=OFF"], check=True, stdout=subprocess.DEVNULL)
     print("== building the clean tree", flush=True)
     subprocess.run(["cmake", "--build", str(build), "-j%d" % os.cpu_count()], check=True,
                    stdout=subprocess.DEVNULL)
+    names, targets = ctest_names(build), test_targets(build)
     caught = built = 0
     survivors = []
     started = time.time()
@@ -316,14 +345,17 @@ def main():
             target.write_text("\n".join(lines))
             where = "%s:%d" % (f["file"], f["number"])
             what = "%s: `%s` -> `%s`" % (f["rule"], f["line"].strip(), f["mutated"].strip())
-            made = subprocess.run(["cmake", "--build", str(build), "-j%d" % os.cpu_count()],
+            line_tests, file_tests = tests_for(f, tests, names)
+            # Only the programs those tests run (and what they depend on) are built again.
+            needed = sorted({p for n in line_tests + file_tests for p in targets.get(n, ())})
+            made = subprocess.run(["cmake", "--build", str(build), "-j%d" % os.cpu_count()] +
+                                  (["--target"] + needed if needed else []),
                                   capture_output=True, text=True)
             if made.returncode != 0:
                 set_aside(f, "does not build")
                 verdict = "does not build (set aside)"
             else:
                 built += 1
-                line_tests, file_tests = tests_for(f, tests)
                 failed = run_tests(build, line_tests + file_tests, log)
                 if failed:
                     caught += 1
